@@ -1,0 +1,100 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "detector/detector_ports.h"
+#include "detector/time_value.h"
+
+namespace kantiq {
+
+class SpectrogramCanvas;
+
+// One tone of an alarm's sequence and the hits it has collected.
+struct ToneStep {
+  static constexpr int kMaxHits = 5;
+
+  int32_t frequency1 = 0;  // Hz
+  int32_t frequency2 = 0;  // Hz, only for a dual-tone step
+  bool dualTone = false;   // either frequency counts for the step
+  TimeValue detectedTime;  // most recent hit; null while the step has none
+  std::array<bool, kMaxHits> hits{};
+};
+
+// A configured alarm: its tone sequence, its text and whether it is raised.
+struct AlarmDefinition {
+  static constexpr int kMaxSteps = 10;
+
+  std::array<ToneStep, kMaxSteps> steps{};
+  int32_t stepCount = 0;
+  std::string text;
+  TimeValue raisedTime;  // when last raised; null while not raised
+  bool raised = false;
+
+  // Puts the alarm into its loaded state: no hits, no stamps, not raised.
+  void makeIdle();
+};
+
+// The detector's state from frame to frame: parameters, the alarm table, the
+// peak lists of the frame being processed and the spectrogram position.
+// About half a megabyte: keep it on the heap.
+class ToneDetector {
+ public:
+  static constexpr int kMaxAlarms = 999;
+  static constexpr int kMaxPeaks = 1000;
+
+  ToneDetector() = default;
+  ToneDetector(const ToneDetector&) = delete;
+  ToneDetector& operator=(const ToneDetector&) = delete;
+
+  // --- derived notions over the alarm table ---
+  // The step's first requiredHits flags are all set.
+  bool isStepComplete(const ToneStep& step) const;
+  // Number of leading complete steps, 0 to stepCount.
+  int32_t progress(const AlarmDefinition& alarm) const;
+  // The first step has its first hit.
+  static bool hasStarted(const AlarmDefinition& alarm) { return alarm.steps[0].hits[0]; }
+  // Every step in use is complete.
+  bool isSequenceComplete(const AlarmDefinition& alarm) const;
+  // Clears every hit and stamp of the steps in use; raised stays as it is.
+  static void resetSequence(AlarmDefinition& alarm);
+
+  // Hands a recognised alarm's text to alarm raising.
+  void raiseAlarm(std::string text);
+
+  // Asks the end of the next frame to restart capture; any thread may call it.
+  void requestRestart() { restartRequested.store(1, std::memory_order_relaxed); }
+
+  // Hit flags that count: requiredHits, kept within the flags a step has.
+  int32_t countedHits() const;
+
+  // --- fields, in the order of the design ---
+  SpectrogramCanvas* spectrogramWindow = nullptr;
+  int32_t alarmCount = 0;
+  std::array<AlarmDefinition, kMaxAlarms> alarms{};
+  int32_t frequencyTolerance = 0;  // Hz, half-width of the open match window
+  int32_t minimumFrequency = 0;    // Hz, bins at or below are never peaks
+  int32_t requiredHits = 1;        // hits a step needs, 1 to 5
+  int32_t sequenceTimeout = 0;     // ms since the last hit on the first step
+  int32_t retriggerDelay = 0;      // ms before a raised alarm may be raised again
+  int32_t peaksExamined = 0;       // strongest peaks compared per frame
+  int32_t magnitudeThreshold = 0;  // magnitudes at or below are never peaks
+  int32_t cursorColumn = 0;        // x of the spectrogram's current column pair
+  MonitorInterface* monitor = nullptr;
+  int32_t loadHighThreshold = 0;  // percent
+  int32_t loadLowThreshold = 0;   // percent
+  int32_t restartInterval = 0;    // ms
+  std::array<int32_t, kMaxPeaks> peakMagnitude{};
+  std::array<int32_t, kMaxPeaks> peakFrequency{};
+  std::array<int32_t, kMaxPeaks> peakBin{};
+  std::atomic<int32_t> restartRequested{0};
+
+  // --- the outside world ---
+  Clock* clock = nullptr;                      // the system clock when unset
+  AlarmSink* alarmSink = nullptr;              // raising does nothing when unset
+  WatchdogStarter* watchdogStarter = nullptr;  // nothing started when unset
+};
+
+}  // namespace kantiq
