@@ -1,0 +1,122 @@
+#include "http_gateway.h"
+
+#include <gtest/gtest.h>
+
+namespace kantiq::sender {
+namespace {
+
+TEST(GatewayUrl, ParsesHostPortAndPath) {
+  ParsedUrl u;
+  ASSERT_TRUE(parseUrl("https://sms.example.net:8443/api/send?x=1", u));
+  EXPECT_TRUE(u.secure);
+  EXPECT_EQ(u.host, "sms.example.net");
+  EXPECT_EQ(u.port, 8443);
+  EXPECT_EQ(u.pathAndQuery, "/api/send?x=1");
+  ASSERT_TRUE(parseUrl("http://127.0.0.1", u));
+  EXPECT_EQ(u.port, 80);
+  EXPECT_EQ(u.pathAndQuery, "/");
+  ASSERT_TRUE(parseUrl("http://h?to={nummer}", u));
+  EXPECT_EQ(u.pathAndQuery, "/?to={nummer}");
+  for (const char* bad : {"ftp://h/", "http://", "http://:80/", "http://h:0/", "http://h:70000/",
+                          "http://user@h/", "http://h/a b", "http://h:8x/"}) {
+    EXPECT_FALSE(parseUrl(bad, u)) << bad;
+  }
+}
+
+HttpSettings gateway(BodyFormat format, std::string body) {
+  HttpSettings s;
+  s.url = "http://127.0.0.1:8080/send?an={nummer}";
+  s.format = format;
+  s.bodyTemplate = std::move(body);
+  s.headers = {{"X-Api-Key", "geheim"}};
+  return s;
+}
+
+TEST(GatewayRequest, PlaceholdersAreEscapedForWhereTheyStand) {
+  const std::string utf8 = "Brand \"S\xC3\xBC" "d\" & Co {nummer} 100%";
+
+  const HttpRequest form = buildGatewayRequest(gateway(BodyFormat::Form, "to={nummer}&msg={text}"),
+                                               "+491701111111", utf8);
+  EXPECT_EQ(form.method, "POST");
+  EXPECT_EQ(form.target.host, "127.0.0.1");
+  EXPECT_EQ(form.target.port, 8080);
+  EXPECT_EQ(form.target.pathAndQuery, "/send?an=%2B491701111111");
+  EXPECT_EQ(form.body, "to=%2B491701111111&msg=Brand%20%22S%C3%BCd%22%20%26%20Co%20%7Bnummer%7D%20100%25");
+  EXPECT_EQ(form.headers.back(), (std::pair<std::string, std::string>{"Content-Type", "application/x-www-form-urlencoded"}));
+
+  const HttpRequest json = buildGatewayRequest(gateway(BodyFormat::Json, R"({"to":"{nummer}","text":"{text}"})"),
+                                               "+491701111111", utf8 + "\\\n");
+  EXPECT_EQ(json.body, "{\"to\":\"+491701111111\",\"text\":\"Brand \\\"S\xC3\xBC" "d\\\" & Co {nummer} 100%\\\\\\n\"}");
+  EXPECT_EQ(json.headers.size(), 2u);
+  EXPECT_EQ(json.headers[0].first, "X-Api-Key");
+
+  HttpSettings typed = gateway(BodyFormat::Text, "{text}");
+  typed.headers.emplace_back("content-type", "text/x-sms");
+  const HttpRequest plain = buildGatewayRequest(typed, "112", "a&b");
+  EXPECT_EQ(plain.body, "a&b");
+  EXPECT_EQ(plain.headers.size(), 2u) << "a configured content type is kept, not doubled";
+}
+
+TEST(GatewayResponse, StatusAndPatternDecide) {
+  HttpSettings s;
+  HttpResponse r;
+  r.completed = true;
+  r.status = 200;
+  r.body = "{\"status\":\"queued\"}";
+  EXPECT_TRUE(judgeGatewayResponse(s, r).sent);
+  r.status = 204;
+  EXPECT_TRUE(judgeGatewayResponse(s, r).sent);
+
+  r.status = 500;
+  r.body = "Internal\r\nError";
+  const SendOutcome failed = judgeGatewayResponse(s, r);
+  EXPECT_FALSE(failed.sent);
+  EXPECT_EQ(failed.detail, "HTTP 500 (Internal  Error)");
+
+  s.successStatuses = {202};
+  r.status = 200;
+  EXPECT_FALSE(judgeGatewayResponse(s, r).sent) << "only the listed statuses count";
+  r.status = 202;
+  r.body = "{\"status\":\"rejected\"}";
+  s.successPattern = "\"queued\"";
+  const SendOutcome noPattern = judgeGatewayResponse(s, r);
+  EXPECT_FALSE(noPattern.sent);
+  EXPECT_NE(noPattern.detail.find("enthält nicht"), std::string::npos) << noPattern.detail;
+  r.body = "{\"status\":\"queued\"}";
+  EXPECT_TRUE(judgeGatewayResponse(s, r).sent);
+
+  HttpResponse none;
+  none.transportError = "Keine Verbindung zu 127.0.0.1.";
+  EXPECT_EQ(judgeGatewayResponse(s, none).detail, "Keine Verbindung zu 127.0.0.1.");
+}
+
+class RecordingClient : public HttpClient {
+ public:
+  HttpResponse perform(const HttpRequest& request, int32_t timeoutMs) override {
+    requests.push_back(request);
+    timeouts.push_back(timeoutMs);
+    HttpResponse r;
+    r.completed = true;
+    r.status = 200;
+    return r;
+  }
+  std::vector<HttpRequest> requests;
+  std::vector<int32_t> timeouts;
+};
+
+TEST(GatewayChannel, SendsUtf8OrGsmSafeTextAsConfigured) {
+  RecordingClient client;
+  HttpSettings s = gateway(BodyFormat::Form, "{text}");
+  s.timeoutMs = 7000;
+  HttpGatewayChannel channel(client, s);
+  EXPECT_TRUE(channel.send("+491701111111", "Gefahr € ü").sent);
+  s.gsmSafeText = true;
+  EXPECT_TRUE(channel.send("+491701111111", "Gefahr € ü").sent);
+  ASSERT_EQ(client.requests.size(), 2u);
+  EXPECT_EQ(client.requests[0].body, "Gefahr%20%E2%82%AC%20%C3%BC");
+  EXPECT_EQ(client.requests[1].body, "Gefahr%20EUR%20ue");
+  EXPECT_EQ(client.timeouts[0], 7000);
+}
+
+}  // namespace
+}  // namespace kantiq::sender

@@ -1,0 +1,188 @@
+#include "http_gateway.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "sms_text.h"
+
+namespace kantiq::sender {
+namespace {
+
+constexpr std::string_view kNumberPlaceholder = "{nummer}";
+constexpr std::string_view kTextPlaceholder = "{text}";
+constexpr size_t kReasonBodyChars = 80;
+
+std::string percentEncode(std::string_view s) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '.' || c == '_' || c == '~') {
+      out += ch;
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string jsonEscape(std::string_view s) {
+  std::string out;
+  for (char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (ch) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += ch;
+        }
+    }
+  }
+  return out;
+}
+
+// Replaces the placeholders in one pass, so a text containing "{nummer}" is
+// not itself expanded.
+std::string fillTemplate(std::string_view tmpl, std::string_view number, std::string_view text) {
+  std::string out;
+  size_t i = 0;
+  while (i < tmpl.size()) {
+    if (tmpl.substr(i, kNumberPlaceholder.size()) == kNumberPlaceholder) {
+      out += number;
+      i += kNumberPlaceholder.size();
+    } else if (tmpl.substr(i, kTextPlaceholder.size()) == kTextPlaceholder) {
+      out += text;
+      i += kTextPlaceholder.size();
+    } else {
+      out += tmpl[i++];
+    }
+  }
+  return out;
+}
+
+// A short, printable excerpt of an answer for the send log.
+std::string excerpt(std::string_view body) {
+  std::string out;
+  for (char ch : body.substr(0, kReasonBodyChars)) {
+    const auto c = static_cast<unsigned char>(ch);
+    out += (c < 0x20 || c >= 0x7F) ? ' ' : ch;
+  }
+  if (body.size() > kReasonBodyChars) out += "...";
+  return out;
+}
+
+}  // namespace
+
+bool parseUrl(std::string_view url, ParsedUrl& out) {
+  out = ParsedUrl{};
+  std::string_view rest;
+  if (url.substr(0, 7) == "http://") {
+    rest = url.substr(7);
+    out.port = 80;
+  } else if (url.substr(0, 8) == "https://") {
+    rest = url.substr(8);
+    out.secure = true;
+    out.port = 443;
+  } else {
+    return false;
+  }
+  const size_t slash = rest.find_first_of("/?");
+  std::string_view authority = rest.substr(0, slash);
+  out.pathAndQuery = slash == std::string_view::npos ? "/" : std::string(rest.substr(slash));
+  if (out.pathAndQuery[0] == '?') out.pathAndQuery.insert(0, "/");
+  if (authority.find('@') != std::string_view::npos) return false;
+  const size_t colon = authority.rfind(':');
+  if (colon != std::string_view::npos && authority.find(']') == std::string_view::npos) {
+    const std::string_view portText = authority.substr(colon + 1);
+    if (portText.empty() || portText.size() > 5 ||
+        !std::all_of(portText.begin(), portText.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      return false;
+    const int port = std::stoi(std::string(portText));
+    if (port < 1 || port > 65535) return false;
+    out.port = static_cast<uint16_t>(port);
+    authority = authority.substr(0, colon);
+  }
+  if (authority.empty()) return false;
+  for (char c : authority)
+    if (static_cast<unsigned char>(c) <= ' ' || c == '{' || c == '}') return false;
+  for (char c : out.pathAndQuery)
+    if (static_cast<unsigned char>(c) <= ' ') return false;
+  out.host = std::string(authority);
+  return true;
+}
+
+HttpRequest buildGatewayRequest(const HttpSettings& settings, std::string_view number,
+                                std::string_view textUtf8) {
+  HttpRequest request;
+  request.method = settings.method;
+  const std::string url =
+      fillTemplate(settings.url, percentEncode(number), percentEncode(textUtf8));
+  parseUrl(url, request.target);  // checked with the placeholders in place; encoding keeps it valid
+  request.headers = settings.headers;
+  const auto hasHeader = [&](std::string_view name) {
+    return std::any_of(request.headers.begin(), request.headers.end(), [&](const auto& h) {
+      return std::equal(h.first.begin(), h.first.end(), name.begin(), name.end(),
+                        [](char a, char b) { return (a | 0x20) == (b | 0x20); });
+    });
+  };
+  switch (settings.format) {
+    case BodyFormat::None:
+      break;
+    case BodyFormat::Form:
+      request.body = fillTemplate(settings.bodyTemplate, percentEncode(number), percentEncode(textUtf8));
+      if (!hasHeader("Content-Type"))
+        request.headers.emplace_back("Content-Type", "application/x-www-form-urlencoded");
+      break;
+    case BodyFormat::Json:
+      request.body = fillTemplate(settings.bodyTemplate, jsonEscape(number), jsonEscape(textUtf8));
+      if (!hasHeader("Content-Type")) request.headers.emplace_back("Content-Type", "application/json");
+      break;
+    case BodyFormat::Text:
+      request.body = fillTemplate(settings.bodyTemplate, number, textUtf8);
+      if (!hasHeader("Content-Type"))
+        request.headers.emplace_back("Content-Type", "text/plain; charset=utf-8");
+      break;
+  }
+  return request;
+}
+
+SendOutcome judgeGatewayResponse(const HttpSettings& settings, const HttpResponse& response) {
+  if (!response.completed) return {false, response.transportError};
+  const bool statusOk =
+      settings.successStatuses.empty()
+          ? (response.status >= 200 && response.status <= 299)
+          : std::find(settings.successStatuses.begin(), settings.successStatuses.end(), response.status) !=
+                settings.successStatuses.end();
+  const std::string status = "HTTP " + std::to_string(response.status);
+  if (!statusOk) {
+    std::string reason = status;
+    if (!response.body.empty()) reason += " (" + excerpt(response.body) + ")";
+    return {false, reason};
+  }
+  if (!settings.successPattern.empty() && response.body.find(settings.successPattern) == std::string::npos) {
+    std::string pattern;
+    if (!utf8ToCp1252(settings.successPattern, pattern)) pattern = "?";
+    return {false, status + ", aber die Antwort enthält nicht \"" + excerpt(pattern) + "\" (" +
+                       excerpt(response.body) + ")"};
+  }
+  return {true, status};
+}
+
+SendOutcome HttpGatewayChannel::send(const std::string& number, const std::string& textCp1252) {
+  const std::string text = settings_.gsmSafeText ? toGsmSafeText(textCp1252) : textCp1252;
+  const HttpRequest request = buildGatewayRequest(settings_, number, cp1252ToUtf8(text));
+  return judgeGatewayResponse(settings_, client_.perform(request, settings_.timeoutMs));
+}
+
+}  // namespace kantiq::sender

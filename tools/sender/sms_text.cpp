@@ -1,0 +1,201 @@
+#include "sms_text.h"
+
+#include <array>
+#include <cstdint>
+
+namespace kantiq::sender {
+namespace {
+
+// Unicode code points of Windows-1252 0x80..0x9F.
+constexpr std::array<uint16_t, 32> kHighControls = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+uint32_t codePointOf(uint8_t c) {
+  if (c >= 0x80 && c <= 0x9F) return kHighControls[c - 0x80];
+  return c;
+}
+
+void appendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Transliterations of Windows-1252 0x80..0xFF into the GSM-safe set.
+// nullptr never occurs: every code has a replacement.
+constexpr std::array<const char*, 128> kHighTransliteration = {
+    // 0x80
+    "EUR", "?", ",", "f", "\"", "...", "+", "+", "'", "o/oo", "S", "<", "OE", "?", "Z", "?",
+    // 0x90
+    "?", "'", "'", "\"", "\"", "*", "-", "-", "-", "TM", "s", ">", "oe", "?", "z", "Y",
+    // 0xA0
+    " ", "!", "c", "GBP", "?", "JPY", "/", "Par.", "\"", "(c)", "a", "<<", "-", "", "(R)", "-",
+    // 0xB0
+    "Grad", "+/-", "2", "3", "'", "u", "P", ".", ",", "1", "o", ">>", "1/4", "1/2", "3/4", "?",
+    // 0xC0
+    "A", "A", "A", "A", "Ae", "A", "AE", "C", "E", "E", "E", "E", "I", "I", "I", "I",
+    // 0xD0
+    "D", "N", "O", "O", "O", "O", "Oe", "x", "O", "U", "U", "U", "Ue", "Y", "Th", "ss",
+    // 0xE0
+    "a", "a", "a", "a", "ae", "a", "ae", "c", "e", "e", "e", "e", "i", "i", "i", "i",
+    // 0xF0
+    "d", "n", "o", "o", "o", "o", "oe", ":", "o", "u", "u", "u", "ue", "y", "th", "y"};
+
+}  // namespace
+
+std::string cp1252ToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 4);
+  for (char ch : text) appendUtf8(out, codePointOf(static_cast<uint8_t>(ch)));
+  return out;
+}
+
+bool utf8ToCp1252(std::string_view utf8, std::string& out) {
+  out.clear();
+  size_t i = 0;
+  while (i < utf8.size()) {
+    const auto b0 = static_cast<uint8_t>(utf8[i]);
+    uint32_t cp = 0;
+    size_t len = 0;
+    if (b0 < 0x80) {
+      cp = b0;
+      len = 1;
+    } else if ((b0 & 0xE0) == 0xC0) {
+      cp = b0 & 0x1F;
+      len = 2;
+    } else if ((b0 & 0xF0) == 0xE0) {
+      cp = b0 & 0x0F;
+      len = 3;
+    } else if ((b0 & 0xF8) == 0xF0) {
+      cp = b0 & 0x07;
+      len = 4;
+    } else {
+      return false;
+    }
+    if (i + len > utf8.size()) return false;
+    for (size_t k = 1; k < len; ++k) {
+      const auto b = static_cast<uint8_t>(utf8[i + k]);
+      if ((b & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (b & 0x3F);
+    }
+    // Overlong forms and surrogates are malformed.
+    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    i += len;
+
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+      out += static_cast<char>(cp);
+      continue;
+    }
+    bool found = false;
+    for (size_t k = 0; k < kHighControls.size(); ++k) {
+      if (kHighControls[k] == cp) {
+        out += static_cast<char>(0x80 + k);
+        found = true;
+        break;
+      }
+    }
+    if (!found) return false;
+  }
+  return true;
+}
+
+std::string toGsmSafeText(std::string_view cp1252) {
+  std::string out;
+  out.reserve(cp1252.size() + 8);
+  for (char ch : cp1252) {
+    const auto c = static_cast<uint8_t>(ch);
+    if (c >= 0x80) {
+      out += kHighTransliteration[c - 0x80];
+      continue;
+    }
+    switch (c) {
+      case '\t':
+      case '\n':
+      case '\r':
+        out += ' ';
+        break;
+      // These differ between ASCII and the GSM basic table, or live only in
+      // its escape-extension table, which text mode cannot pass reliably.
+      case '@': out += "(at)"; break;
+      case '$': out += "USD"; break;
+      case '_': out += '-'; break;
+      case '[': case '{': out += '('; break;
+      case ']': case '}': out += ')'; break;
+      case '\\': case '|': out += '/'; break;
+      case '^': case '`': out += '\''; break;
+      case '~': out += '-'; break;
+      default:
+        if (c < 0x20 || c == 0x7F)
+          out += '?';
+        else
+          out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string foldCaseCp1252(std::string_view cp1252) {
+  std::string out(cp1252);
+  for (char& ch : out) {
+    const auto c = static_cast<uint8_t>(ch);
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
+      ch = static_cast<char>(c + 0x20);
+    else if (c == 0x8A || c == 0x8C || c == 0x8E)  // Š Œ Ž
+      ch = static_cast<char>(c + 0x10);
+    else if (c == 0x9F)  // Ÿ
+      ch = static_cast<char>(0xFF);
+  }
+  return out;
+}
+
+std::vector<std::string> splitIntoSmsParts(std::string_view text) {
+  if (text.size() <= kSmsSingleChars) return {std::string(text)};
+
+  constexpr size_t kPayloadChars = kSmsSingleChars - kSmsPartPrefixChars;
+  constexpr size_t kBreakSearchChars = 25;  // look this far back for a blank
+  std::vector<std::string> bodies;
+  size_t pos = 0;
+  while (pos < text.size() && bodies.size() < kSmsMaxParts) {
+    size_t remaining = text.size() - pos;
+    if (remaining <= kPayloadChars) {
+      bodies.emplace_back(text.substr(pos));
+      pos = text.size();
+      break;
+    }
+    if (bodies.size() + 1 == kSmsMaxParts) {
+      // Last permitted part and still too long: cut and mark the cut.
+      bodies.push_back(std::string(text.substr(pos, kPayloadChars - 3)) + "...");
+      pos = text.size();
+      break;
+    }
+    size_t take = kPayloadChars;
+    for (size_t back = 0; back < kBreakSearchChars; ++back) {
+      if (text[pos + kPayloadChars - back] == ' ') {
+        take = kPayloadChars - back;
+        break;
+      }
+    }
+    bodies.emplace_back(text.substr(pos, take));
+    pos += take;
+    while (pos < text.size() && text[pos] == ' ') ++pos;  // no part starts with a blank
+  }
+  std::vector<std::string> parts;
+  const size_t n = bodies.size();
+  for (size_t k = 0; k < n; ++k)
+    parts.push_back("(" + std::to_string(k + 1) + "/" + std::to_string(n) + ") " + bodies[k]);
+  return parts;
+}
+
+}  // namespace kantiq::sender
