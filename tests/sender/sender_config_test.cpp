@@ -7,6 +7,9 @@
 #include "sms_text.h"
 
 namespace kantiq::sender {
+namespace testing {
+std::string_view exampleSenderConfig();
+}
 namespace {
 
 // Configuration files are UTF-8; the sources here are compiled to
@@ -145,6 +148,14 @@ TEST(SenderConfigParse, GarbageNeverCrashes) {
   }
   EXPECT_FALSE(parseSenderConfig(std::string(10000, '[')).ok);
   EXPECT_FALSE(parseSenderConfig("kanal = \"modem\"\n[modem]\nanschluss = \"COM99999999999999999\"\n").ok);
+}
+
+TEST(SenderConfigParse, ShippedExampleIsValid) {
+  const ConfigResult r = parseSenderConfig(testing::exampleSenderConfig());
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.config.channel, ChannelKind::Modem);
+  EXPECT_EQ(r.config.groups.size(), 3u);
+  EXPECT_EQ(selectRecipients(r.config, "Einsatz für LZ SÜD").size(), 3u);
 }
 
 TEST(PhoneNumbers, NormalisedOrRefused) {

@@ -99,8 +99,10 @@ bool parseUrl(std::string_view url, ParsedUrl& out) {
   }
   const size_t slash = rest.find_first_of("/?");
   std::string_view authority = rest.substr(0, slash);
-  out.pathAndQuery = slash == std::string_view::npos ? "/" : std::string(rest.substr(slash));
-  if (out.pathAndQuery[0] == '?') out.pathAndQuery.insert(0, "/");
+  // Built by appending: GCC 12 warns falsely (-Wrestrict) about prepending.
+  out.pathAndQuery.clear();
+  if (slash == std::string_view::npos || rest[slash] == '?') out.pathAndQuery += '/';
+  if (slash != std::string_view::npos) out.pathAndQuery.append(rest.substr(slash));
   if (authority.find('@') != std::string_view::npos) return false;
   const size_t colon = authority.rfind(':');
   if (colon != std::string_view::npos && authority.find(']') == std::string_view::npos) {
@@ -167,14 +169,16 @@ SendOutcome judgeGatewayResponse(const HttpSettings& settings, const HttpRespons
   const std::string status = "HTTP " + std::to_string(response.status);
   if (!statusOk) {
     std::string reason = status;
-    if (!response.body.empty()) reason += " (" + excerpt(response.body) + ")";
+    if (!response.body.empty()) reason.append(" (").append(excerpt(response.body)).append(")");
     return {false, reason};
   }
   if (!settings.successPattern.empty() && response.body.find(settings.successPattern) == std::string::npos) {
     std::string pattern;
     if (!utf8ToCp1252(settings.successPattern, pattern)) pattern = "?";
-    return {false, status + ", aber die Antwort enthält nicht \"" + excerpt(pattern) + "\" (" +
-                       excerpt(response.body) + ")"};
+    std::string reason = status;
+    reason.append(", aber die Antwort enthält nicht \"").append(excerpt(pattern));
+    reason.append("\" (").append(excerpt(response.body)).append(")");
+    return {false, reason};
   }
   return {true, status};
 }

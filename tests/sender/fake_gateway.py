@@ -1,0 +1,59 @@
+#!/usr/bin/env python3
+"""An SMS gateway on 127.0.0.1 for the sender's tests.
+
+Records each request as one JSON line in <record>.requests (method, path,
+headers, body as latin-1 text) and answers by the list of behaviours given:
+"200", "500" or "hang" (never answers), one per request, the last one
+repeating. Writes the port it listens on to <record>.port.
+"""
+import argparse
+import http.server
+import json
+import threading
+import time
+
+p = argparse.ArgumentParser()
+p.add_argument("--record", required=True)
+p.add_argument("--answers", default="200")
+args = p.parse_args()
+answers = args.answers.split(",")
+lock = threading.Lock()
+count = [0]
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    def handle_any(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length) if length else b""
+        with lock:
+            n = count[0]
+            count[0] += 1
+            with open(args.record + ".requests", "a") as f:
+                f.write(json.dumps({"method": self.command, "path": self.path,
+                                    "headers": {k.lower(): v for k, v in self.headers.items()},
+                                    "body": body.decode("latin-1")}) + "\n")
+        what = answers[min(n, len(answers) - 1)]
+        if what == "hang":
+            time.sleep(3600)
+            return
+        status = int(what)
+        reply = b'{"status":"queued"}' if status == 200 else b"Interner Fehler"
+        self.send_response(status)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+
+    do_GET = do_POST = do_PUT = handle_any
+
+    def log_message(self, *a):
+        pass
+
+
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+server.daemon_threads = True
+with open(args.record + ".port.tmp", "w") as f:
+    f.write(str(server.server_address[1]))
+import os
+os.rename(args.record + ".port.tmp", args.record + ".port")
+server.serve_forever()

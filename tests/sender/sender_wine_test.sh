@@ -1,0 +1,298 @@
+#!/usr/bin/env bash
+# S.exe under Wine against a fake GSM modem on a pseudo-terminal (linked as
+# COM5 in the prefix) and a fake SMS gateway on 127.0.0.1. Each case starts
+# the sender the way Kantiq does (sender_launch builds the command line with
+# the program's own code) and checks what the modem or the gateway received,
+# the send log and the exit code.
+#
+#   sender_wine_test.sh <S.exe> <sender_launch.exe>
+# Runs inside scripts/wine-env.sh (WINEPREFIX exported); starts it if not.
+set -uo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+if [[ -z ${WINEPREFIX:-} ]]; then
+    exec "$here/../../scripts/wine-env.sh" run --no-audio -- bash "$0" "$@"
+fi
+sender_exe=$1
+launcher=$2
+work=$(mktemp -d /tmp/sender-wine.XXXXXX)
+failures=0
+helpers=()
+
+cleanup() {
+    local pid
+    for pid in "${helpers[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+    rm -rf -- "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL [$case_name]: $*" >&2
+    failures=$((failures + 1))
+}
+log_text() { iconv -f CP1252 -t UTF-8 "$dir/SendeLog.txt" 2>/dev/null; }
+expect_log() {  # a fixed text the send log must contain
+    log_text | grep -qF -- "$1" || { fail "send log lacks: $1"; log_text | sed 's/^/    log: /' >&2; }
+}
+expect_code() { [[ $code == "$1" ]] || fail "exit code $code, expected $1"; }
+expect_sms() {  # the exact messages the modem accepted, one "number<TAB>text" per line
+    local want got
+    want=$(printf '%s\n' "$@")
+    got=$(cat "$dir/modem.sms" 2>/dev/null)
+    [[ $got == "$want" ]] || { fail "modem received:"; printf '    got:  %s\n' "$got" >&2; printf '    want: %s\n' "$want" >&2; }
+}
+
+# new_case NAME: a fresh folder with S.exe; the caller writes S.toml.
+new_case() {
+    case_name=$1
+    echo "case $1" >&2
+    dir=$work/$1
+    mkdir -p "$dir"
+    cp "$sender_exe" "$dir/S.exe"
+    winfolder="Z:${dir//\//\\}"
+}
+
+start_modem() {  # fake modem options...
+    rm -f "$dir"/modem.*
+    python3 "$here/fake_modem.py" --link "$WINEPREFIX/dosdevices/com5" --record "$dir/modem" "$@" &
+    modem_pid=$!
+    helpers+=("$modem_pid")
+    local i
+    for ((i = 0; i < 100; i++)); do [[ -e $dir/modem.ready ]] && return; sleep 0.05; done
+    fail "fake modem did not start"
+}
+stop_modem() { kill "$modem_pid" 2>/dev/null; wait "$modem_pid" 2>/dev/null; }
+
+start_gateway() {  # answers
+    python3 "$here/fake_gateway.py" --record "$dir/gw" --answers "$1" &
+    gateway_pid=$!
+    helpers+=("$gateway_pid")
+    local i
+    for ((i = 0; i < 100; i++)); do [[ -e $dir/gw.port ]] && break; sleep 0.05; done
+    port=$(cat "$dir/gw.port")
+}
+stop_gateway() { kill "$gateway_pid" 2>/dev/null; wait "$gateway_pid" 2>/dev/null; }
+
+hex() { printf '%s' "$1" | iconv -f UTF-8 -t CP1252 | od -An -tx1 | tr -d ' \n'; }
+send() {  # alarm|test|raw TEXT (UTF-8 here, Windows-1252 on the command line)
+    wine "$launcher" "$winfolder" "$1" "$(hex "$2")" >"$dir/stdout" 2>&1
+    code=$?
+}
+
+modem_config() {  # extra lines for [modem], then the rest
+    cat >"$dir/S.toml" <<TOML
+kanal = "modem"
+test_text = "Kantiq Test: SMS-Versand funktioniert."
+[modem]
+anschluss = "COM5"
+antwortzeit_s = 1
+$1
+[wiederholung]
+versuche = 2
+erste_wartezeit_s = 1
+[[gruppe]]
+name = "Führung"
+alle_alarme = true
+nummern = ["+49 170 1111111"]
+[[gruppe]]
+name = "Löschzug Süd"
+stichworte = ["Süd"]
+nummern = ["0171/2222222", "+491701111111"]
+TOML
+}
+
+# ---- modem ----------------------------------------------------------------
+
+new_case pin_and_groups
+modem_config 'pin = "4711"'
+start_modem --pin 4711
+send alarm "Brand Süd: Müllerstraße 5, 3 € Schaden"
+stop_modem
+expect_code 0
+expect_sms $'+491701111111\tBrand Sued: Muellerstrasse 5, 3 EUR Schaden' \
+           $'01712222222\tBrand Sued: Muellerstrasse 5, 3 EUR Schaden'
+expect_log 'Alarmierung "Brand Süd: Müllerstraße 5, 3 € Schaden" an 2 Empfänger ("Führung", "Löschzug Süd") über Modem an COM5'
+expect_log 'gesendet an 01712222222 (Versuch 1): Referenz 2'
+expect_log 'Ende: alle 2 Nachrichten wurden gesendet.'
+[[ $(grep -c 'AT+CPIN="4711"' "$dir/modem.raw") == 1 ]] || fail "PIN not entered exactly once"
+[[ -s $dir/stdout && $(wc -l <"$dir/stdout") -le 1 ]] || fail "stdout should be one short line"
+
+new_case test_message
+modem_config ''
+start_modem
+send test " 0170 555 66 77"
+stop_modem
+expect_code 0
+expect_sms $'01705556677\tKantiq Test: SMS-Versand funktioniert.'
+expect_log 'Test-SMS an 01705556677 über Modem an COM5'
+
+new_case test_bad_number
+modem_config ''
+start_modem
+send test "Hallo"
+stop_modem
+expect_code 3
+expect_sms ''
+expect_log 'Test-SMS nicht gesendet: "Hallo" ist keine gültige Mobilfunknummer.'
+
+new_case cms_error_then_sent
+modem_config ''
+start_modem --cms-errors 1
+send alarm "Probealarm"
+stop_modem
+expect_code 0
+expect_sms $'+491701111111\tProbealarm'
+expect_log 'Versuch 1 an +491701111111 fehlgeschlagen: Das Modem meldet "+CMS ERROR: 500" auf den Nachrichtentext.'
+expect_log 'gesendet an +491701111111 (Versuch 2): Referenz 1'
+
+new_case error_on_text_mode
+modem_config ''
+start_modem --error-on AT+CMGF=1
+send alarm "Probealarm"
+stop_modem
+expect_code 1
+expect_sms ''
+expect_log 'FEHLGESCHLAGEN an +491701111111 nach 2 Versuchen: Das Modem meldet "ERROR" auf AT+CMGF=1.'
+expect_log 'Ende: 0 von 1 Nachrichten gesendet, 1 fehlgeschlagen.'
+
+new_case silent_modem
+modem_config ''
+start_modem --silent
+send alarm "Probealarm"
+stop_modem
+expect_code 1
+expect_log 'FEHLGESCHLAGEN an +491701111111 nach 2 Versuchen: Das Modem antwortet nicht auf AT.'
+[[ $(grep -o 'AT' "$dir/modem.raw" | wc -l) -ge 4 ]] || fail "expected AT twice per attempt"
+
+new_case wrong_pin
+modem_config 'pin = "1234"'
+start_modem --pin 9999
+send alarm "Probealarm"
+stop_modem
+expect_code 1
+expect_log 'Die SIM-Karte hat die PIN abgelehnt ("+CME ERROR: 16").'
+expect_log 'nicht noch einmal eingegeben'
+[[ $(grep -o 'AT+CPIN="' "$dir/modem.raw" | wc -l) == 1 ]] || fail "the wrong PIN was offered more than once"
+
+new_case long_alarm
+modem_config ''
+start_modem
+long="Einsatz $(printf 'Wort%02d ' $(seq 1 30))Ende"
+send alarm "$long"
+stop_modem
+expect_code 0
+[[ $(wc -l <"$dir/modem.sms") == 2 ]] || fail "long text not in two parts"
+grep -q $'^+491701111111\t(1/2) Einsatz Wort01' "$dir/modem.sms" || fail "first part"
+grep -q $'^+491701111111\t(2/2) .*Ende$' "$dir/modem.sms" || fail "second part"
+expect_log 'gesendet an +491701111111 (Teil 2/2) (Versuch 1)'
+
+new_case empty_alarm_text
+modem_config ''
+start_modem
+send raw ""
+stop_modem
+expect_code 0
+expect_sms $'+491701111111\tAlarmierung (ohne Text)'
+
+new_case no_such_port
+modem_config ''
+sed -i 's/COM5/COM77/' "$dir/S.toml"
+send alarm "Probealarm"
+expect_code 1
+expect_log 'Der Anschluss COM77 lässt sich nicht öffnen'
+
+new_case config_broken
+printf 'kanal = "modem"\n[modem]\nanschluss = "COM5"\nbaudrate = "schnell"\n' >"$dir/S.toml"
+send alarm "Probealarm"
+expect_code 2
+expect_log 'Konfigurationsfehler in S.toml: Zeile 4: "baudrate" muss eine ganze Zahl sein. Die Alarmierung "Probealarm" wurde nicht gesendet.'
+
+new_case config_missing
+send alarm "Probealarm"
+expect_code 2
+expect_log 'S.toml fehlt. Die Alarmierung "Probealarm" wurde nicht gesendet.'
+
+new_case config_garbage
+head -c 4000 /dev/urandom >"$dir/S.toml"
+send alarm "Probealarm"
+expect_code 2
+expect_log 'Konfigurationsfehler in S.toml'
+
+# ---- HTTP gateway -----------------------------------------------------------
+
+http_config() {  # timeout seconds
+    cat >"$dir/S.toml" <<TOML
+kanal = "http"
+[http]
+url = "http://127.0.0.1:$port/api/send?key=abc"
+format = "form"
+inhalt = "to={nummer}&msg={text}"
+kopfzeilen = { X-Api-Key = "geheim" }
+erfolg_text = "queued"
+zeitlimit_s = $1
+[wiederholung]
+versuche = 3
+erste_wartezeit_s = 1
+[[gruppe]]
+alle_alarme = true
+nummern = ["+491701111111"]
+TOML
+}
+request_field() {  # n field
+    python3 -c 'import json,sys; r=[json.loads(l) for l in open(sys.argv[1])][int(sys.argv[2])]; f=sys.argv[3]; print(r["headers"].get(f, "") if f.islower() and "-" in f else r[f])' \
+        "$dir/gw.requests" "$1" "$2"
+}
+
+new_case http_sent
+start_gateway 200
+http_config 5
+send alarm "Brand Süd & Co"
+stop_gateway
+expect_code 0
+[[ $(wc -l <"$dir/gw.requests") == 1 ]] || fail "expected one request"
+[[ $(request_field 0 method) == POST ]] || fail "method"
+[[ $(request_field 0 path) == "/api/send?key=abc" ]] || fail "path $(request_field 0 path)"
+[[ $(request_field 0 body) == "to=%2B491701111111&msg=Brand%20S%C3%BCd%20%26%20Co" ]] || fail "body $(request_field 0 body)"
+[[ $(request_field 0 x-api-key) == geheim ]] || fail "api key header"
+expect_log 'gesendet an +491701111111 (Versuch 1): HTTP 200'
+
+new_case http_500_then_200
+start_gateway 500,200
+http_config 5
+send alarm "Probealarm"
+stop_gateway
+expect_code 0
+[[ $(wc -l <"$dir/gw.requests") == 2 ]] || fail "expected two requests"
+expect_log 'Versuch 1 an +491701111111 fehlgeschlagen: HTTP 500 (Interner Fehler)'
+expect_log 'gesendet an +491701111111 (Versuch 2): HTTP 200'
+
+new_case http_always_500
+start_gateway 500
+http_config 5
+send alarm "Probealarm"
+stop_gateway
+expect_code 1
+expect_log 'FEHLGESCHLAGEN an +491701111111 nach 3 Versuchen: HTTP 500 (Interner Fehler)'
+
+new_case http_hang
+start_gateway hang
+http_config 2
+started=$SECONDS
+send alarm "Probealarm"
+stop_gateway
+expect_code 1
+expect_log 'FEHLGESCHLAGEN an +491701111111 nach 3 Versuchen: Keine Antwort (Zeitüberschreitung) von 127.0.0.1'
+((SECONDS - started < 60)) || fail "a hanging gateway held the sender for $((SECONDS - started)) s"
+
+new_case http_refused
+port=9  # nothing listens there
+http_config 2
+send alarm "Probealarm"
+expect_code 1
+expect_log 'FEHLGESCHLAGEN an +491701111111 nach 3 Versuchen: Keine Verbindung zu 127.0.0.1:9'
+
+if ((failures)); then
+    echo "sender under Wine: $failures check(s) failed" >&2
+    exit 1
+fi
+echo "sender under Wine: all cases passed"
