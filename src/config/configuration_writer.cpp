@@ -15,13 +15,16 @@ void appendNumber(std::string& out, int64_t value) {
 
 }  // namespace
 
-std::string composeConfiguration(const Configuration& configuration) {
+std::string composeConfiguration(const Configuration& configuration,
+                                 std::vector<size_t>* textOffsets) {
+  if (textOffsets != nullptr) textOffsets->clear();
   std::string text;
   appendNumber(text, kConfigurationFormat);
   for (int n = 1; n <= kDetectorParameterCount; ++n) {
     appendNumber(text, detectorParameter(configuration.parameters, n));
   }
   for (const ConfiguredAlarm& alarm : configuration.alarms) {
+    if (textOffsets != nullptr) textOffsets->push_back(text.size());
     text += alarm.text;
     text += '#';
     appendNumber(text, static_cast<int64_t>(alarm.steps.size()));

@@ -3,6 +3,7 @@
 // Composing a configuration text from parameters and alarms, and reading one
 // back out of a loaded detector.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -37,8 +38,10 @@ struct Configuration {
 
 // The text "100#" + ten parameters + one entry per alarm, every field ended by
 // "#". The caller keeps "#" and byte 0 out of the alarm texts and the counts
-// within the table's limits.
-std::string composeConfiguration(const Configuration& configuration);
+// within the table's limits. textOffsets, when given, receives where each
+// alarm's text starts in the result.
+std::string composeConfiguration(const Configuration& configuration,
+                                 std::vector<size_t>* textOffsets = nullptr);
 
 // What a loaded detector holds, as a configuration.
 Configuration configurationOf(const ToneDetector& detector);
