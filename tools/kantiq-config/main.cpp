@@ -259,10 +259,36 @@ int runCheck(const std::string& path) {
   return kExitOk;
 }
 
+// The raw stored form, without any checks: for making test files.
+int runEncode(const std::string& textPath, const std::string& outPath) {
+  std::string text;
+  if (!readWholeFile(textPath, text)) {
+    std::cerr << textPath << ": error: cannot read the file\n";
+    return kExitIo;
+  }
+  if (!writeWholeFile(outPath, encodeConfiguration(text))) {
+    std::cerr << outPath << ": error: cannot write the file\n";
+    return kExitIo;
+  }
+  return kExitOk;
+}
+
+int runDecode(const std::string& path) {
+  std::string raw;
+  if (!readWholeFile(path, raw)) {
+    std::cerr << path << ": error: cannot read the file\n";
+    return kExitIo;
+  }
+  const std::vector<uint8_t> bytes(raw.begin(), raw.end());
+  std::cout << decodeConfiguration(deliverStoredBytes(bytes)) << std::flush;
+  return kExitOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
+  // Binary, so that decode hands out the text's bytes unchanged.
   SetConsoleOutputCP(CP_UTF8);
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
@@ -290,6 +316,15 @@ int main(int argc, char** argv) {
       "check", "Reports what Kantiq would load from SMSConfig1.dat and every problem");
   check->add_option("FILE", file, "an SMSConfig1.dat")->required();
 
+  std::string textFile;
+  CLI::App* encode = app.add_subcommand(
+      "encode", "Scrambles a raw configuration text into OUT without any checks (for test files)");
+  encode->add_option("TEXT", textFile, "the configuration text, e.g. 100#25#...#")->required();
+  encode->add_option("OUT", source, "the stored file to write")->required();
+  CLI::App* decode = app.add_subcommand(
+      "decode", "Prints the raw configuration text of FILE as the program decodes it");
+  decode->add_option("FILE", file, "an SMSConfig1.dat")->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -298,5 +333,7 @@ int main(int argc, char** argv) {
   }
   if (write->parsed()) return runWrite(source, folder);
   if (show->parsed()) return runShow(file);
+  if (encode->parsed()) return runEncode(textFile, source);
+  if (decode->parsed()) return runDecode(file);
   return runCheck(file);
 }
