@@ -1,5 +1,6 @@
 #include "ui/gdi_canvas_win.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace kantiq {
@@ -55,7 +56,7 @@ void GdiSpectrogramCanvas::setPixel(int32_t x, int32_t y, Rgb colour) {
 }
 
 GdiWaveformCanvas::GdiWaveformCanvas(DrawingTarget target)
-    : target_(target), pen_(PS_SOLID, 0, RGB(0, 255, 128)) {}
+    : target_(std::move(target)), pen_(PS_SOLID, 0, RGB(0, 255, 128)) {}
 
 bool GdiWaveformCanvas::begin(int32_t& width, int32_t& height) {
   target_.open(width, height);

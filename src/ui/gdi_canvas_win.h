@@ -8,6 +8,7 @@
 
 #include <array>
 #include <optional>
+#include <utility>
 
 #include "detector/spectrogram.h"
 #include "ui/waveform_view.h"
@@ -86,7 +87,7 @@ class DrawingTarget {
 
 class GdiSpectrogramCanvas final : public SpectrogramCanvas {
  public:
-  explicit GdiSpectrogramCanvas(DrawingTarget target) : target_(target) {}
+  explicit GdiSpectrogramCanvas(DrawingTarget target) : target_(std::move(target)) {}
   void beginFrame(int32_t& width, int32_t& height) override { target_.open(width, height); }
   void verticalLine(int32_t x, int32_t yFrom, int32_t yTo, Rgb colour) override;
   void setPixel(int32_t x, int32_t y, Rgb colour) override;
