@@ -196,10 +196,10 @@ TEST(DispatchTurns, JobsRunOneAfterAnotherInTheOrderRaised) {
     handover->pendingAlarmText = "alarm " + std::to_string(i);
     ++handover->raisedAlarmCount;
     handover->handoverPending = true;
-    // Later jobs start their waits first: the turn number alone orders them.
+    // Later jobs begin their waits first: the turn number alone orders them.
     jobs.emplace_back([&, i] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20 * (5 - i)));
       const HandedOverAlarm alarm = takeHandover(*handover, *detector);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20 * (5 - i)));
       waitForTurn(*handover, alarm.turn, 2);
       {
         std::lock_guard<std::mutex> lock(mutex);
