@@ -45,6 +45,34 @@ DWORD WINAPI alertDispatchJob(LPVOID parameter) {
   return 0;
 }
 
+// Ways to name a program whose full path is too long to start it by: its
+// 8.3 form, first with the "\\?\" prefix (which the short-path lookup needs
+// and Wine needs to start it), then without. Empty when there is no 8.3 form.
+std::vector<std::string> shortFormsOf(const std::string& path) {
+  const int wideLength = ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+  if (wideLength <= 1) return {};
+  std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), wideLength);
+  wide.resize(static_cast<size_t>(wideLength) - 1);
+  const std::wstring longPrefix = L"\\\\?\\";
+  if (wide.compare(0, longPrefix.size(), longPrefix) != 0) wide = longPrefix + wide;
+
+  std::wstring shortWide(wide.size() + 1, L'\0');
+  const DWORD n = ::GetShortPathNameW(wide.c_str(), shortWide.data(), static_cast<DWORD>(shortWide.size()));
+  if (n == 0 || n >= shortWide.size()) return {};
+  shortWide.resize(n);
+
+  const int narrowLength =
+      ::WideCharToMultiByte(CP_ACP, 0, shortWide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (narrowLength <= 1) return {};
+  std::string prefixed(static_cast<size_t>(narrowLength), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, shortWide.c_str(), -1, prefixed.data(), narrowLength, nullptr, nullptr);
+  prefixed.resize(static_cast<size_t>(narrowLength) - 1);
+  std::vector<std::string> forms{prefixed};
+  if (prefixed.compare(0, 4, "\\\\?\\") == 0 && prefixed.size() - 4 < MAX_PATH) forms.push_back(prefixed.substr(4));
+  return forms;
+}
+
 }  // namespace
 
 SenderRunResult runSender(const std::string& programPath, const std::string& commandLine,
@@ -79,13 +107,21 @@ SenderRunResult runSender(const std::string& programPath, const std::string& com
   }
   // Without a pipe the sender still runs, with a hidden console of its own.
 
+  // The full path first; one too long to start a program by in its short forms.
+  std::vector<std::string> names{programPath};
+  if (programPath.size() >= MAX_PATH) {
+    for (std::string& form : shortFormsOf(programPath)) names.push_back(std::move(form));
+  }
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
   PROCESS_INFORMATION started{};
-  if (!::CreateProcessA(programPath.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &started)) {
-    return result;
+  bool created = false;
+  for (const std::string& name : names) {
+    created = ::CreateProcessA(name.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                               &startup, &started) != FALSE;
+    if (created) break;
   }
+  if (!created) return result;
   const UniqueHandle process(started.hProcess);
   const UniqueHandle thread(started.hThread);
   result.started = true;

@@ -2,7 +2,7 @@
 // folder this program lives in, then checks what the test sender (copied
 // there as S.exe) recorded. One scenario per run; exit code 0 when it held.
 //
-//   dispatch_wine_driver <single|three|hang|missing|blank|flood|long>
+//   dispatch_wine_driver <single|three|hang|missing|blank|flood|long|deep>
 
 #include <windows.h>
 
@@ -231,6 +231,20 @@ void flood() {
   s.checkRun(runs[0], "viel Ausgabe");
 }
 
+// A folder deeper than the classic path limit: the sender still starts and
+// sees the full folder on its command line.
+void deep() {
+  Scenario s({300, 20000});
+  check(s.folder.size() > 260, "folder longer than 260 characters: " + std::to_string(s.folder.size()));
+  s.raise("tief");
+  if (!s.waitForJobs(1, 20000)) return;
+  const auto runs = s.senderRuns();
+  check(runs.size() == 1, "one sender run, got " + std::to_string(runs.size()));
+  if (runs.empty()) return;
+  s.checkRun(runs[0], "tief");
+  s.checkLog({"tief"});
+}
+
 void longTexts() {
   Scenario s({300, 20000});
   std::string text600;
@@ -261,6 +275,7 @@ int main(int argc, char** argv) {
   else if (scenario == "missing") missing();
   else if (scenario == "flood") flood();
   else if (scenario == "long") longTexts();
+  else if (scenario == "deep") deep();
   else {
     std::printf("unknown scenario \"%s\"\n", scenario.c_str());
     return 2;

@@ -69,5 +69,11 @@ run flood "$base/flood"
 prepare "$base/long" yes
 run long "$base/long"
 
-for dir in "$base"/*/; do waitForSenders "${dir%/}"; done
+# A folder whose path is longer than 260 characters.
+deep=$base/deep
+for i in 1 2 3 4 5 6 7; do deep+="/verzeichnis-mit-langem-namen-$i-abcdefghij"; done
+prepare "$deep" yes
+run deep "$deep"
+
+for dir in "$base"/*/ "$deep"; do waitForSenders "${dir%/}"; done
 exit $failed
