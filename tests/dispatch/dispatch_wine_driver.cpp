@@ -126,6 +126,10 @@ class Scenario {
     check(request.kind == kantiq::SenderRequest::Kind::Alarm && request.alarmText == text,
           "sender recovers \"" + text.substr(0, 40) + "\"");
     check(run.heapSelect == kHeapSelectValue, "environment passed on, got " + run.heapSelect);
+    // Hidden, output and errors on the pipe, no input.
+    check(run.startFlags == 0x101 && run.showWindow == 0,
+          "start flags " + std::to_string(run.startFlags) + ", show " + std::to_string(run.showWindow));
+    check(run.standardHandles == "none/pipe/stdout", "standard handles " + run.standardHandles);
   }
 
   std::string folder;

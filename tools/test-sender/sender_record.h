@@ -2,7 +2,8 @@
 
 // The record file the test sender appends to, and a reader for it.
 //
-//   START pid=<pid> ms=<ms> heap=<value> cmdlen=<n>\n<n bytes of the command line>\n
+//   START pid=<pid> ms=<ms> flags=<n> show=<n> stdin=<none|some> stdout=<pipe|other>
+//         stderr=<stdout|other> heap=<value> cmdlen=<n>\n<n bytes of the command line>\n
 //   END pid=<pid> ms=<ms> wrote=<n> exit=<n>\n
 //
 // Times are milliseconds since 1601 (system time), the same clock for every
@@ -24,6 +25,9 @@ struct SenderRun {
   uint64_t startMs = 0;
   uint64_t endMs = 0;  // 0 while still running
   std::string heapSelect;
+  uint32_t startFlags = 0;
+  uint32_t showWindow = 0;
+  std::string standardHandles;  // "stdin/stdout/stderr", e.g. "none/pipe/stdout"
   std::string commandLine;
   uint64_t wrote = 0;
   int exitCode = 0;
@@ -57,6 +61,9 @@ inline bool readSenderRuns(std::string_view bytes, std::vector<SenderRun>& runs)
       run.pid = static_cast<uint32_t>(numberOf(line, "pid"));
       run.startMs = numberOf(line, "ms");
       run.heapSelect = fieldOf(line, "heap");
+      run.startFlags = static_cast<uint32_t>(numberOf(line, "flags"));
+      run.showWindow = static_cast<uint32_t>(numberOf(line, "show"));
+      run.standardHandles = fieldOf(line, "stdin") + "/" + fieldOf(line, "stdout") + "/" + fieldOf(line, "stderr");
       const size_t length = numberOf(line, "cmdlen");
       if (pos + length + 1 > bytes.size() || bytes[pos + length] != '\n') return false;
       run.commandLine = std::string(bytes.substr(pos, length));

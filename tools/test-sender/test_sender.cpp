@@ -77,7 +77,22 @@ int main() {
   const DWORD heapLength = ::GetEnvironmentVariableA("__MSVCRT_HEAP_SELECT", heap, sizeof heap);
   const std::string heapValue = heapLength > 0 && heapLength < sizeof heap ? std::string(heap, heapLength) : "(unset)";
 
+  // How it was started: start-information flags and show value, and what
+  // its standard handles are.
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  ::GetStartupInfoA(&startup);
+  HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+  HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+  const std::string stdinKind = in == nullptr || in == INVALID_HANDLE_VALUE ? "none" : "some";
+  const std::string stdoutKind = out != nullptr && ::GetFileType(out) == FILE_TYPE_PIPE ? "pipe" : "other";
+  const std::string stderrKind = err == out ? "stdout" : "other";
+
   appendRecord(recordPath, "START pid=" + std::to_string(pid) + " ms=" + std::to_string(startMs) +
+                               " flags=" + std::to_string(startup.dwFlags) + " show=" +
+                               std::to_string(startup.wShowWindow) + " stdin=" + stdinKind +
+                               " stdout=" + stdoutKind + " stderr=" + stderrKind +
                                " heap=" + heapValue + " cmdlen=" + std::to_string(commandLine.size()) +
                                "\n" + commandLine + "\n");
 
