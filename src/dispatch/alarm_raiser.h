@@ -18,6 +18,8 @@ class AlarmRaiser final : public AlarmSink {
   // logPath: the alarm log's full path. clock: where the log's time stamp
   // comes from (the system clock when null). Counters start at 0.
   AlarmRaiser(std::string logPath, DispatchJobLauncher& launcher, Clock* clock = nullptr);
+  AlarmRaiser(const AlarmRaiser&) = delete;
+  AlarmRaiser& operator=(const AlarmRaiser&) = delete;
 
   // Returns once the new job has taken the text. When no job can be started,
   // the alarm is marked in the result box and the log as not dispatched, and
