@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "detector/detector_rig.h"
 #include "detector/tone_detector.h"
 #include "dispatch/alarm_log.h"
 
@@ -184,6 +185,30 @@ TEST_F(AlarmRaising, JobThatCannotStartIsReportedAndGivesItsTurnBack) {
   const auto taken = launcher.takenSoFar();
   ASSERT_EQ(taken.size(), 1u);
   EXPECT_EQ(taken[0].turn, 1);
+}
+
+TEST_F(AlarmRaising, TwoAlarmsCompletedInOneFrameThroughTheDetector) {
+  testing::DetectorRig rig;
+  rig.addAlarm("Zug 1", {1000});
+  rig.addAlarm("Zug 2", {1000});
+  ThreadLauncher launcher;
+  AlarmRaiser raiser(logPath_, launcher, &clock_);
+  rig.detector->alarmSink = &raiser;
+  rig.frame({{10, 50}});
+
+  const std::vector<std::string> expectedBox = {"ALARMIERUNG: Zug 1", "08.12.2026 01:41:25: ",
+                                                "ALARMIERUNG: Zug 2", "08.12.2026 01:41:25: "};
+  EXPECT_EQ(rig.monitor.lines, expectedBox);
+  EXPECT_EQ(readAll(logPath_),
+            "08.12.2026 01:41:25: ALARMIERUNG: Zug 1\r\n08.12.2026 01:41:25: ALARMIERUNG: Zug 2\r\n");
+  const auto taken = launcher.takenSoFar();
+  ASSERT_EQ(taken.size(), 2u);
+  EXPECT_EQ(taken[0].text, "Zug 1");
+  EXPECT_EQ(taken[0].turn, 1);
+  EXPECT_EQ(taken[1].turn, 2);
+  // The jobs asked for a restart while the frame was raising: it happens at
+  // the end of that same frame, once.
+  EXPECT_EQ(rig.monitor.restarts, 1);
 }
 
 TEST(DispatchTurns, JobsRunOneAfterAnotherInTheOrderRaised) {

@@ -74,13 +74,14 @@ class Scenario {
         raiser(folder + "\\KantiqLog.txt", launcher),
         detector(std::make_unique<kantiq::ToneDetector>()) {
     detector->monitor = &monitor;
+    detector->alarmSink = &raiser;
   }
 
   // Raises one alarm; the job must ask for a capture restart every time.
   void raise(const std::string& text) {
     detector->restartRequested.store(0);
     raisedAtMs.push_back(nowMs());
-    raiser.raiseAlarm(*detector, text);
+    detector->raiseAlarm(text);  // as processFrame does
     check(detector->restartRequested.load() == 1, "restartRequested set by the job of \"" + text + "\"");
   }
 
