@@ -1,0 +1,37 @@
+#include "sender_protocol_bridge.h"
+
+#include <gtest/gtest.h>
+
+#include "dispatch/message_key.h"
+#include "dispatch/sender_protocol.h"
+
+namespace kantiq::sender {
+namespace {
+
+TEST(SenderCommandLine, AlarmAndTestAsTheProgramBuildsThem) {
+  const std::string folder = "C:\\Program Files\\Kantiq";
+  SendRequest r;
+  ASSERT_TRUE(requestFromCommandLine(buildAlarmCommandLine(folder, "Brand Süd"), folder + "\\S.exe", r));
+  EXPECT_EQ(r.kind, SendRequest::Kind::Alarm);
+  EXPECT_EQ(r.text, "Brand Süd");
+
+  SendRequest t;
+  ASSERT_TRUE(requestFromCommandLine(buildTestCommandLine(folder, " 0170 123 "), "", t));
+  EXPECT_EQ(t.kind, SendRequest::Kind::Test);
+  EXPECT_EQ(t.number, " 0170 123 ");
+}
+
+TEST(SenderCommandLine, TextEndsAtAZeroByteAndALineWithoutArgumentsIsRefused) {
+  // A command line carries no zero byte, but a scrambled byte may unscramble to one.
+  const std::string line = "C:\\K\\S.exe " + scrambleMessage(std::string("Wache\0Rest", 10));
+  SendRequest r;
+  ASSERT_TRUE(requestFromCommandLine(line, "", r));
+  EXPECT_EQ(r.text, "Wache");
+
+  SendRequest none;
+  EXPECT_FALSE(requestFromCommandLine("C:\\K\\S.exe", "C:\\K\\S.exe", none));
+  EXPECT_FALSE(requestFromCommandLine("", "", none));
+}
+
+}  // namespace
+}  // namespace kantiq::sender
