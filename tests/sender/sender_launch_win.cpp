@@ -14,6 +14,7 @@
 #include <string>
 
 #include "dispatch/sender_protocol.h"
+#include "win_handles_win.h"
 
 namespace {
 
@@ -49,36 +50,35 @@ int main(int argc, char** argv) {
     return 120;
 
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE readEnd = nullptr;
-  HANDLE writeEnd = nullptr;
-  if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return 121;
-  ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  HANDLE readHandle = nullptr;
+  HANDLE writeHandle = nullptr;
+  if (!::CreatePipe(&readHandle, &writeHandle, &inherit, 0)) return 121;
+  kantiq::sender::UniqueKernelObject readEnd(readHandle);
+  kantiq::sender::UniqueKernelObject writeEnd(writeHandle);
+  ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOA si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
   si.wShowWindow = SW_HIDE;
-  si.hStdOutput = writeEnd;
-  si.hStdError = writeEnd;
+  si.hStdOutput = writeEnd.get();
+  si.hStdError = writeEnd.get();
   PROCESS_INFORMATION pi{};
   const std::string program = kantiq::senderPath(folder);
   if (!::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
                         &pi)) {
     std::fprintf(stderr, "sender_launch: cannot start %s (%lu)\n", program.c_str(), ::GetLastError());
-    ::CloseHandle(readEnd);
-    ::CloseHandle(writeEnd);
     return 122;
   }
-  ::CloseHandle(writeEnd);
+  kantiq::sender::UniqueKernelObject process(pi.hProcess);
+  kantiq::sender::UniqueKernelObject thread(pi.hThread);
+  writeEnd.reset();  // only the sender holds the write end now: the pipe ends with it
   // Pass the sender's output on, so a test can see it.
   char buffer[512];
   DWORD got = 0;
-  while (::ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0)
+  while (::ReadFile(readEnd.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
     std::fwrite(buffer, 1, got, stdout);
-  ::WaitForSingleObject(pi.hProcess, INFINITE);
+  ::WaitForSingleObject(process.get(), INFINITE);
   DWORD code = 123;
-  ::GetExitCodeProcess(pi.hProcess, &code);
-  ::CloseHandle(pi.hThread);
-  ::CloseHandle(pi.hProcess);
-  ::CloseHandle(readEnd);
+  ::GetExitCodeProcess(process.get(), &code);
   return static_cast<int>(code);
 }

@@ -5,7 +5,7 @@
 # the program's own code) and checks what the modem or the gateway received,
 # the send log and the exit code.
 #
-#   sender_wine_test.sh <S.exe> <sender_launch.exe>
+#   sender_wine_test.sh <S.exe> <sender_launch.exe> <alarm_chain.exe>
 # Runs inside scripts/wine-env.sh (WINEPREFIX exported); starts it if not.
 set -uo pipefail
 
@@ -15,6 +15,7 @@ if [[ -z ${WINEPREFIX:-} ]]; then
 fi
 sender_exe=$1
 launcher=$2
+alarm_chain=$3
 work=$(mktemp -d /tmp/sender-wine.XXXXXX)
 failures=0
 helpers=()
@@ -30,7 +31,8 @@ fail() {
     echo "FAIL [$case_name]: $*" >&2
     failures=$((failures + 1))
 }
-log_text() { iconv -f CP1252 -t UTF-8 "$dir/SendeLog.txt" 2>/dev/null; }
+# -c: the five codes Windows-1252 leaves unassigned may appear in a garbled text.
+log_text() { iconv -c -f CP1252 -t UTF-8 "$dir/SendeLog.txt" 2>/dev/null; }
 expect_log() {  # a fixed text the send log must contain
     log_text | grep -qF -- "$1" || { fail "send log lacks: $1"; log_text | sed 's/^/    log: /' >&2; }
 }
@@ -117,6 +119,20 @@ expect_log 'Ende: alle 2 Nachrichten wurden gesendet.'
 [[ $(grep -c 'AT+CPIN="4711"' "$dir/modem.raw") == 1 ]] || fail "PIN not entered exactly once"
 [[ -s $dir/stdout && $(wc -l <"$dir/stdout") -le 1 ]] || fail "stdout should be one short line"
 
+# Two alarms raised through the program's dispatch jobs, one after the other.
+new_case alarm_chain
+modem_config ''
+cp "$alarm_chain" "$dir/alarm_chain.exe"
+start_modem
+wine "$dir/alarm_chain.exe" "$(hex "Alarm eins Süd")" "$(hex "Alarm zwei")" >"$dir/stdout" 2>&1
+code=$?
+stop_modem
+expect_code 0
+expect_sms $'+491701111111\tAlarm eins Sued' $'01712222222\tAlarm eins Sued' $'+491701111111\tAlarm zwei'
+iconv -f CP1252 -t UTF-8 "$dir/KantiqLog.txt" | grep -q 'ALARMIERUNG: Alarm zwei' || fail "alarm log"
+expect_log 'Ende: alle 2 Nachrichten wurden gesendet.'
+expect_log 'Ende: die Nachricht wurde gesendet.'
+
 new_case test_message
 modem_config ''
 start_modem
@@ -193,6 +209,18 @@ send raw ""
 stop_modem
 expect_code 0
 expect_sms $'+491701111111\tAlarmierung (ohne Text)'
+
+new_case garbled_command_line
+modem_config ''
+start_modem
+# Every byte value but zero, as it might arrive from a damaged caller.
+wine "$launcher" "$winfolder" raw "$(seq 1 255 | xargs printf '%02x')" >"$dir/stdout" 2>&1
+code=$?
+stop_modem
+expect_code 0
+[[ $(wc -l <"$dir/modem.sms") -ge 1 ]] || fail "nothing reached the modem"
+LC_ALL=C grep -q $'[^\tA-Za-z0-9 !"#%&\'()*+,./:;<=>?-]' "$dir/modem.sms" && fail "unsafe bytes reached the modem"
+expect_log 'Ende: alle'
 
 new_case no_such_port
 modem_config ''

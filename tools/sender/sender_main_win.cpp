@@ -41,6 +41,7 @@ class FileSendLog : public SendLog {
  public:
   explicit FileSendLog(std::string path) : path_(std::move(path)) {}
   void write(std::string_view text) override {
+    last_ = std::string(text);
     SYSTEMTIME t{};
     ::GetLocalTime(&t);
     const std::string line = formatSendLogLine(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, text);
@@ -49,7 +50,6 @@ class FileSendLog : public SendLog {
     if (!file.valid()) return;  // nowhere else to report it
     DWORD written = 0;
     ::WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    last_ = std::string(text);
   }
   const std::string& last() const { return last_; }
 
