@@ -205,8 +205,7 @@ int runCheck(const std::string& path) {
   const Configuration c = configurationOf(d);
   std::cout << "detector parameters" << (r.parametersRead == 0 ? " (none in the file: defaults)" : "")
             << ":\n";
-  std::cout << writeConfigurationSource(Configuration{c.parameters, {}})
-                   .substr(writeConfigurationSource(Configuration{}).find("[detector]"));
+  std::cout << listParameters(c.parameters);
   std::cout << c.alarms.size() << " alarms:\n";
   const ToneSet* zvei = findToneSet("ZVEI1");
   for (size_t a = 0; a < c.alarms.size(); ++a) {
