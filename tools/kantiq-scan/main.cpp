@@ -81,9 +81,10 @@ FileResult scanFile(const std::string& path, Scanner& scanner, const CaptureForm
   std::vector<float> resampled(static_cast<size_t>(kReadFrames * ratio) + 256);
   bool ended = false;
   while (!ended) {
-    const sf_count_t got = sf_readf_float(file.handle, interleaved.data(), kReadFrames);
+    const bool isMono = info.channels == 1;
+    const sf_count_t got = sf_readf_float(file.handle, isMono ? mono.data() : interleaved.data(), kReadFrames);
     ended = got < kReadFrames;
-    for (sf_count_t i = 0; i < got; ++i) {
+    for (sf_count_t i = 0; !isMono && i < got; ++i) {
       float sum = 0;
       for (int c = 0; c < info.channels; ++c) sum += interleaved[static_cast<size_t>(i * info.channels + c)];
       mono[static_cast<size_t>(i)] = sum / static_cast<float>(info.channels);

@@ -37,13 +37,15 @@ void Scanner::startRecording() {
 }
 
 int32_t Scanner::quantise(float x, int32_t bits) {
-  const double v = std::clamp(static_cast<double>(x), -1.0, 1.0);
+  // Rounded to the nearest step, halves upwards; the offset keeps the value
+  // positive so that the conversion's truncation is a floor.
+  const float v = std::clamp(x, -1.0f, 1.0f);
   if (bits == 8) {
     // Unsigned bytes around 128, read back scaled by 64.
-    const long byte = std::clamp(std::lround(v * 128.0) + 128, 0L, 255L);
-    return static_cast<int32_t>((byte - 128) * 64);
+    const int32_t byte = std::min(static_cast<int32_t>(v * 128.0f + 128.5f), 255);
+    return (byte - 128) * 64;
   }
-  return static_cast<int32_t>(std::clamp(std::lround(v * 32768.0), -32768L, 32767L));
+  return std::min(static_cast<int32_t>(v * 32768.0f + 32768.5f), 65535) - 32768;
 }
 
 void Scanner::feed(std::span<const float> samples) {
