@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # kantiq-scan from the command line: output lines, JSON, exit codes, and a
 # recording at another rate that has to be resampled.
-#   kantiq_scan_test.sh KANTIQ_SCAN WRITE_CALL
+#   kantiq_scan_test.sh KANTIQ_SCAN WRITE_CALL KANTIQ_CONFIG
 set -u
 scan=$1
 write_call=$2
+kantiq_config=$3
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 failures=0
@@ -22,6 +23,11 @@ check "exit status with alarms" 0 $?
 check "two lines" 2 "$(printf '%s\n' "$out" | wc -l)"
 check "line of the 8-bit file" "$dir/a.wav	1.301	Wache Süd" "$(printf '%s\n' "$out" | head -1)"
 check "resampled file raises too" "Wache Süd" "$(printf '%s\n' "$out" | sed -n 2p | cut -f3)"
+
+"$kantiq_config" encode "$dir/config.txt" "$dir/SMSConfig1.dat" >/dev/null
+check "the scrambled file" "Wache Süd" "$("$scan" --config "$dir/SMSConfig1.dat" --quiet "$dir/a.wav" | cut -f3)"
+"$scan" --text "$dir/SMSConfig1.dat" --quiet "$dir/a.wav" >/dev/null 2>&1
+check "a scrambled file is no text" 2 $?
 
 "$scan" --text "$dir/config.txt" --quiet "$dir/c.wav" >/dev/null
 check "exit status without alarms" 1 $?

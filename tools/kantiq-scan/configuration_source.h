@@ -8,14 +8,11 @@
 namespace kantiq::scan {
 
 // Fills the detector from a configuration: the scrambled file the program
-// reads, or its decoded text. False with a message when the file cannot be
-// read or its format is not one the program runs with.
+// reads ("SMSConfig1.dat"), or its decoded text. False, with the program's
+// own refusal as the message (UTF-8), when the file cannot be read or the
+// program would refuse to run with it.
 bool loadScrambledConfiguration(const std::string& path, ToneDetector& detector, std::string& error);
 bool loadConfigurationText(const std::string& path, ToneDetector& detector, std::string& error);
-
-// The decoded text's grammar: '#'-terminated fields, the format number 100,
-// ten detector parameters, then alarm entries (text, step count, three
-// numbers per step).
 bool parseConfigurationText(std::string_view text, ToneDetector& detector, std::string& error);
 
 }  // namespace kantiq::scan
