@@ -9,7 +9,7 @@ packages=(
   wine wine32:i386 wine64
   xvfb xauth x11-utils imagemagick
   pulseaudio pulseaudio-utils sox
-  libsndfile1-dev libtomlplusplus-dev libcli11-dev
+  libsndfile1-dev libsamplerate0-dev libtomlplusplus-dev libcli11-dev
   multimon-ng espeak-ng socat python3
 )
 
