@@ -25,6 +25,7 @@ struct AnalysisThread::Shared {
   int32_t points = 0;
   int32_t bitsPerSample = 16;
   uint64_t framesProcessed = 0;
+  uint64_t framesFailed = 0;
   CriticalSection lock;
   UniqueHandle event;
   std::unique_ptr<Recorder> recorder;
@@ -36,7 +37,13 @@ void AnalysisThread::Shared::run() {
     WaitForSingleObject(event.get(), INFINITE);
     if (stopRequest.load() != 0) return;
     ScopedLock held(lock);
-    frame();
+    try {
+      frame();
+    } catch (...) {
+      // Out of memory while raising an alarm, say: this frame is lost, but
+      // the worker must live on, or monitoring ends without a word.
+      ++framesFailed;
+    }
   }
 }
 
@@ -177,6 +184,7 @@ AnalysisThread::Status AnalysisThread::status() {
   st.points = s.points;
   st.bitsPerSample = s.bitsPerSample;
   st.framesProcessed = s.framesProcessed;
+  st.framesFailed = s.framesFailed;
   if (s.recorder) {
     st.recording = s.recorder->recording();
     st.openStatus = s.recorder->openStatus();

@@ -34,6 +34,7 @@ class AnalysisThread {
     int32_t points = 0;
     int32_t bitsPerSample = 0;
     uint64_t framesProcessed = 0;
+    uint64_t framesFailed = 0;  // frames whose consumer threw
   };
 
   // Builds the lock, the event, a 16-bit mono Recorder and the transform,
