@@ -97,7 +97,8 @@ AnalysisThread::AnalysisThread(FrameConsumer& consumer, int32_t samplesPerBuffer
 }
 
 AnalysisThread::~AnalysisThread() {
-  stopThread();
+  // After a stopThread that gave up, destruction goes ahead without waiting again.
+  if (!stopAsked_) stopThread();
   // Frees the chain now if the worker has ended, else when it does.
   shared_.reset();
 }
@@ -165,6 +166,7 @@ bool AnalysisThread::reconfigure(int32_t samplesPerBuffer, int32_t sampleRateHz,
 
 bool AnalysisThread::stopThread() {
   if (ended_ || !thread_) return true;
+  stopAsked_ = true;
   shared_->stopRequest.fetch_add(1);
   // A worker never resumed would otherwise wait out the limit and stay behind.
   resume();
