@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# capture_detect_test.sh PROBE_EXE
+# capture_detect_test.sh PROBE_EXE TEST_SENDER_EXE
 #
 # The whole live chain: five-tone calls played with paplay into the null
 # sink while the analysis thread runs the real detector, with the watchdogs
 # started by the first frame.
-#   1. One call raises exactly one alarm, with its text.
+#   1. One call raises exactly one alarm, with its text; it is logged and the
+#      sender (the test sender as "S.exe") runs with the heap variable the
+#      load watcher set.
 #   2. A minute of calls with a capture restart every four seconds loses no
 #      call: every call played is one alarm raised.
 #
@@ -21,9 +23,9 @@ failures=0
 fail() { printf 'FAIL: %s\n' "$*" >&2; failures=$((failures + 1)); }
 die() { printf 'FAIL: %s\n' "$*" >&2; exit 1; }
 
-(($# == 1)) || die "usage: $0 PROBE_EXE"
-probe=$1
-[[ -f $probe ]] || die "probe not found: $probe"
+(($# == 2)) || die "usage: $0 PROBE_EXE TEST_SENDER_EXE"
+[[ -f $1 ]] || die "probe not found: $1"
+[[ -f $2 ]] || die "test sender not found: $2"
 for v in KANTIQ_WINE_HOME WINEPREFIX PULSE_SERVER; do
     [[ -n ${!v:-} ]] || die "\$$v is not set: run this under scripts/wine-env.sh run -- ..."
 done
@@ -31,6 +33,10 @@ done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/capture_detect.XXXXXX") || die "mktemp"
 trap 'rm -rf -- "$work"' EXIT
+# The program's folder: the probe, and the sender beside it.
+mkdir "$work/app" || die "mkdir"
+cp "$1" "$work/app/capture_probe.exe" && cp "$2" "$work/app/S.exe" || die "copy"
+probe=$work/app/capture_probe.exe
 
 # ZVEI1 tones of the digits 0 to 9; 70 ms each, half scale.
 zvei=(2400 1060 1160 1270 1400 1530 1670 1830 2000 2200)
@@ -47,12 +53,13 @@ call() {
     sox -q "${parts[@]}" "$work/gap.wav" "$3" || die "sox failed"
 }
 
-# run_probe SECONDS RESTART_MS CODES... -- plays FILE DELAY once capture runs
+# run_probe FILE DELAY SCENARIO SECONDS RESTART_MS CODES...: plays FILE DELAY
+# seconds after capture runs
 run_probe() {
     local file=$1 delay=$2
     shift 2
     : >"$work/raw"
-    wine "$probe" detect "$@" >"$work/raw" 2>&1 </dev/null &
+    wine "$probe" "$@" >"$work/raw" 2>&1 </dev/null &
     local pid=$! i
     for ((i = 0; i < 100; i++)); do
         grep -q '^recording' "$work/raw" && break
@@ -70,12 +77,21 @@ show() { sed "s/^/  $1: /" "$work/out" | iconv -f CP1252 -t UTF-8; }
 
 # 1. One call among two configured alarms.
 call 12345 0.3 "$work/one.wav"
-run_probe "$work/one.wav" 1 5 600000 54321 12345
+run_probe "$work/one.wav" 1 detect-dispatch 6 600000 54321 12345
 show "one call"
 [[ $(summary alarms) == 1 ]] || fail "one call: $(summary alarms) alarms raised, expected 1"
 [[ $(alarms_of 12345) == 1 ]] || fail "one call: the alarm 'Löschzug 12345' was not raised with its text"
 [[ $(summary watchdogs) == 2 ]] || fail "one call: the first frame did not start both watchdogs"
 [[ $(summary stop_thread) == 1 ]] || fail "one call: the worker did not end"
+# The dispatch job asks for a restart, which the next frame carries out.
+[[ $(summary restarts) == 1 ]] || fail "one call: $(summary restarts) restarts, expected the dispatch job's one"
+grep -q "$(printf 'ALARMIERUNG: L\xf6schzug 12345')" "$work/app/KantiqLog.txt" 2>/dev/null ||
+    fail "one call: the alarm log has no line for the alarm"
+record=$work/app/sender-record.bin
+[[ $(grep -ac '^START ' "$record" 2>/dev/null) == 1 ]] || fail "one call: the sender did not run once"
+grep -aq '^START .* heap=__GLOBAL_HEAP_SELECTED,1 ' "$record" 2>/dev/null ||
+    fail "one call: the sender did not see __MSVCRT_HEAP_SELECT=__GLOBAL_HEAP_SELECTED,1"
+sed 's/^/  sender record: /' "$record" 2>/dev/null | iconv -f CP1252 -t UTF-8 -c
 
 # 2. Calls every 2.5 s for a minute, restarts every 4 s.
 call 12345 2.15 "$work/a.wav"
@@ -84,7 +100,7 @@ call 67890 2.15 "$work/c.wav"
 parts=()
 for ((i = 0; i < 8; i++)); do parts+=("$work/a.wav" "$work/b.wav" "$work/c.wav"); done
 sox -q "${parts[@]}" "$work/minute.wav" || die "sox failed"
-run_probe "$work/minute.wav" 1 63 4000 12345 54321 67890
+run_probe "$work/minute.wav" 1 detect 63 4000 12345 54321 67890
 show soak
 [[ $(summary alarms) == 24 ]] || fail "soak: $(summary alarms) alarms for 24 calls played"
 for code in 12345 54321 67890; do

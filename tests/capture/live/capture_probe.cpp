@@ -13,6 +13,9 @@
 //   detect SECONDS RESTART_MS CODE...
 //                               the real detector and watchdogs on live audio; one
 //                               ZVEI1 alarm per code, texts "Löschzug CODE"
+//   detect-dispatch SECONDS RESTART_MS CODE...
+//                               the same, alarms raised for real: the alarm log
+//                               and "S.exe" in the probe's own folder
 //
 // Prints "recording" once capture runs, so the script knows when to play.
 
@@ -36,6 +39,8 @@
 #include "capture/detector_frame_consumer.h"
 #include "capture/watchdogs_win.h"
 #include "detector/tone_detector.h"
+#include "dispatch/alarm_raiser.h"
+#include "dispatch/dispatch_job_win.h"
 #include "ui/waveform_view.h"
 #include "capture/wave_in_win.h"
 #include "capture/win_exception.h"
@@ -457,20 +462,44 @@ class ProbeMonitor final : public kantiq::MonitorInterface {
 
 class PrintingAlarms final : public kantiq::AlarmSink {
  public:
-  explicit PrintingAlarms(Clock::time_point start) : start_(start) {}
+  PrintingAlarms(Clock::time_point start, kantiq::AlarmSink* next) : start_(start), next_(next) {}
   std::atomic<int> count{0};
-  void raiseAlarm(kantiq::ToneDetector&, std::string text) override {
+  void raiseAlarm(kantiq::ToneDetector& detector, std::string text) override {
     ++count;
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
     std::printf("alarm: %s | at_ms=%lld\n", text.c_str(), static_cast<long long>(ms));
     std::fflush(stdout);
+    if (next_ != nullptr) next_->raiseAlarm(detector, std::move(text));
   }
 
  private:
   Clock::time_point start_;
+  kantiq::AlarmSink* next_;
 };
 
-int detect(int seconds, int restartMs, const std::vector<std::string>& codes) {
+// Passes frames on and reports every pause of capture longer than 150 ms.
+class GapWatch final : public kantiq::FrameConsumer {
+ public:
+  GapWatch(kantiq::FrameConsumer& next, Clock::time_point start) : next_(next), start_(start) {}
+  void onFrame(const kantiq::SpectrumTransform& t) override {
+    const auto now = Clock::now();
+    if (last_ != Clock::time_point{} && now - last_ > 150ms) {
+      std::printf("gap: ms=%lld at_ms=%lld\n",
+                  static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(now - last_).count()),
+                  static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(now - start_).count()));
+      std::fflush(stdout);
+    }
+    last_ = now;
+    next_.onFrame(t);
+  }
+
+ private:
+  kantiq::FrameConsumer& next_;
+  Clock::time_point start_;
+  Clock::time_point last_{};
+};
+
+int detect(int seconds, int restartMs, const std::vector<std::string>& codes, bool dispatch) {
   // ZVEI1: digits 1..9, 0 and the repeat tone for a digit equal to the one before.
   static const int kDigitHz[10] = {2400, 1060, 1160, 1270, 1400, 1530, 1670, 1830, 2000, 2200};
   constexpr int kRepeatHz = 2600;
@@ -502,13 +531,18 @@ int detect(int seconds, int restartMs, const std::vector<std::string>& codes) {
   }
 
   ProbeMonitor monitor;
-  PrintingAlarms alarms(start);
+  const std::string folder = kantiq::executableFolder();
+  // Launcher and alarm raiser live until the process ends: jobs may still run.
+  auto* launcher = new kantiq::ThreadDispatchJobLauncher(folder);
+  auto* raiser = dispatch ? new kantiq::AlarmRaiser(folder + "\\KantiqLog.txt", *launcher) : nullptr;
+  PrintingAlarms alarms(start, raiser);
   kantiq::SystemWatchdogStarter watchdogs;
   kantiq::MemoryWaveformCanvas canvas(300, 100);
   kantiq::WaveformView waveform(canvas);
   d.alarmSink = &alarms;
   d.watchdogStarter = &watchdogs;
-  kantiq::DetectorFrameConsumer frame(d, &waveform);
+  kantiq::DetectorFrameConsumer detectorFrame(d, &waveform);
+  GapWatch frame(detectorFrame, start);
   CountingWaveIn driver;
   PrintedBoxes boxes;
   // The order the application keeps: thread built suspended, monitor set,
@@ -551,7 +585,12 @@ int main(int argc, char** argv) {
     if (scenario == "stopthread") return stopthread();
     if (scenario == "nodevice") return nodevice();
     if (scenario == "detect" && argc >= 5) {
-      return detect(std::atoi(argv[2]), std::atoi(argv[3]), std::vector<std::string>(argv + 4, argv + argc));
+      return detect(std::atoi(argv[2]), std::atoi(argv[3]), std::vector<std::string>(argv + 4, argv + argc),
+                    false);
+    }
+    if (scenario == "detect-dispatch" && argc >= 5) {
+      return detect(std::atoi(argv[2]), std::atoi(argv[3]), std::vector<std::string>(argv + 4, argv + argc),
+                    true);
     }
   } catch (const kantiq::WinException& e) {
     std::printf("exception: %s %d\n", e.message, e.code);
