@@ -22,7 +22,7 @@ DWORD WINAPI periodicRestartEntry(LPVOID parameter) {
   ToneDetector& detector = *static_cast<ToneDetector*>(parameter);
   // An interval of 0 would make this loop spin a whole core away from the
   // analysis; 1 ms still asks for a restart at every frame.
-  const DWORD intervalMs = detector.restartInterval < 1 ? 1 : static_cast<DWORD>(detector.restartInterval);
+  const DWORD intervalMs = detector.restartInterval == 0 ? 1 : static_cast<DWORD>(detector.restartInterval);
   for (;;) {
     Sleep(intervalMs);
     detector.requestRestart();
