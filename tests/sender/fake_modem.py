@@ -7,7 +7,8 @@ answers AT commands like a modem and records what arrived:
   <record>.raw   every byte the sender wrote
 Behaviour: --pin asks for a PIN, --cms-errors N refuses the first N messages
 with +CMS ERROR: 500, --error-on CMD answers CMD with ERROR, --silent
-answers nothing. Runs until killed; writes <record>.ready when listening.
+answers nothing, --send-delay S takes S seconds to confirm a message.
+Runs until killed; writes <record>.ready when listening.
 """
 import argparse
 import os
@@ -23,6 +24,7 @@ p.add_argument("--pin", default="")
 p.add_argument("--cms-errors", type=int, default=0)
 p.add_argument("--error-on", default="")
 p.add_argument("--silent", action="store_true")
+p.add_argument("--send-delay", type=float, default=0, help="seconds before confirming a message")
 args = p.parse_args()
 
 master, slave = os.openpty()
@@ -90,6 +92,7 @@ def command(cmd):
 def body_done():
     text = bytes(state["text"])
     state["text"] = None
+    time.sleep(args.send_delay)
     if state["cms"] > 0:
         state["cms"] -= 1
         answer(b"\r\n+CMS ERROR: 500\r\n")

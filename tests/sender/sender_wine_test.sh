@@ -133,6 +133,22 @@ iconv -f CP1252 -t UTF-8 "$dir/KantiqLog.txt" | grep -q 'ALARMIERUNG: Alarm zwei
 expect_log 'Ende: alle 2 Nachrichten wurden gesendet.'
 expect_log 'Ende: die Nachricht wurde gesendet.'
 
+# A test message while an alarm's sender holds the modem: it waits its turn.
+new_case alarm_and_test_together
+modem_config ''
+start_modem --send-delay 3
+wine "$launcher" "$winfolder" alarm "$(hex "Probealarm")" >"$dir/stdout.alarm" 2>&1 &
+alarm_pid=$!
+for ((i = 0; i < 200; i++)); do grep -q 'AT+CMGS' "$dir/modem.raw" 2>/dev/null && break; sleep 0.05; done
+send test "0170 1234567"
+wait "$alarm_pid"
+alarm_code=$?
+stop_modem
+expect_code 0
+[[ $alarm_code == 0 ]] || fail "alarm sender exit code $alarm_code"
+expect_sms $'+491701111111\tProbealarm' $'01701234567\tKantiq Test: SMS-Versand funktioniert.'
+expect_log 'Ein anderer Sendevorgang benutzt das Modem; warte, bis er fertig ist.'
+
 new_case test_message
 modem_config ''
 start_modem

@@ -40,6 +40,7 @@ class WinClock : public SenderClock {
 class FileSendLog : public SendLog {
  public:
   explicit FileSendLog(std::string path) : path_(std::move(path)) {}
+  const std::string& path() const { return path_; }
   void write(std::string_view text) override {
     last_ = std::string(text);
     SYSTEMTIME t{};
@@ -59,10 +60,11 @@ class FileSendLog : public SendLog {
 };
 
 // Ends the process if the sender is still running after `limitMs`,
-// whatever it is stuck in.
+// whatever it is stuck in. It writes through a log of its own, so it shares
+// nothing with the thread it stops.
 class HardLimit {
  public:
-  HardLimit(SendLog& log, DWORD limitMs) : log_(log), limitMs_(limitMs) {
+  HardLimit(std::string logPath, DWORD limitMs) : log_(std::move(logPath)), limitMs_(limitMs) {
     stop_.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (stop_.valid()) thread_.reset(::CreateThread(nullptr, 0, &HardLimit::watch, this, 0, nullptr));
   }
@@ -86,7 +88,7 @@ class HardLimit {
     return 0;
   }
 
-  SendLog& log_;
+  FileSendLog log_;
   DWORD limitMs_;
   UniqueKernelObject stop_;
   UniqueKernelObject thread_;
@@ -181,7 +183,7 @@ int run(FileSendLog& log, const std::string& exePath) {
   }
   const SenderConfig& config = parsed.config;
   const int64_t deadlineMs = startMs + config.retry.totalLimitMs;
-  HardLimit hardLimit(log, static_cast<DWORD>(config.retry.totalLimitMs) + kHardLimitMarginMs);
+  HardLimit hardLimit(log.path(), static_cast<DWORD>(config.retry.totalLimitMs) + kHardLimitMarginMs);
 
   if (config.channel == ChannelKind::Http) {
     WinHttpClient client;
