@@ -48,6 +48,7 @@ class FakeModemLine : public ByteStream {
   std::string pin;                // non-empty: the SIM asks for this PIN
   int cmsErrors = 0;              // this many messages fail with +CMS ERROR: 500
   bool textModeRefused = false;
+  bool leftWaitingForText = false;  // a previous sender stopped after AT+CMGS
 
   // What arrived.
   struct Sms {
@@ -67,6 +68,7 @@ class FakeModemLine : public ByteStream {
     }
     ++opens;
     isOpen_ = true;
+    if (leftWaitingForText && opens == 1) inText_ = true;
     return true;
   }
   void close() override {

@@ -9,7 +9,8 @@ namespace {
 
 constexpr int32_t kReadChunkBytes = 256;
 constexpr int32_t kPinSettleStepMs = 1000;  // SIMs take a moment to report READY after the PIN
-constexpr int kProbeTries = 2;              // a modem that just woke up may swallow the first AT
+constexpr int kProbeTries = 2;
+constexpr int32_t kEscapeSettleMs = 300;              // a modem that just woke up may swallow the first AT
 
 bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
@@ -167,6 +168,17 @@ bool ModemSession::unlockSim(std::string& reason) {
 bool ModemSession::prepare(std::string& reason) {
   pending_.clear();
   if (!line_.open(reason)) return false;
+  // A sender that was stopped half-way may have left the modem waiting for
+  // a message text; Esc abandons it (and means nothing otherwise).
+  if (!line_.write(std::string_view(&kEscape, 1))) {
+    reason = describe({Reply::Kind::LineFailed, {}, {}}, "");
+    return false;
+  }
+  // Whatever answers the Esc is dropped, so it is not taken for the answer to AT.
+  const int64_t settled = clock_.nowMs() + kEscapeSettleMs;
+  char buffer[kReadChunkBytes];
+  for (int64_t now = clock_.nowMs(); now < settled; now = clock_.nowMs())
+    if (line_.read(buffer, kReadChunkBytes, static_cast<int32_t>(settled - now)) <= 0) break;
 
   Reply probe;
   for (int i = 0; i < kProbeTries; ++i) {

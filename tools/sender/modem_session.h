@@ -25,7 +25,7 @@ class ByteStream {
 };
 
 // Talks to a GSM modem in text mode:
-//   AT, ATE0, AT+CPIN? (AT+CPIN="pin" when the SIM asks), AT+CMGF=1,
+//   Esc, AT, ATE0, AT+CPIN? (AT+CPIN="pin" when the SIM asks), AT+CMGF=1,
 //   then per message AT+CMGS="number", the '>' prompt, the text and Ctrl-Z,
 //   and +CMGS: <ref> with OK.
 // A failed message leaves the session unprepared, so the next attempt starts
