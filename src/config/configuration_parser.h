@@ -42,7 +42,7 @@ inline constexpr DetectorParameters kDefaultDetectorParameters{
     .requiredHits = 2,
     .sequenceTimeoutMs = 1000,
     .peaksExamined = 4,
-    .magnitudeThreshold = 40,
+    .magnitudeThreshold = 10,
     .retriggerDelayMs = 60000,
     .loadHighPercent = 90,
     .loadLowPercent = 30,
