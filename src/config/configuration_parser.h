@@ -37,7 +37,7 @@ inline constexpr int kDetectorParameterCount = 10;
 // empty file, or a format field alone): the values of the example
 // configuration, tuned for 44100 Hz, 2048 points and 8-bit capture.
 inline constexpr DetectorParameters kDefaultDetectorParameters{
-    .frequencyToleranceHz = 40,
+    .frequencyToleranceHz = 50,
     .minimumFrequencyHz = 1000,
     .requiredHits = 2,
     .sequenceTimeoutMs = 1000,
