@@ -25,7 +25,7 @@ REPEAT_HZ = 2600
 # frequency Hz, required hits, sequence timeout ms, peaks examined,
 # magnitude threshold, retrigger delay ms, load high %, load low %,
 # restart interval ms.
-DEFAULT_PARAMS = '40,1000,2,1000,3,8,10000,80,20,3600000'
+DEFAULT_PARAMS = '50,1000,2,1000,3,8,60000,90,30,3600000'
 SPEECH = [
     'Achtung, hier spricht die Leitstelle. Bitte melden Sie sich auf Kanal zwei.',
     'Einsatz für den Löschzug eins, Brand in der Hauptstraße, Hausnummer zwölf.',
