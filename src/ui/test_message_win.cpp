@@ -5,12 +5,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "dispatch/sender_protocol.h"
-#include "dispatch/sender_process_win.h"
+#include "dispatch/dispatch_job_win.h"
 #include "resources/resource_ids.h"
 #include "ui/alarm_monitor_win.h"
 #include "ui/win_owners.h"
@@ -19,16 +20,21 @@ namespace kantiq {
 namespace {
 
 constexpr UINT kMsgSenderEnded = WM_APP + 2;
+// The same limit as an alarm's sender: one still running then is left alone.
+constexpr uint32_t kSenderWaitLimitMs = 18'000'000;
 
 struct TestSend {
   HWND dialog = nullptr;
+  std::string senderPath;
   std::string commandLine;
   UniqueKernelHandle worker;
 };
 
+void sendTest(const TestSend& send) { runSender(send.senderPath, send.commandLine, kSenderWaitLimitMs); }
+
 DWORD WINAPI testSendThread(void* parameter) {
   auto* send = static_cast<TestSend*>(parameter);
-  runSenderAndWait(send->commandLine);
+  sendTest(*send);
   ::PostMessageA(send->dialog, kMsgSenderEnded, 0, 0);
   return 0;
 }
@@ -46,21 +52,17 @@ std::string readNumber(HWND dialog) {
   return std::string(buffer.data(), static_cast<size_t>(std::clamp(copied, 0, length)));
 }
 
-std::string programFolder() {
-  char path[MAX_PATH] = {};
-  const DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return folderOf(std::string_view(path, n));
-}
-
 void startTest(HWND dialog, TestSend& send) {
   send.dialog = dialog;
-  send.commandLine = buildTestCommandLine(programFolder(), readNumber(dialog));
+  const std::string folder = executableFolder();
+  send.senderPath = senderPath(folder);
+  send.commandLine = buildTestCommandLine(folder, readNumber(dialog));
   // Nothing more to type or press while the sender runs.
   for (int id : {IDC_NUMBER, IDOK, IDCANCEL}) ::EnableWindow(::GetDlgItem(dialog, id), FALSE);
   send.worker.reset(::CreateThread(nullptr, 0, testSendThread, &send, 0, nullptr));
   if (!send.worker) {
     // No thread: send here and close as after any test.
-    runSenderAndWait(send.commandLine);
+    sendTest(send);
     ::EndDialog(dialog, 0);
   }
 }
