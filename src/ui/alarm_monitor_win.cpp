@@ -282,7 +282,7 @@ void AlarmMonitor::drawFrequencyScale() {
   if (!engine_->analysis().transformShape(points, rate)) return;
 
   ::GetClientRect(scaleControl_, &scaleRect_);
-  WindowDc controlDc(scaleControl_);
+  win::WindowDc controlDc(scaleControl_);
   if (controlDc.get() == nullptr) return;
   const int hPitch = ::GetDeviceCaps(controlDc.get(), HORZSIZE) * 100 /
                      std::max(1, ::GetDeviceCaps(controlDc.get(), HORZRES));
@@ -295,7 +295,7 @@ void AlarmMonitor::drawFrequencyScale() {
   ::FillRect(meta, &scaleRect_, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
   DcScaleCanvas canvas(meta);
   kantiq::drawFrequencyScale(canvas, scaleRect_.right, scaleRect_.bottom, scaleLayout(points, rate));
-  UniqueEnhMetaFile picture(::CloseEnhMetaFile(meta));
+  win::UniqueEnhMetaFile picture(::CloseEnhMetaFile(meta));
   if (!picture) return;
   // Sent, not posted: the control takes the new picture before the old one
   // is deleted, so it never paints a deleted picture.

@@ -121,7 +121,7 @@ class AlarmMonitor final : public MonitorInterface {
   HWND speedScroll_ = nullptr;
   SpeedSteps speedSteps_;
   HWND scaleControl_ = nullptr;
-  UniqueEnhMetaFile scalePicture_;
+  win::UniqueEnhMetaFile scalePicture_;
   RECT scaleRect_{};
   std::unique_ptr<MonitorEngine> engine_;
 };

@@ -27,7 +27,7 @@ struct TestSend {
   HWND dialog = nullptr;
   std::string senderPath;
   std::string commandLine;
-  UniqueKernelHandle worker;
+  win::UniqueKernelHandle worker;
 };
 
 void sendTest(const TestSend& send) { runSender(send.senderPath, send.commandLine, kSenderWaitLimitMs); }

@@ -7,7 +7,9 @@
 
 #include <utility>
 
-namespace kantiq {
+// In a namespace of their own: other parts of the program have owners of
+// the same names.
+namespace kantiq::win {
 
 template <typename Handle, typename Traits>
 class UniqueHandle {
@@ -62,4 +64,4 @@ class WindowDc {
   HDC dc_;
 };
 
-}  // namespace kantiq
+}  // namespace kantiq::win
