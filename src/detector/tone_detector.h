@@ -11,6 +11,13 @@
 namespace kantiq {
 
 class SpectrogramCanvas;
+class SpectrumTransform;
+
+// The process-wide flag through which the first frame of the process starts
+// the watchdog threads. It starts out set and is cleared once, by the first
+// processFrame of any detector; tests look at it and put it back.
+bool watchdogFlagIsSet();
+void resetWatchdogFlagForTesting();
 
 // One tone of an alarm's sequence and the hits it has collected.
 struct ToneStep {
@@ -44,6 +51,13 @@ class ToneDetector {
  public:
   static constexpr int kMaxAlarms = 999;
   static constexpr int kMaxPeaks = 1000;
+  // Size of the spectrogram assumed when no spectrogram is drawn (offline):
+  // the client area of the spectrogram control (174 x 133 dialog units in a
+  // dialog set in 8 pt "MS Sans Serif"), as measured under Wine with
+  // bench/spectrogram_size_probe_win.cpp. Windows' own font maps the height
+  // to 216 pixels.
+  static constexpr int32_t kSpectrogramWidthPx = 261;
+  static constexpr int32_t kSpectrogramHeightPx = 200;
 
   ToneDetector() = default;
   ToneDetector(const ToneDetector&) = delete;
@@ -60,6 +74,22 @@ class ToneDetector {
   bool isSequenceComplete(const AlarmDefinition& alarm) const;
   // Clears every hit and stamp of the steps in use; raised stays as it is.
   static void resetSequence(AlarmDefinition& alarm);
+
+  // One transformed frame: extracts the peaks, paints a spectrogram column,
+  // runs the timers, advances every alarm's sequence and raises the alarms
+  // that completed, then restarts capture if that was asked for.
+  void processFrame(const SpectrumTransform& transform);
+
+  // The spectrogram operations of one frame, in this order: eraseCursor
+  // once (it also takes the frame's width and height), paintPeak and
+  // paintMatch at most once each, advanceCursor once.
+  void eraseCursor();
+  void paintPeak(int32_t bin, int32_t magnitude);
+  void paintMatch(int32_t bin);
+  void advanceCursor();
+  // Width and height of the spectrogram in the frame being drawn.
+  int32_t frameWidth() const { return frameWidth_; }
+  int32_t frameHeight() const { return frameHeight_; }
 
   // Hands a recognised alarm's text to alarm raising.
   void raiseAlarm(std::string text);
@@ -95,6 +125,26 @@ class ToneDetector {
   Clock* clock = nullptr;                      // the system clock when unset
   AlarmSink* alarmSink = nullptr;              // raising does nothing when unset
   WatchdogStarter* watchdogStarter = nullptr;  // nothing started when unset
+  // Spectrogram size used while spectrogramWindow is unset; the height bounds
+  // the bins examined just as the control's height does on the screen.
+  int32_t offlineWidth = kSpectrogramWidthPx;
+  int32_t offlineHeight = kSpectrogramHeightPx;
+
+ private:
+  // An alarm the detector can run: one to ten steps. Others never match and
+  // are never raised.
+  static bool isRunnable(const AlarmDefinition& alarm) {
+    return alarm.stepCount >= 1 && alarm.stepCount <= AlarmDefinition::kMaxSteps;
+  }
+  int32_t extractPeaks(const SpectrumTransform& transform);
+  void sortPeaks(int32_t count);
+  void runTimers(const TimeValue& now);
+  void matchAlarm(AlarmDefinition& alarm, int32_t peakCount, const TimeValue& now,
+                  bool& peakPainted, bool& matchPainted);
+  bool matches(const ToneStep& step, int32_t frequency) const;
+
+  int32_t frameWidth_ = 0;
+  int32_t frameHeight_ = 0;
 };
 
 }  // namespace kantiq

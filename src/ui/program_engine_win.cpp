@@ -4,6 +4,7 @@
 #include <string>
 
 #include "capture/analysis_thread_win.h"
+#include "capture/detector_frame_consumer.h"
 #include "capture/watchdogs_win.h"
 #include "detector/tone_detector.h"
 #include "dispatch/alarm_log.h"
@@ -17,7 +18,7 @@
 namespace kantiq {
 namespace {
 
-class ProgramEngine final : public MonitorEngine, public AnalysisControl, public FrameConsumer {
+class ProgramEngine final : public MonitorEngine, public AnalysisControl {
  public:
   ProgramEngine(HWND dialog, MonitorInterface& monitor, int32_t samplesPerBuffer,
                 int32_t sampleRate, int32_t points)
@@ -26,13 +27,14 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl, public
         spectrogramCanvas_(DrawingTarget(::GetDlgItem(dialog, IDC_SPECTROGRAM))),
         launcher_(executableFolder()),
         raiser_(executableFolder() + std::string(kAlarmLogFileSpec), launcher_),
-        detector_(std::make_unique<ToneDetector>()) {
+        detector_(std::make_unique<ToneDetector>()),
+        frame_(*detector_, &waveformView_) {
     // Single-instance guard, then the configuration; ends the process with
     // its own box when either refuses.
     startToneDetector(*detector_, &spectrogramCanvas_);
     detector_->alarmSink = &raiser_;
     detector_->watchdogStarter = &watchdogs_;
-    analysis_ = std::make_unique<AnalysisThread>(*this, samplesPerBuffer, sampleRate, points);
+    analysis_ = std::make_unique<AnalysisThread>(frame_, samplesPerBuffer, sampleRate, points);
     detector_->monitor = &monitor;
   }
 
@@ -42,12 +44,6 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl, public
   ~ProgramEngine() override = default;
 
   AnalysisControl& analysis() override { return *this; }
-
-  // FrameConsumer, on the worker with the lock held.
-  void onFrame(const SpectrumTransform& transform) override {
-    detector_->processFrame(transform);
-    waveformView_.draw(transform);
-  }
 
   // AnalysisControl
   void resumeThread() override { analysis_->resume(); }
@@ -74,6 +70,7 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl, public
   AlarmRaiser raiser_;
   SystemWatchdogStarter watchdogs_;
   std::unique_ptr<ToneDetector> detector_;
+  DetectorFrameConsumer frame_;  // detector, then waveform, for every frame
   std::unique_ptr<AnalysisThread> analysis_;
 };
 

@@ -21,9 +21,6 @@
 
 namespace kantiq {
 
-// These tests never open the test-message dialog; this stands in for it
-// where the program's own is not linked.
-void showTestMessageDialog(HWND) {}
 
 namespace {
 

@@ -1,0 +1,109 @@
+#include "config/startup_win.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace kantiq {
+
+namespace {
+
+// Owns a file handle; closes it when it goes.
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE h) : handle_(h) {}
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  FileHandle(FileHandle&& other) noexcept : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
+  FileHandle& operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = std::exchange(other.handle_, INVALID_HANDLE_VALUE);
+    }
+    return *this;
+  }
+  ~FileHandle() { close(); }
+
+  bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  void close() {
+    if (isOpen()) CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE));
+  }
+  HANDLE handle_;
+};
+
+// Other processes may go on reading and writing while we read.
+FileHandle openForReading(const std::string& path) {
+  return FileHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+constexpr DWORD kReadChunkBytes = 4096;
+
+}  // namespace
+
+void Win32WarningBox::show(const std::string& caption, const std::string& text) {
+  MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_ICONWARNING | MB_OK);
+}
+
+bool Win32StartupPlatform::takeSingleInstanceGuard() {
+  SetLastError(ERROR_SUCCESS);
+  // The handle is deliberately never closed: the guard lasts exactly as long
+  // as the process, and the system drops it however the process ends.
+  HANDLE guard = CreateMutexA(nullptr, TRUE, kSingleInstanceMutexName);
+  const DWORD error = GetLastError();
+  (void)guard;
+  return error != ERROR_ALREADY_EXISTS;
+}
+
+bool Win32StartupPlatform::readStoredConfiguration(std::vector<uint8_t>& bytes, size_t maxBytes) {
+  const std::string folder = programFolder();
+  if (folder.empty()) return false;
+  FileHandle config = openForReading(folder + "\\" + kConfigurationFileName);
+  if (!config.isOpen()) return false;
+  if (!openForReading(folder + "\\" + kPresenceFileName).isOpen()) return false;
+
+  bytes.clear();
+  while (bytes.size() < maxBytes) {
+    const size_t offset = bytes.size();
+    const auto want = static_cast<DWORD>(std::min<size_t>(kReadChunkBytes, maxBytes - offset));
+    bytes.resize(offset + want);
+    DWORD got = 0;
+    const BOOL ok = ReadFile(config.get(), bytes.data() + offset, want, &got, nullptr);
+    if (!ok) return false;  // a file read only in part would load fewer alarms
+    bytes.resize(offset + got);
+    if (got == 0) break;
+  }
+  return true;
+}
+
+std::string programFolder() {
+  char path[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  if (!PathRemoveFileSpecA(path)) return {};
+  return path;
+}
+
+void loadConfiguration(ToneDetector& detector) {
+  Win32StartupPlatform platform;
+  if (const auto refusal = loadConfigurationFrom(platform, detector)) {
+    Win32WarningBox box;
+    refuseStart(box, *refusal);
+  }
+}
+
+void constructToneDetector(ToneDetector& detector, SpectrogramCanvas* canvas,
+                           const std::function<void()>& resetHandoverCounters) {
+  Win32StartupPlatform platform;
+  if (const auto refusal = prepareDetector(detector, canvas, resetHandoverCounters, platform)) {
+    Win32WarningBox box;
+    refuseStart(box, *refusal);
+  }
+}
+
+}  // namespace kantiq

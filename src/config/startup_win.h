@@ -1,0 +1,43 @@
+#pragma once
+
+// The detector's start-up under Windows: the named mutex, the files in the
+// program's folder and the message boxes.
+
+#include <functional>
+#include <string>
+
+#include "config/startup.h"
+
+namespace kantiq {
+
+class SpectrogramCanvas;
+class ToneDetector;
+
+// MessageBoxA without owner, warning icon, OK only.
+class Win32WarningBox final : public WarningBox {
+ public:
+  void show(const std::string& caption, const std::string& text) override;
+};
+
+// The named mutex and the two files next to the executable.
+class Win32StartupPlatform final : public StartupPlatform {
+ public:
+  bool takeSingleInstanceGuard() override;
+  bool readStoredConfiguration(std::vector<uint8_t>& bytes, size_t maxBytes) override;
+};
+
+// The folder of the running executable without a trailing separator, or an
+// empty string when the path cannot be had within 260 characters.
+std::string programFolder();
+
+// Reads the configuration into the detector. On a missing file or a file the
+// program cannot run with it shows the box and ends the process (status 0).
+void loadConfiguration(ToneDetector& detector);
+
+// Constructs the detector the way the application starts: see
+// prepareDetector(). Returns only when the program may run; otherwise the box
+// has been shown and the process has ended with status 0.
+void constructToneDetector(ToneDetector& detector, SpectrogramCanvas* canvas,
+                           const std::function<void()>& resetHandoverCounters);
+
+}  // namespace kantiq

@@ -1,0 +1,53 @@
+#pragma once
+
+// The hand-over between alarm raising and the dispatch jobs, and the
+// turn-taking of the jobs. Each raised alarm gets one job; the jobs run the
+// sender one at a time, in the order the alarms were raised.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kantiq {
+
+class ToneDetector;
+
+// Shared by alarm raising and every job it starts. Jobs hold it by
+// shared_ptr, so it outlives a raiser that is torn down while senders run.
+struct DispatchHandover {
+  // Written by raising only while no job is taking over; read by the new job
+  // before it clears handoverPending.
+  std::string pendingAlarmText;
+  int32_t raisedAlarmCount = 0;  // the new job's turn number
+  std::atomic<int32_t> completedDispatchCount{0};
+  std::atomic<bool> handoverPending{false};
+};
+
+// What a job takes over.
+struct HandedOverAlarm {
+  std::string text;
+  int32_t turn = 0;
+};
+
+// A job's first steps: copy the text and the turn number, ask the detector
+// to restart capture, then release the raiser. The restart is asked for
+// before the release so that no job touches the detector after raising has
+// returned.
+HandedOverAlarm takeHandover(DispatchHandover& handover, ToneDetector& detector);
+
+// Sleeps pollMs, then repeats while an earlier job has not finished.
+void waitForTurn(const DispatchHandover& handover, int32_t turn, int32_t pollMs);
+
+// Marks the job whose turn it is as finished.
+inline void finishTurn(DispatchHandover& handover) { handover.completedDispatchCount.fetch_add(1); }
+
+// Starts a dispatch job for the alarm just placed in the hand-over.
+class DispatchJobLauncher {
+ public:
+  virtual ~DispatchJobLauncher() = default;
+  // False when no job could be started; nobody will then take the hand-over.
+  virtual bool startJob(ToneDetector& detector, std::shared_ptr<DispatchHandover> handover) = 0;
+};
+
+}  // namespace kantiq

@@ -1,0 +1,179 @@
+#include "dispatch/dispatch_job_win.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "detector/tone_detector.h"
+#include "dispatch/sender_protocol.h"
+#include "dispatch/win_handle.h"
+
+namespace kantiq {
+namespace {
+
+// How long the wait for the sender sleeps while its output pipe is empty.
+constexpr DWORD kDrainPollMs = 10;
+constexpr DWORD kDrainChunkBytes = 4096;
+constexpr DWORD kMaxModulePathChars = 32768;
+
+// What a job thread is started with; the thread owns it.
+struct JobStart {
+  ToneDetector* detector;
+  std::shared_ptr<DispatchHandover> handover;
+  std::string senderFolder;
+  DispatchJobTiming timing;
+};
+
+// One raised alarm: take it over, wait for its turn, run the sender, and
+// count the turn finished so the next job may go.
+DWORD WINAPI alertDispatchJob(LPVOID parameter) {
+  const std::unique_ptr<JobStart> start(static_cast<JobStart*>(parameter));
+  DispatchHandover& handover = *start->handover;
+  const HandedOverAlarm alarm = takeHandover(handover, *start->detector);
+  try {
+    const std::string commandLine = buildAlarmCommandLine(start->senderFolder, alarm.text);
+    waitForTurn(handover, alarm.turn, start->timing.turnPollMs);
+    runSender(senderPath(start->senderFolder), commandLine, start->timing.senderWaitLimitMs);
+  } catch (...) {
+    // Out of memory: this alarm is lost, but later ones must still get their turn.
+    waitForTurn(handover, alarm.turn, start->timing.turnPollMs);
+  }
+  finishTurn(handover);
+  return 0;
+}
+
+// Ways to name a program whose full path is too long to start it by: its
+// 8.3 form, first with the "\\?\" prefix (which the short-path lookup needs
+// and Wine needs to start it), then without. Empty when there is no 8.3 form.
+std::vector<std::string> shortFormsOf(const std::string& path) {
+  const int wideLength = ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+  if (wideLength <= 1) return {};
+  std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), wideLength);
+  wide.resize(static_cast<size_t>(wideLength) - 1);
+  const std::wstring longPrefix = L"\\\\?\\";
+  if (wide.compare(0, longPrefix.size(), longPrefix) != 0) wide = longPrefix + wide;
+
+  std::wstring shortWide(wide.size() + 1, L'\0');
+  const DWORD n = ::GetShortPathNameW(wide.c_str(), shortWide.data(), static_cast<DWORD>(shortWide.size()));
+  if (n == 0 || n >= shortWide.size()) return {};
+  shortWide.resize(n);
+
+  const int narrowLength =
+      ::WideCharToMultiByte(CP_ACP, 0, shortWide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (narrowLength <= 1) return {};
+  std::string prefixed(static_cast<size_t>(narrowLength), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, shortWide.c_str(), -1, prefixed.data(), narrowLength, nullptr, nullptr);
+  prefixed.resize(static_cast<size_t>(narrowLength) - 1);
+  std::vector<std::string> forms{prefixed};
+  if (prefixed.compare(0, 4, "\\\\?\\") == 0 && prefixed.size() - 4 < MAX_PATH) forms.push_back(prefixed.substr(4));
+  return forms;
+}
+
+}  // namespace
+
+SenderRunResult runSender(const std::string& programPath, const std::string& commandLine,
+                          uint32_t waitLimitMs) {
+  SenderRunResult result;
+
+  // Declared so that they close in the order thread, process, read end,
+  // write end. Only the write end is inheritable: the sender has no use for
+  // the read end.
+  UniqueHandle writeEnd;
+  UniqueHandle readEnd;
+  SECURITY_ATTRIBUTES inheritable{};
+  inheritable.nLength = sizeof inheritable;
+  inheritable.bInheritHandle = TRUE;
+  HANDLE readRaw = nullptr;
+  HANDLE writeRaw = nullptr;
+  if (::CreatePipe(&readRaw, &writeRaw, &inheritable, 0)) {
+    readEnd = UniqueHandle(readRaw);
+    writeEnd = UniqueHandle(writeRaw);
+    ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+  }
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  if (writeEnd) {
+    startup.dwFlags |= STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = writeEnd.get();
+    startup.hStdError = writeEnd.get();
+  }
+  // Without a pipe the sender still runs, with a hidden console of its own.
+
+  // The full path first; one too long to start a program by in its short forms.
+  std::vector<std::string> names{programPath};
+  if (programPath.size() >= MAX_PATH) {
+    for (std::string& form : shortFormsOf(programPath)) names.push_back(std::move(form));
+  }
+  std::vector<char> line(commandLine.begin(), commandLine.end());
+  line.push_back('\0');
+  PROCESS_INFORMATION started{};
+  bool created = false;
+  for (const std::string& name : names) {
+    created = ::CreateProcessA(name.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                               &startup, &started) != FALSE;
+    if (created) break;
+  }
+  if (!created) return result;
+  const UniqueHandle process(started.hProcess);
+  const UniqueHandle thread(started.hThread);
+  result.started = true;
+
+  // Wait for the sender to end, reading whatever it writes so that it never
+  // blocks on a full pipe.
+  const ULONGLONG begin = ::GetTickCount64();
+  std::vector<char> chunk(kDrainChunkBytes);
+  for (;;) {
+    DWORD available = 0;
+    if (readEnd && ::PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) &&
+        available > 0) {
+      DWORD got = 0;
+      if (::ReadFile(readEnd.get(), chunk.data(), std::min(available, kDrainChunkBytes), &got, nullptr)) {
+        result.outputBytes += got;
+      }
+    }
+    const ULONGLONG elapsed = ::GetTickCount64() - begin;
+    if (elapsed >= waitLimitMs) break;
+    const DWORD slice =
+        available > 0 ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(kDrainPollMs, waitLimitMs - elapsed));
+    const DWORD waited = ::WaitForSingleObject(process.get(), slice);
+    if (waited == WAIT_OBJECT_0) {
+      result.ended = true;
+      break;
+    }
+    if (waited == WAIT_FAILED) break;
+  }
+  return result;
+}
+
+std::string executableFolder() {
+  std::vector<char> path(MAX_PATH);
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) return folderOf(std::string_view(path.data(), n));
+    if (path.size() >= kMaxModulePathChars) return {};
+    path.resize(path.size() * 2);
+  }
+}
+
+ThreadDispatchJobLauncher::ThreadDispatchJobLauncher(std::string senderFolder, DispatchJobTiming timing)
+    : senderFolder_(std::move(senderFolder)), timing_(timing) {}
+
+bool ThreadDispatchJobLauncher::startJob(ToneDetector& detector,
+                                         std::shared_ptr<DispatchHandover> handover) {
+  auto start = std::make_unique<JobStart>(JobStart{&detector, std::move(handover), senderFolder_, timing_});
+  const UniqueHandle thread(::CreateThread(nullptr, 0, alertDispatchJob, start.get(), 0, nullptr));
+  if (!thread) return false;
+  start.release();  // the thread owns it now
+  return true;
+}
+
+}  // namespace kantiq

@@ -1,0 +1,78 @@
+#pragma once
+
+// What passes between the program and its sender "S.exe": the command line
+// and the test argument. Both sides link this code.
+//
+// Alarm:  <folder>\S.exe <scrambled alarm text to the end of the line>
+// Test:   <folder>\S.exe <scrambled test argument> <number as typed>
+//
+// The folder is not quoted: the program names the sender's full path
+// separately when it starts it, so blanks in the folder do no harm.
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "dispatch/message_key.h"
+
+namespace kantiq {
+
+inline constexpr std::string_view kSenderFileSpec = "\\S.exe";
+
+// The largest command line the sender can be started with, terminator not
+// counted (the platform allows 32,767 characters with it).
+inline constexpr size_t kMaxSenderCommandLineChars = 32766;
+
+// The test argument, nine printable characters without blanks, with a blank
+// before and after. Only its scrambled form is kept: the nine characters are
+// scrambled from key position 0 at compile time.
+inline constexpr size_t kSenderTestArgumentChars = 9;
+inline constexpr std::array<char, 11> kSenderTestArgument = [] {
+  const auto scrambled = scrambleConstant<kSenderTestArgumentChars>("#TESTSMS#");
+  std::array<char, 11> withBlanks{};
+  withBlanks[0] = ' ';
+  for (size_t i = 0; i < scrambled.size(); ++i) withBlanks[i + 1] = scrambled[i];
+  withBlanks[10] = ' ';
+  return withBlanks;
+}();
+
+inline constexpr std::string_view senderTestArgument() {
+  return {kSenderTestArgument.data(), kSenderTestArgument.size()};
+}
+
+// A text that begins with the test argument in plain form and then has the
+// character at key position 9 that would scramble to a blank could not be
+// told apart from a test; that character is a control code because this
+// digit is not 0.
+static_assert(messageKeyDigit(kSenderTestArgumentChars) != 0);
+
+// The sender's path: the folder followed by "\S.exe".
+std::string senderPath(std::string_view folder);
+
+// The folder of a file's full path: everything before its last backslash.
+std::string folderOf(std::string_view path);
+
+// The command line for an alarm: "<folder>\S.exe " and the scrambled text,
+// cut only where the whole line would pass kMaxSenderCommandLineChars.
+std::string buildAlarmCommandLine(std::string_view folder, std::string_view alarmText);
+
+// The command line for a test message to `number` (passed as typed).
+std::string buildTestCommandLine(std::string_view folder, std::string_view number);
+
+// What the sender recovers from its command line.
+struct SenderRequest {
+  enum class Kind { Invalid, Alarm, Test };
+  Kind kind = Kind::Invalid;
+  std::string alarmText;  // plain text of an alarm
+  std::string number;     // number of a test message
+};
+
+// Parses the sender's own command line (GetCommandLineA, byte for byte).
+// `programPath` is the sender's full path if known; when the line begins
+// with it, the arguments start right after it. Otherwise they start after
+// the first "\S.exe" (or a leading "S.exe") followed by a blank.
+SenderRequest parseSenderCommandLine(std::string_view commandLine,
+                                     std::string_view programPath = {});
+
+}  // namespace kantiq

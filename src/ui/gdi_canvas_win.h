@@ -1,0 +1,113 @@
+#pragma once
+
+// The spectrogram and the waveform drawn with GDI, either on a control's
+// window (a device context taken per frame and given back at its end) or on
+// a device context the caller owns, such as a memory bitmap.
+
+#include <windows.h>
+
+#include <array>
+#include <optional>
+#include <utility>
+
+#include "detector/spectrogram.h"
+#include "ui/waveform_view.h"
+
+namespace kantiq {
+
+// A window's device context from GetDC, given back with ReleaseDC.
+class WindowDc {
+ public:
+  explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
+  ~WindowDc() {
+    if (dc_ != nullptr) ReleaseDC(window_, dc_);
+  }
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
+  WindowDc(WindowDc&& o) noexcept : window_(o.window_), dc_(o.dc_) { o.dc_ = nullptr; }
+  WindowDc& operator=(WindowDc&&) = delete;
+  HDC get() const { return dc_; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+};
+
+// An object selected into a device context; the previous one is put back.
+class SelectedObject {
+ public:
+  SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+  ~SelectedObject() {
+    if (previous_ != nullptr && previous_ != HGDI_ERROR) SelectObject(dc_, previous_);
+  }
+  SelectedObject(const SelectedObject&) = delete;
+  SelectedObject& operator=(const SelectedObject&) = delete;
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_;
+};
+
+// A pen of our own, deleted with its owner.
+class OwnedPen {
+ public:
+  OwnedPen(int style, int width, COLORREF colour);  // throws when GDI refuses
+  ~OwnedPen() {
+    if (pen_ != nullptr) DeleteObject(pen_);
+  }
+  OwnedPen(const OwnedPen&) = delete;
+  OwnedPen& operator=(const OwnedPen&) = delete;
+  OwnedPen(OwnedPen&& o) noexcept : pen_(o.pen_) { o.pen_ = nullptr; }
+  OwnedPen& operator=(OwnedPen&&) = delete;
+  HPEN get() const { return pen_; }
+
+ private:
+  HPEN pen_;
+};
+
+// Where a canvas draws: a window, whose device context is taken per frame,
+// or a device context of fixed size that someone else owns.
+class DrawingTarget {
+ public:
+  explicit DrawingTarget(HWND window) : window_(window) {}
+  DrawingTarget(HDC dc, int32_t width, int32_t height) : fixedDc_(dc), width_(width), height_(height) {}
+  // Takes the device context and the client size; the context may be null
+  // when the system refuses one (nothing is drawn then).
+  void open(int32_t& width, int32_t& height);
+  void close() { windowDc_.reset(); }
+  HDC dc() const { return windowDc_ ? windowDc_->get() : fixedDc_; }
+
+ private:
+  HWND window_ = nullptr;
+  HDC fixedDc_ = nullptr;
+  int32_t width_ = 0;
+  int32_t height_ = 0;
+  std::optional<WindowDc> windowDc_;
+};
+
+class GdiSpectrogramCanvas final : public SpectrogramCanvas {
+ public:
+  explicit GdiSpectrogramCanvas(DrawingTarget target) : target_(std::move(target)) {}
+  void beginFrame(int32_t& width, int32_t& height) override { target_.open(width, height); }
+  void verticalLine(int32_t x, int32_t yFrom, int32_t yTo, Rgb colour) override;
+  void setPixel(int32_t x, int32_t y, Rgb colour) override;
+  void endFrame() override { target_.close(); }
+
+ private:
+  DrawingTarget target_;
+};
+
+class GdiWaveformCanvas final : public WaveformCanvas {
+ public:
+  explicit GdiWaveformCanvas(DrawingTarget target);
+  bool begin(int32_t& width, int32_t& height) override;
+  void polyline(std::span<const ScreenPoint> points) override;
+  void end() override { target_.close(); }
+
+ private:
+  DrawingTarget target_;
+  OwnedPen pen_;
+  std::array<POINT, WaveformView::kCapacity> points_{};
+};
+
+}  // namespace kantiq

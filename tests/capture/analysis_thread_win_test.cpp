@@ -1,0 +1,364 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <vector>
+
+#include "capture/analysis_thread_win.h"
+#include "fake_wave_in.h"
+
+namespace kantiq {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::CapturedBoxes;
+using testing::FakeWaveIn;
+using testing::textWithCode;
+
+// Generous: only a broken worker ever waits this long.
+constexpr auto kPatience = 10s;
+
+// Keeps the newest sample of every frame; can hold a frame until released and
+// run an action inside a chosen frame.
+class RecordingConsumer final : public FrameConsumer {
+ public:
+  void onFrame(const SpectrumTransform& transform) override {
+    std::unique_lock<std::mutex> l(m_);
+    newest_.push_back(static_cast<int32_t>(transform.window().back()));
+    rates_.push_back(transform.sampleRate());
+    const size_t frame = newest_.size();
+    std::function<void()> action = actionFrame_ == frame ? action_ : nullptr;
+    cv_.notify_all();
+    cv_.wait(l, [&] { return !holding_; });
+    l.unlock();
+    if (action) action();
+    l.lock();
+    ++finished_;
+    cv_.notify_all();
+  }
+
+  // Waits until n frames have finished; false if they do not come.
+  bool waitFinished(size_t n) {
+    std::unique_lock<std::mutex> l(m_);
+    return cv_.wait_for(l, kPatience, [&] { return finished_ >= n; });
+  }
+  bool waitEntered(size_t n) {
+    std::unique_lock<std::mutex> l(m_);
+    return cv_.wait_for(l, kPatience, [&] { return newest_.size() >= n; });
+  }
+  void hold() {
+    std::lock_guard<std::mutex> l(m_);
+    holding_ = true;
+  }
+  void release() {
+    std::lock_guard<std::mutex> l(m_);
+    holding_ = false;
+    cv_.notify_all();
+  }
+  void runInFrame(size_t frame, std::function<void()> action) {
+    std::lock_guard<std::mutex> l(m_);
+    actionFrame_ = frame;
+    action_ = std::move(action);
+  }
+  std::vector<int32_t> newest() {
+    std::lock_guard<std::mutex> l(m_);
+    return newest_;
+  }
+  std::vector<int32_t> rates() {
+    std::lock_guard<std::mutex> l(m_);
+    return rates_;
+  }
+  size_t finished() {
+    std::lock_guard<std::mutex> l(m_);
+    return finished_;
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::vector<int32_t> newest_;
+  std::vector<int32_t> rates_;
+  size_t finished_ = 0;
+  bool holding_ = false;
+  size_t actionFrame_ = 0;
+  std::function<void()> action_;
+};
+
+struct Rig {
+  FakeWaveIn driver;
+  CapturedBoxes boxes;
+  RecordingConsumer consumer;
+};
+
+// Capture buffers in ring order: each frame shows the buffer filled for it,
+// with seven buffers queued behind it.
+TEST(AnalysisThreadTest, ProcessesOneBufferPerWakeInRingOrder) {
+  Rig rig;
+  AnalysisThread thread(rig.consumer, 512, 11025, 1024, rig.driver, rig.boxes);
+  thread.resume();
+  ASSERT_TRUE(thread.startCapture());
+  EXPECT_EQ(rig.driver.queued(), 7u);
+
+  std::vector<int32_t> sent;
+  for (int32_t k = 0; k < 18; ++k) {
+    sent.push_back(100 * (k + 1));
+    ASSERT_NE(rig.driver.fill(sent.back()), nullptr);
+    ASSERT_TRUE(rig.consumer.waitFinished(static_cast<size_t>(k + 1))) << k;
+    EXPECT_EQ(rig.driver.queued(), 7u) << k;
+  }
+  EXPECT_EQ(rig.consumer.newest(), sent);
+  EXPECT_EQ(thread.status().framesProcessed, 18u);
+  EXPECT_EQ(thread.status().currentBuffer, 18 % 8);
+  EXPECT_TRUE(thread.stopThread());
+  EXPECT_EQ(rig.driver.violations(), 0);
+}
+
+// Completions during a long frame collapse into one wake; the buffers are
+// not lost but taken one per later wake, oldest first.
+TEST(AnalysisThreadTest, CollapsedWakesAreMadeUpByLaterOnesInOrder) {
+  Rig rig;
+  AnalysisThread thread(rig.consumer, 256, 11025, 256, rig.driver, rig.boxes);
+  thread.resume();
+  ASSERT_TRUE(thread.startCapture());
+  rig.consumer.hold();
+  rig.driver.fill(1);
+  ASSERT_TRUE(rig.consumer.waitEntered(1));
+  rig.driver.fill(2);
+  rig.driver.fill(3);
+  rig.consumer.release();
+  ASSERT_TRUE(rig.consumer.waitFinished(2));
+  // Buffer 3 waits for the next wake, which the next fill brings.
+  rig.driver.fill(4);
+  ASSERT_TRUE(rig.consumer.waitFinished(3));
+  rig.driver.fill(5);
+  ASSERT_TRUE(rig.consumer.waitFinished(4));
+  EXPECT_EQ(rig.consumer.newest(), (std::vector<int32_t>{1, 2, 3, 4}));
+  EXPECT_TRUE(thread.stopThread());
+}
+
+TEST(AnalysisThreadTest, StaleWakeAndWakeAfterStopProcessNothing) {
+  Rig rig;
+  AnalysisThread thread(rig.consumer, 512, 11025, 1024, rig.driver, rig.boxes);
+  thread.resume();
+  ASSERT_TRUE(thread.startCapture());
+  thread.wake();  // nothing filled
+  rig.driver.fill(7);
+  ASSERT_TRUE(rig.consumer.waitFinished(1));
+
+  // Stopping hands the queued buffers back marked done; none of them is a frame.
+  thread.stopCapture();
+  thread.wake();
+  thread.wake();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(rig.consumer.finished(), 1u);
+  EXPECT_EQ(thread.status().framesProcessed, 1u);
+  EXPECT_FALSE(thread.status().recording);
+  EXPECT_TRUE(thread.stopThread());
+  EXPECT_EQ(rig.driver.violations(), 0);
+}
+
+TEST(AnalysisThreadTest, StopThreadEndsTheWorkerAfterItsFrame) {
+  Rig rig;
+  AnalysisThread thread(rig.consumer, 512, 11025, 1024, rig.driver, rig.boxes);
+  thread.resume();
+  ASSERT_TRUE(thread.startCapture());
+  rig.consumer.hold();
+  rig.driver.fill(1);
+  ASSERT_TRUE(rig.consumer.waitEntered(1));
+  rig.driver.fill(2);
+  auto stopped = std::async(std::launch::async, [&] { return thread.stopThread(); });
+  std::this_thread::sleep_for(200ms);
+  rig.consumer.release();
+  EXPECT_TRUE(stopped.get());
+  // The frame in progress finished; buffer 2 was never taken.
+  EXPECT_EQ(rig.consumer.finished(), 1u);
+  EXPECT_EQ(thread.status().framesProcessed, 1u);
+}
+
+TEST(AnalysisThreadTest, StopThreadEndsAWorkerNeverResumed) {
+  Rig rig;
+  AnalysisThread thread(rig.consumer, 512, 11025, 1024, rig.driver, rig.boxes);
+  EXPECT_TRUE(thread.stopThread());
+}
+
+// A frame that hangs past the limit: stopThread gives up, the AnalysisThread
+// is destroyed, and the recorder it still uses lives until the frame returns.
+TEST(AnalysisThreadTest, HungWorkerKeepsTheCaptureChainUntilItLeaves) {
+  Rig rig;
+  {
+    AnalysisThread thread(rig.consumer, 512, 11025, 1024, rig.driver, rig.boxes);
+    thread.resume();
+    ASSERT_TRUE(thread.startCapture());
+    rig.consumer.hold();
+    rig.driver.fill(1);
+    ASSERT_TRUE(rig.consumer.waitEntered(1));
+    EXPECT_FALSE(thread.stopThread());
+  }
+  EXPECT_TRUE(rig.driver.isOpen());
+  EXPECT_EQ(rig.driver.closes(), 0);
+  rig.consumer.release();
+  ASSERT_TRUE(rig.consumer.waitFinished(1));
+  for (int i = 0; i < 100 && rig.driver.isOpen(); ++i) std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(rig.driver.isOpen());
+  EXPECT_EQ(rig.driver.closes(), 1);
+  EXPECT_EQ(rig.driver.violations(), 0);
+}
+
+TEST(AnalysisThreadTest, ReconfigureWithTheSameValuesKeepsCaptureRunning) {
+  Rig rig;
+  AnalysisThread thread(rig.consumer, 512, 11025, 1024, rig.driver, rig.boxes);
+  thread.resume();
+  ASSERT_TRUE(thread.startCapture());
+  rig.driver.fill(1);
+  ASSERT_TRUE(rig.consumer.waitFinished(1));
+  EXPECT_TRUE(thread.reconfigure(512, 11025, 1024, 16));
+  EXPECT_EQ(rig.driver.opens(), 1);
+  EXPECT_EQ(rig.driver.resets(), 0);
+  EXPECT_TRUE(thread.status().recording);
+  // The ring carries on where it was.
+  EXPECT_EQ(thread.status().currentBuffer, 1);
+  rig.driver.fill(2);
+  ASSERT_TRUE(rig.consumer.waitFinished(2));
+  EXPECT_EQ(rig.consumer.newest(), (std::vector<int32_t>{1, 2}));
+  EXPECT_TRUE(thread.stopThread());
+}
+
+TEST(AnalysisThreadTest, ReconfigureWhileRecordingRestartsAtTheNewSettings) {
+  Rig rig;
+  AnalysisThread thread(rig.consumer, 512, 11025, 1024, rig.driver, rig.boxes);
+  thread.resume();
+  ASSERT_TRUE(thread.startCapture());
+  rig.driver.fill(64);
+  ASSERT_TRUE(rig.consumer.waitFinished(1));
+
+  EXPECT_TRUE(thread.reconfigure(1472, 44100, 2048, 8));
+  EXPECT_EQ(rig.driver.opens(), 2);
+  EXPECT_EQ(rig.driver.closes(), 1);
+  const WAVEFORMATEX f = rig.driver.openedFormat();
+  EXPECT_EQ(f.nSamplesPerSec, 44100u);
+  EXPECT_EQ(f.wBitsPerSample, 8);
+  const AnalysisThread::Status s = thread.status();
+  EXPECT_TRUE(s.recording);
+  EXPECT_EQ(s.currentBuffer, 0);
+  EXPECT_EQ(s.samplesPerBuffer, 1472);
+  EXPECT_EQ(s.points, 2048);
+  EXPECT_EQ(rig.driver.queued(), 7u);
+
+  rig.driver.fill(640);  // 8-bit: 640 / 64 + 128 reads back as 640
+  ASSERT_TRUE(rig.consumer.waitFinished(2));
+  EXPECT_EQ(rig.consumer.newest().back(), 640);
+  EXPECT_EQ(rig.consumer.rates().back(), 44100);
+  EXPECT_TRUE(thread.stopThread());
+  EXPECT_EQ(rig.driver.violations(), 0);
+}
+
+TEST(AnalysisThreadTest, ReconfigureWhileStoppedStaysStopped) {
+  Rig rig;
+  AnalysisThread thread(rig.consumer, 512, 11025, 1024, rig.driver, rig.boxes);
+  thread.resume();
+  EXPECT_TRUE(thread.reconfigure(1024, 22050, 1024, 8));
+  EXPECT_EQ(rig.driver.opens(), 0);
+  EXPECT_FALSE(thread.status().recording);
+  EXPECT_EQ(thread.status().sampleRate, 22050);
+  ASSERT_TRUE(thread.startCapture());
+  EXPECT_EQ(rig.driver.openedFormat().nSamplesPerSec, 22050u);
+  EXPECT_EQ(rig.driver.openedFormat().wBitsPerSample, 8);
+  EXPECT_TRUE(thread.stopThread());
+}
+
+TEST(AnalysisThreadTest, FailedReconfigureReportsAndLeavesNothingToTrip) {
+  Rig rig;
+  AnalysisThread thread(rig.consumer, 512, 11025, 1024, rig.driver, rig.boxes);
+  thread.resume();
+  ASSERT_TRUE(thread.startCapture());
+
+  EXPECT_FALSE(thread.reconfigure(0, 11025, 1024, 16));  // the recorder refuses
+  auto boxes = rig.boxes.boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, textWithCode("Recorder, Error ", MMSYSERR_INVALPARAM));
+  EXPECT_EQ(boxes[0].caption, "Exception");
+  EXPECT_FALSE(rig.driver.isOpen());  // capture is not started again
+
+  // The worker and the buttons cope with the missing recorder.
+  thread.wake();
+  EXPECT_FALSE(thread.startCapture());
+  thread.stopCapture();
+  EXPECT_FALSE(thread.restartCapture());
+
+  EXPECT_FALSE(thread.reconfigure(512, 11025, 1000, 16));  // not a power of two
+  boxes = rig.boxes.boxes();
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1].text, "Unknown");
+  EXPECT_EQ(boxes[1].caption, "Exception");
+
+  // A good reconfiguration brings everything back.
+  EXPECT_TRUE(thread.reconfigure(512, 11025, 1024, 16));
+  ASSERT_TRUE(thread.startCapture());
+  rig.driver.fill(9);
+  ASSERT_TRUE(rig.consumer.waitFinished(1));
+  EXPECT_TRUE(thread.stopThread());
+}
+
+// The detector restarts capture from inside a frame, on the worker, under the
+// lock the worker already holds.
+TEST(AnalysisThreadTest, RestartFromInsideAFrameStartsTheRingAgain) {
+  Rig rig;
+  AnalysisThread thread(rig.consumer, 512, 11025, 1024, rig.driver, rig.boxes);
+  thread.resume();
+  ASSERT_TRUE(thread.startCapture());
+  bool restarted = false;
+  rig.consumer.runInFrame(3, [&] { restarted = thread.restartCapture(); });
+  for (int32_t k = 1; k <= 3; ++k) {
+    rig.driver.fill(k);
+    ASSERT_TRUE(rig.consumer.waitFinished(static_cast<size_t>(k)));
+  }
+  EXPECT_TRUE(restarted);
+  EXPECT_EQ(rig.driver.opens(), 2);
+  EXPECT_EQ(rig.driver.queued(), 7u);
+  EXPECT_EQ(thread.status().currentBuffer, 0);
+  rig.driver.fill(4);
+  ASSERT_TRUE(rig.consumer.waitFinished(4));
+  EXPECT_EQ(rig.consumer.newest(), (std::vector<int32_t>{1, 2, 3, 4}));
+  EXPECT_TRUE(thread.stopThread());
+  EXPECT_EQ(rig.driver.violations(), 0);
+}
+
+// Every queued buffer filled without a wake getting through: capture stands
+// still until a restart queues the ring afresh.
+TEST(AnalysisThreadTest, StalledCaptureComesBackAfterARestart) {
+  Rig rig;
+  AnalysisThread thread(rig.consumer, 512, 11025, 1024, rig.driver, rig.boxes);
+  thread.resume();
+  ASSERT_TRUE(thread.startCapture());
+  for (int i = 0; i < 7; ++i) rig.driver.fill(1, false);
+  EXPECT_EQ(rig.driver.fill(1), nullptr);  // nothing left to fill
+  EXPECT_EQ(rig.driver.queued(), 0u);
+  ASSERT_TRUE(thread.restartCapture());
+  EXPECT_EQ(rig.driver.queued(), 7u);
+  rig.driver.fill(77);
+  ASSERT_TRUE(rig.consumer.waitFinished(1));
+  EXPECT_EQ(rig.consumer.newest(), (std::vector<int32_t>{77}));
+  EXPECT_TRUE(thread.stopThread());
+}
+
+// A buffer larger than the transform is handed back without a frame.
+TEST(AnalysisThreadTest, BufferLargerThanTheTransformIsSkipped) {
+  Rig rig;
+  AnalysisThread thread(rig.consumer, 512, 11025, 256, rig.driver, rig.boxes);
+  thread.resume();
+  ASSERT_TRUE(thread.startCapture());
+  rig.driver.fill(5);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(rig.consumer.finished(), 0u);
+  EXPECT_EQ(rig.driver.queued(), 7u);  // handed back all the same
+  EXPECT_EQ(thread.status().currentBuffer, 1);
+  EXPECT_TRUE(thread.stopThread());
+}
+
+}  // namespace
+}  // namespace kantiq

@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "capture/recorder_win.h"
+#include "capture/win_exception.h"
+#include "capture/win_owners.h"
+#include "fake_wave_in.h"
+
+namespace kantiq {
+namespace {
+
+using testing::CapturedBoxes;
+using testing::FakeWaveIn;
+using testing::textWithCode;
+
+constexpr char kInUse[] =
+    "Fehler: Ihre Soundkarte wird zur Zeit von einer anderen Anwendung verwendet.\n"
+    "Beenden Sie diese Anwendung und starten Sie Brevalo Kantiq erneut.";
+
+struct Rig {
+  FakeWaveIn driver;
+  CapturedBoxes boxes;
+  UniqueHandle event{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+};
+
+int32_t bufferIndex(const Recorder& r, const WAVEHDR* h) {
+  const auto* first = reinterpret_cast<const uint8_t*>(h->lpData);
+  const auto* base = r.currentBufferData() - static_cast<ptrdiff_t>(r.currentBuffer()) *
+                                                 r.format().bytesPerBuffer();
+  return static_cast<int32_t>((first - base) / r.format().bytesPerBuffer());
+}
+
+TEST(RecorderTest, StartOpensTheMapperAndQueuesSevenOfEightBuffers) {
+  Rig rig;
+  Recorder recorder(1472, 44100, 8, rig.driver, rig.boxes);
+  EXPECT_EQ(recorder.openStatus(), Recorder::kClosed);
+  EXPECT_FALSE(recorder.recording());
+
+  ASSERT_TRUE(recorder.start(rig.event.get()));
+  EXPECT_TRUE(recorder.recording());
+  EXPECT_EQ(recorder.openStatus(), 0);
+  EXPECT_EQ(recorder.currentBuffer(), 0);
+  EXPECT_EQ(rig.driver.queries(), 1);
+  EXPECT_EQ(rig.driver.opens(), 1);
+  EXPECT_EQ(rig.driver.lastOpenFlags(), static_cast<DWORD>(CALLBACK_EVENT));
+  EXPECT_EQ(rig.driver.starts(), 1);
+  EXPECT_EQ(rig.driver.queued(), 7u);
+
+  const WAVEFORMATEX f = rig.driver.openedFormat();
+  EXPECT_EQ(f.wFormatTag, WAVE_FORMAT_PCM);
+  EXPECT_EQ(f.nChannels, 1);
+  EXPECT_EQ(f.nSamplesPerSec, 44100u);
+  EXPECT_EQ(f.nAvgBytesPerSec, 44100u);
+  EXPECT_EQ(f.nBlockAlign, 1);
+  EXPECT_EQ(f.wBitsPerSample, 8);
+  EXPECT_EQ(f.cbSize, 0);
+  EXPECT_EQ(rig.driver.queriedFormat().nSamplesPerSec, 44100u);
+  EXPECT_TRUE(rig.boxes.boxes().empty());
+}
+
+// The driver fills 0..6, then 7 (queued by the first recycle), 0, 1, ...; the
+// analysis sees each buffer as the current one and seven stay queued.
+TEST(RecorderTest, RecycleKeepsSevenQueuedAndFollowsTheRing) {
+  Rig rig;
+  Recorder recorder(256, 11025, 16, rig.driver, rig.boxes);
+  ASSERT_TRUE(recorder.start(rig.event.get()));
+  EXPECT_FALSE(recorder.currentBufferDone());
+
+  for (int32_t k = 0; k < 20; ++k) {
+    SCOPED_TRACE(k);
+    WAVEHDR* filled = rig.driver.fill(1000 + k);
+    ASSERT_NE(filled, nullptr);
+    EXPECT_EQ(bufferIndex(recorder, filled), k % 8);
+    EXPECT_EQ(&recorder.currentHeader(), filled);
+    ASSERT_TRUE(recorder.currentBufferDone());
+    Pcm16BufferReader reader(recorder.currentBufferData(), recorder.samplesPerBuffer());
+    EXPECT_EQ(reader.readSample(0), 1000 + k);
+    EXPECT_EQ(reader.readSample(255), 1000 + k);
+    EXPECT_TRUE(recorder.recycle());
+    EXPECT_EQ(rig.driver.queued(), 7u);
+    EXPECT_EQ(recorder.currentBuffer(), (k + 1) % 8);
+    EXPECT_FALSE(recorder.currentBufferDone());
+  }
+  EXPECT_EQ(rig.driver.violations(), 0);
+}
+
+TEST(RecorderTest, StopHandsEveryBufferBackAndCloses) {
+  Rig rig;
+  Recorder recorder(512, 22050, 16, rig.driver, rig.boxes);
+  ASSERT_TRUE(recorder.start(rig.event.get()));
+  rig.driver.fill(5);
+  recorder.recycle();
+  recorder.stop();
+  EXPECT_FALSE(recorder.recording());
+  EXPECT_EQ(recorder.openStatus(), Recorder::kClosed);
+  EXPECT_EQ(rig.driver.resets(), 1);
+  EXPECT_EQ(rig.driver.closes(), 1);
+  EXPECT_EQ(rig.driver.queued(), 0u);
+  // Buffers 0 to 6 were prepared, 0 went out in the recycle and 7 came in.
+  EXPECT_EQ(rig.driver.unprepares(), 8);
+  // Reset marks the buffers done; a stopped recorder offers none for analysis.
+  EXPECT_FALSE(recorder.currentBufferDone());
+
+  // Stop on a closed recorder touches nothing.
+  recorder.stop();
+  EXPECT_EQ(rig.driver.resets(), 1);
+  EXPECT_EQ(rig.driver.closes(), 1);
+
+  // And it starts again from buffer 0 with seven queued.
+  ASSERT_TRUE(recorder.start(rig.event.get()));
+  EXPECT_EQ(recorder.currentBuffer(), 0);
+  EXPECT_EQ(rig.driver.queued(), 7u);
+  EXPECT_EQ(rig.driver.violations(), 0);
+}
+
+TEST(RecorderTest, StartWhileOpenClosesTheFirstDeviceBeforeQueueingAgain) {
+  Rig rig;
+  Recorder recorder(512, 22050, 8, rig.driver, rig.boxes);
+  ASSERT_TRUE(recorder.start(rig.event.get()));
+  ASSERT_TRUE(recorder.start(rig.event.get()));
+  EXPECT_EQ(rig.driver.opens(), 2);
+  EXPECT_EQ(rig.driver.closes(), 1);
+  EXPECT_EQ(rig.driver.queued(), 7u);
+  EXPECT_EQ(rig.driver.violations(), 0);
+}
+
+TEST(RecorderTest, DestructionStopsARunningRecorder) {
+  Rig rig;
+  {
+    Recorder recorder(512, 22050, 8, rig.driver, rig.boxes);
+    ASSERT_TRUE(recorder.start(rig.event.get()));
+  }
+  EXPECT_FALSE(rig.driver.isOpen());
+  EXPECT_EQ(rig.driver.queued(), 0u);
+  EXPECT_EQ(rig.driver.unprepares(), 7);
+}
+
+TEST(RecorderTest, RefusedFormatShowsItsBoxAndOpensNothing) {
+  Rig rig;
+  rig.driver.queryResult = WAVERR_BADFORMAT;
+  Recorder recorder(512, 11025, 16, rig.driver, rig.boxes);
+  EXPECT_FALSE(recorder.start(rig.event.get()));
+  EXPECT_EQ(rig.driver.opens(), 0);
+  EXPECT_FALSE(recorder.recording());
+  const auto boxes = rig.boxes.boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Fehler: Ihre Soundkarte unterstützt kein WAV-Format");
+  EXPECT_EQ(boxes[0].caption, "Recorder");
+}
+
+TEST(RecorderTest, FailedOpenShowsInUseTextOrTheDriversOwnText) {
+  {
+    Rig rig;
+    rig.driver.openResult = MMSYSERR_ALLOCATED;
+    Recorder recorder(512, 11025, 16, rig.driver, rig.boxes);
+    EXPECT_FALSE(recorder.start(rig.event.get()));
+    EXPECT_FALSE(recorder.recording());
+    EXPECT_EQ(recorder.openStatus(), 4);
+    const auto boxes = rig.boxes.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, kInUse);
+    EXPECT_EQ(boxes[0].caption, "Recorder");
+    // A failed start leaves nothing to close.
+    recorder.stop();
+    EXPECT_EQ(rig.driver.resets(), 0);
+  }
+  {
+    Rig rig;
+    rig.driver.openResult = MMSYSERR_NODRIVER;
+    Recorder recorder(512, 11025, 16, rig.driver, rig.boxes);
+    EXPECT_FALSE(recorder.start(rig.event.get()));
+    EXPECT_EQ(recorder.openStatus(), static_cast<int32_t>(MMSYSERR_NODRIVER));
+    const auto boxes = rig.boxes.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, textWithCode("fake error ", MMSYSERR_NODRIVER));
+    EXPECT_EQ(boxes[0].caption, "Recorder");
+    EXPECT_EQ(rig.driver.errorTextSize(), 164u);
+  }
+}
+
+// A ring with a gap would wait forever at the missing buffer: a buffer the
+// driver refuses makes the whole start fail, with everything handed back.
+TEST(RecorderTest, RefusedBufferFailsTheStartAndClosesTheDevice) {
+  for (bool failPrepare : {true, false}) {
+    SCOPED_TRACE(failPrepare ? "prepare" : "add");
+    Rig rig;
+    (failPrepare ? rig.driver.failPrepareAt : rig.driver.failAddAt) = 3;
+    Recorder recorder(512, 11025, 16, rig.driver, rig.boxes);
+    EXPECT_FALSE(recorder.start(rig.event.get()));
+    EXPECT_FALSE(recorder.recording());
+    EXPECT_NE(recorder.openStatus(), 0);
+    EXPECT_FALSE(rig.driver.isOpen());
+    EXPECT_EQ(rig.driver.queued(), 0u);
+    EXPECT_EQ(rig.driver.starts(), 0);
+    const auto boxes = rig.boxes.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, textWithCode("fake error ", MMSYSERR_NOMEM));
+    EXPECT_EQ(boxes[0].caption, "Recorder");
+    EXPECT_EQ(rig.driver.violations(), 0);
+  }
+}
+
+TEST(RecorderTest, RejectsFormatsTheRingCannotHold) {
+  Rig rig;
+  for (auto [samples, bits] : {std::pair{0, 16}, std::pair{512, 12}, std::pair{1 << 20, 16}}) {
+    try {
+      Recorder recorder(samples, 11025, bits, rig.driver, rig.boxes);
+      ADD_FAILURE() << samples << " samples of " << bits << " bits accepted";
+    } catch (const WinException& e) {
+      EXPECT_EQ(e.code, static_cast<int32_t>(MMSYSERR_INVALPARAM));
+      EXPECT_STREQ(e.message, "Recorder");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kantiq

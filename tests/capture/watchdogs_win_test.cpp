@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "capture/watchdogs_win.h"
+#include "detector/tone_detector.h"
+
+namespace kantiq {
+namespace {
+
+using namespace std::chrono_literals;
+
+template <typename Pred>
+bool eventually(Pred pred) {
+  for (int i = 0; i < 200; ++i) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(50ms);
+  }
+  return pred();
+}
+
+TEST(NtSystemInformationTest, AnswersTheThreeQueriesOfALoadMeasurement) {
+  NtSystemInformation system;
+  ASSERT_TRUE(system.available());
+  alignas(8) unsigned char buffer[SystemInformationSource::kPerformanceBytes] = {};
+  ASSERT_TRUE(system.query(SystemInformationSource::kBasicClass, buffer, 44));
+  EXPECT_GE(buffer[40], 1);  // processors
+  ASSERT_TRUE(system.query(SystemInformationSource::kTimeOfDayClass, buffer, 32));
+  int64_t now = 0;
+  std::memcpy(&now, buffer + 8, 8);
+  EXPECT_GT(now, 0);
+  ASSERT_TRUE(system.query(SystemInformationSource::kPerformanceClass, buffer, 312));
+
+  const int32_t load = measureLoad(system, 200);
+  EXPECT_GE(load, 0);
+  EXPECT_LE(load, 100);
+}
+
+TEST(WatchdogStarterTest, RestartsPeriodicallyAndSetsTheHeapVariableForChildren) {
+  // The threads run until the process ends, so the detector must as well.
+  auto* detector = new ToneDetector;
+  detector->restartInterval = 100;
+  detector->loadHighThreshold = 1000;  // never armed: only the periodic thread asks
+  detector->loadLowThreshold = 0;
+
+  SystemWatchdogStarter starter;
+  starter.startWatchdogs(*detector);
+  EXPECT_EQ(starter.threadsStarted(), 2);
+  starter.startWatchdogs(*detector);
+  EXPECT_EQ(starter.threadsStarted(), 2);
+
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    EXPECT_TRUE(eventually([&] { return detector->restartRequested.load() == 1; }));
+    detector->restartRequested.store(0);
+  }
+
+  char value[64] = {};
+  EXPECT_TRUE(eventually([&] {
+    return GetEnvironmentVariableA(kHeapSelectVariable, value, sizeof value) > 0;
+  }));
+  EXPECT_STREQ(value, kHeapSelectValue);
+
+  // A program started now inherits it.
+  char command[] =
+      "cmd.exe /c if \"%__MSVCRT_HEAP_SELECT%\"==\"__GLOBAL_HEAP_SELECTED,1\" (exit 0) else (exit 3)";
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                             nullptr, &si, &pi));
+  WaitForSingleObject(pi.hProcess, 30000);
+  DWORD code = 99;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  EXPECT_EQ(code, 0u);
+}
+
+}  // namespace
+}  // namespace kantiq

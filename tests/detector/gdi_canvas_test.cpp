@@ -1,0 +1,111 @@
+// The GDI canvases drawing into a memory bitmap, read back pixel by pixel.
+
+#include "ui/gdi_canvas_win.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "detector/tone_detector.h"
+#include "dsp/spectrum_transform.h"
+
+namespace kantiq {
+namespace {
+
+// A 32-bit top-down DIB selected into a memory device context.
+class MemoryBitmap {
+ public:
+  MemoryBitmap(int32_t width, int32_t height) : width_(width), dc_(CreateCompatibleDC(nullptr)) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bits_ = static_cast<uint32_t*>(bits);
+    previous_ = SelectObject(dc_, bitmap_);
+    for (int32_t i = 0; i < width * height; ++i) bits_[i] = 0x123456;
+  }
+  ~MemoryBitmap() {
+    SelectObject(dc_, previous_);
+    DeleteObject(bitmap_);
+    DeleteDC(dc_);
+  }
+  MemoryBitmap(const MemoryBitmap&) = delete;
+  MemoryBitmap& operator=(const MemoryBitmap&) = delete;
+
+  HDC dc() const { return dc_; }
+  bool ok() const { return dc_ != nullptr && bits_ != nullptr; }
+  // 0xRRGGBB
+  uint32_t pixel(int32_t x, int32_t y) const {
+    GdiFlush();
+    return bits_[y * width_ + x] & 0xFFFFFF;
+  }
+
+ private:
+  int32_t width_;
+  HDC dc_;
+  HBITMAP bitmap_ = nullptr;
+  HGDIOBJ previous_ = nullptr;
+  uint32_t* bits_ = nullptr;
+};
+
+TEST(GdiSpectrogram, AFrameDrawnIntoABitmap) {
+  MemoryBitmap image(20, 50);
+  ASSERT_TRUE(image.ok());
+  GdiSpectrogramCanvas canvas(DrawingTarget(image.dc(), 20, 50));
+  auto d = std::make_unique<ToneDetector>();
+  d->spectrogramWindow = &canvas;
+  d->magnitudeThreshold = 1;
+  d->peaksExamined = 2;
+  d->frequencyTolerance = 30;
+  d->requiredHits = 1;
+  d->sequenceTimeout = 1000;
+  d->retriggerDelay = 1000;
+  d->alarmCount = 1;
+  d->alarms[0].stepCount = 2;
+  d->alarms[0].steps[0].frequency1 = 500;
+  d->alarms[0].steps[1].frequency1 = 900;
+  d->alarms[0].makeIdle();
+  d->cursorColumn = 4;
+  SpectrumTransform t(256, 25600);  // bin i is 100*i Hz
+  for (auto& b : t.bins()) b = 0.0;
+  t.bins()[5] = 20.5 * 256.0 * t.normaliser();   // matches the first step: blue marker
+  t.bins()[8] = 300.5 * 256.0 * t.normaliser();  // strongest: red
+  d->processFrame(t);
+
+  EXPECT_EQ(image.pixel(4, 50 - 8 - 1), 0xFF0000u);
+  EXPECT_EQ(image.pixel(5, 50 - 8 - 1), 0xFF0000u);
+  EXPECT_EQ(image.pixel(4, 50 - 5 - 1), 0x0000FFu);
+  EXPECT_EQ(image.pixel(5, 44), 0x0000FFu);
+  EXPECT_EQ(image.pixel(4, 0), 0x000000u);   // erased pair, top row
+  EXPECT_EQ(image.pixel(5, 49), 0x000000u);  // and bottom row
+  EXPECT_EQ(image.pixel(6, 0), 0xFFFFFFu);   // the new cursor
+  EXPECT_EQ(image.pixel(6, 49), 0xFFFFFFu);
+  EXPECT_EQ(image.pixel(7, 20), 0x123456u);  // untouched
+  EXPECT_EQ(d->cursorColumn, 6);
+}
+
+TEST(GdiWaveform, PolylineIntoABitmap) {
+  MemoryBitmap image(100, 41);  // centre row 20
+  ASSERT_TRUE(image.ok());
+  GdiWaveformCanvas canvas(DrawingTarget(image.dc(), 100, 41));
+  WaveformView view(canvas);
+  std::vector<int32_t> samples(256, 0);
+  for (int i = 0; i < 10; ++i) samples[static_cast<size_t>(i)] = 2560;  // five pixels below
+  SpectrumTransform t(256, 44100);
+  t.load(SpanSampleReader(samples));
+  view.draw(t);
+  EXPECT_EQ(image.pixel(0, 25), 0x00FF80u);
+  EXPECT_EQ(image.pixel(9, 25), 0x00FF80u);
+  EXPECT_EQ(image.pixel(50, 20), 0x00FF80u);
+  EXPECT_EQ(image.pixel(50, 21), 0x000000u);  // filled black
+  EXPECT_EQ(image.pixel(0, 0), 0x000000u);
+}
+
+}  // namespace
+}  // namespace kantiq

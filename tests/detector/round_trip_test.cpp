@@ -1,0 +1,135 @@
+// Five-tone calls synthesised by the signal kit go through the transform and
+// the detector exactly as live capture would feed them: 44100 Hz, 8 bits,
+// 2048 points, 1472 samples per capture buffer.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "detector_rig.h"
+#include "signal_kit/signal_kit.h"
+
+namespace kantiq {
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kPoints = 2048;
+constexpr int kSamplesPerBuffer = 1472;
+
+struct Raised {
+  std::string text;
+  double seconds;
+};
+
+class AudioClock final : public Clock {
+ public:
+  TimeValue now() override {
+    return TimeValue::fromTicks(samples * TimeValue::kTicksPerSecond / kRate);
+  }
+  int64_t samples = 0;
+};
+
+class Listener final : public AlarmSink {
+ public:
+  explicit Listener(const AudioClock& clock) : clock_(clock) {}
+  void raiseAlarm(ToneDetector&, std::string text) override {
+    raised.push_back({text, static_cast<double>(clock_.samples) / kRate});
+  }
+  std::vector<Raised> raised;
+
+ private:
+  const AudioClock& clock_;
+};
+
+std::vector<int32_t> zvei(std::string_view code) {
+  std::vector<int32_t> out;
+  for (double hz : signal::codeFrequencies(code, signal::zvei1())) out.push_back(static_cast<int32_t>(hz));
+  return out;
+}
+
+std::unique_ptr<ToneDetector> zveiDetector(const std::vector<std::string>& codes) {
+  auto d = std::make_unique<ToneDetector>();
+  d->frequencyTolerance = 40;
+  d->minimumFrequency = 300;
+  d->requiredHits = 2;
+  d->sequenceTimeout = 1000;
+  d->peaksExamined = 4;
+  d->magnitudeThreshold = 8;
+  d->retriggerDelay = 10000;
+  for (const std::string& code : codes) {
+    AlarmDefinition& a = d->alarms[static_cast<size_t>(d->alarmCount++)];
+    a.text = "Schleife " + code;
+    const std::vector<int32_t> tones = zvei(code);
+    a.stepCount = static_cast<int32_t>(tones.size());
+    for (size_t s = 0; s < tones.size(); ++s) a.steps[s].frequency1 = tones[s];
+    a.makeIdle();
+  }
+  return d;
+}
+
+std::vector<Raised> listen(ToneDetector& d, const signal::Samples& audio) {
+  AudioClock clock;
+  Listener listener(clock);
+  d.clock = &clock;
+  d.alarmSink = &listener;
+  SpectrumTransform transform(kPoints, kRate);
+  for (const auto& block : signal::captureBlocks8(audio, kSamplesPerBuffer)) {
+    clock.samples += kSamplesPerBuffer;
+    transform.load(SpanSampleReader(block));
+    transform.transform();
+    d.processFrame(transform);
+  }
+  d.clock = nullptr;
+  d.alarmSink = nullptr;
+  return listener.raised;
+}
+
+signal::Samples call(std::string_view code, double toneSeconds, double amplitude) {
+  return signal::concat({signal::silence(0.3, kRate),
+                         signal::fiveToneCall(code, signal::zvei1(), toneSeconds, amplitude, kRate),
+                         signal::silence(0.5, kRate)});
+}
+
+const std::vector<std::string> kCodes = {"12345", "12346", "54321", "11234", "90000"};
+
+TEST(RoundTrip, EachCallRaisesItsOwnAlarmOnce) {
+  for (const std::string& code : kCodes) {
+    for (double toneSeconds : {0.060, 0.070, 0.090}) {
+      SCOPED_TRACE(code + " at " + std::to_string(toneSeconds));
+      auto d = zveiDetector(kCodes);
+      const std::vector<Raised> raised = listen(*d, call(code, toneSeconds, 0.5));
+      ASSERT_EQ(raised.size(), 1u);
+      EXPECT_EQ(raised[0].text, "Schleife " + code);
+      // Raised at the end of the call, not before its last tone began.
+      const double end = 0.3 + 5 * toneSeconds;
+      EXPECT_GT(raised[0].seconds, end - toneSeconds);
+      EXPECT_LT(raised[0].seconds, end + 0.1);
+    }
+  }
+}
+
+TEST(RoundTrip, CallsInNoiseAndBackToBack) {
+  auto d = zveiDetector(kCodes);
+  signal::Samples audio = signal::concat({call("54321", 0.070, 0.3), call("11234", 0.070, 0.3),
+                                          call("54321", 0.070, 0.3)});
+  signal::mixInto(audio, signal::bandLimitedNoise(static_cast<double>(audio.size()) / kRate, 0.05,
+                                                  300, 3400, kRate, 7));
+  const std::vector<Raised> raised = listen(*d, audio);
+  // The second "54321" comes within the retrigger delay of the first.
+  ASSERT_EQ(raised.size(), 2u);
+  EXPECT_EQ(raised[0].text, "Schleife 54321");
+  EXPECT_EQ(raised[1].text, "Schleife 11234");
+}
+
+TEST(RoundTrip, UnconfiguredCodesAndNoiseRaiseNothing) {
+  auto d = zveiDetector(kCodes);
+  signal::Samples audio = signal::concat({call("12354", 0.070, 0.5), call("22345", 0.070, 0.5),
+                                          call("1234", 0.070, 0.5),
+                                          signal::whiteNoise(2.0, 0.3, kRate, 3)});
+  EXPECT_TRUE(listen(*d, audio).empty());
+}
+
+}  // namespace
+}  // namespace kantiq

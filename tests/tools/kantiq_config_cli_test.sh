@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The kantiq-config command line as a script would use it: exit codes, files
+# written or left alone, write/show round trip.
+# Usage: kantiq_config_cli_test.sh EXAMPLE.toml COMMAND...   (COMMAND: the tool, or wine tool.exe)
+set -u
+example=$1
+shift
+tool=("$@")
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failures=0
+
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# expect CODE DESCRIPTION -- ARGS...: runs the tool, keeps its output in $out.
+expect() {
+  local want=$1 what=$2
+  shift 3
+  out=$("${tool[@]}" "$@" 2>&1)
+  local got=$?
+  [[ $got == "$want" ]] || fail "$what: exit $got, expected $want; output:
+$out"
+}
+
+# Writing the example, showing it, and writing what show printed gives the same bytes.
+expect 0 "write example" -- write "$example" "$scratch/a"
+[[ -f $scratch/a/SMSConfig1.dat && -f $scratch/a/SMSConfig2.dat ]] || fail "write made no files"
+[[ -s $scratch/a/SMSConfig2.dat ]] && fail "SMSConfig2.dat is not empty"
+expect 0 "show" -- show "$scratch/a/SMSConfig1.dat"
+printf '%s\n' "$out" > "$scratch/shown.toml"
+grep -q 'code = "23345"' "$scratch/shown.toml" || fail "show lost the five-tone code"
+grep -q 'Kräfte' "$scratch/shown.toml" || fail "show lost the umlaut"
+expect 0 "write shown" -- write "$scratch/shown.toml" "$scratch/b"
+cmp -s "$scratch/a/SMSConfig1.dat" "$scratch/b/SMSConfig1.dat" || fail "write/show/write changed the file"
+expect 0 "check" -- check "$scratch/a/SMSConfig1.dat"
+grep -q 'would load this file' <<<"$out" || fail "check did not say it loads: $out"
+
+# A broken source writes nothing: no folder made, an existing file untouched.
+printf '[detector]\nrequired_hits = 9\n[[alarm]]\ntext = "x#y"\ncode = "12"\n' > "$scratch/broken.toml"
+expect 1 "broken source" -- write "$scratch/broken.toml" "$scratch/c"
+[[ -e $scratch/c ]] && fail "broken source made the folder"
+grep -q 'broken.toml:2:.*required_hits' <<<"$out" || fail "no line for required_hits: $out"
+grep -q 'broken.toml:4:.*#' <<<"$out" || fail "no line for the '#': $out"
+cp "$scratch/a/SMSConfig1.dat" "$scratch/before"
+expect 1 "broken source over existing" -- write "$scratch/broken.toml" "$scratch/a"
+cmp -s "$scratch/before" "$scratch/a/SMSConfig1.dat" || fail "broken source changed the file"
+
+# Files the program would refuse.
+head -c 200 "$scratch/a/SMSConfig1.dat" > "$scratch/cut.dat"
+expect 1 "check cut file" -- check "$scratch/cut.dat"
+grep -q 'unvollständig' <<<"$out" || fail "cut file not reported as incomplete: $out"
+expect 1 "show cut file" -- show "$scratch/cut.dat"
+head -c 140000 /dev/zero | tr '\0' 'A' > "$scratch/long.dat"
+expect 1 "check long file" -- check "$scratch/long.dat"
+grep -q 'zu groß' <<<"$out" || fail "long file not reported: $out"
+: > "$scratch/empty.dat"
+expect 0 "check empty file" -- check "$scratch/empty.dat"
+grep -q 'no alarms' <<<"$out" || fail "empty file: no warning about alarms: $out"
+
+# Command line.
+for sub in "" write show check; do
+  expect 0 "help $sub" -- $sub --help
+done
+expect 2 "unknown option" -- check --frob x
+expect 2 "missing argument" -- write "$example"
+expect 3 "missing file" -- check "$scratch/none.dat"
+
+if ((failures > 0)); then
+  echo "$failures failure(s)" >&2
+  exit 1
+fi
+echo "kantiq-config command line: all checks passed"

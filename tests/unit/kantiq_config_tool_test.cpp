@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "config/configuration_text.h"
+#include "config_source.h"
+#include "cp1252.h"
+#include "tone_sets.h"
+
+namespace kantiq::tool {
+namespace {
+
+bool hasError(const SourceReading& r, uint32_t line, std::string_view part) {
+  for (const Diagnostic& d : r.diagnostics) {
+    if (!d.warning && d.line == line && d.message.find(part) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(ToneCodes, RepeatToneReplacesAToneEqualToTheOneBefore) {
+  const ToneSet& zvei = *findToneSet("zvei1");
+  EXPECT_EQ(expandCode("111", zvei), (std::vector<int32_t>{1060, 2600, 1060}));
+  EXPECT_EQ(expandCode("23345", zvei), (std::vector<int32_t>{1160, 1270, 2600, 1400, 1530}));
+  EXPECT_EQ(expandCode("1234567890", zvei),
+            (std::vector<int32_t>{1060, 1160, 1270, 1400, 1530, 1670, 1830, 2000, 2200, 2400}));
+  EXPECT_EQ(codeOfTones({1060, 2600, 1060}, zvei), "111");
+  EXPECT_EQ(codeOfTones({1160, 1270, 2600, 1400, 1530}, zvei), "23345");
+  EXPECT_FALSE(codeOfTones({1060, 1060}, zvei).has_value());  // a code never sends that
+  EXPECT_FALSE(codeOfTones({2600}, zvei).has_value());
+  EXPECT_FALSE(codeOfTones({1061}, zvei).has_value());
+  EXPECT_EQ(findToneSet("ZVEI9"), nullptr);
+}
+
+TEST(Cp1252, EveryByteSurvivesTheWayThroughUtf8) {
+  std::string all;
+  for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
+  const Utf8Conversion back = utf8ToCp1252(cp1252ToUtf8(all));
+  ASSERT_TRUE(back.ok);
+  EXPECT_EQ(back.text, all);
+  EXPECT_EQ(cp1252ToUtf8("\x80\xE4"), "€ä");
+  const Utf8Conversion omega = utf8ToCp1252("ab\u03A9");
+  EXPECT_FALSE(omega.ok);
+  EXPECT_EQ(omega.badCodePoint, U'\u03A9');
+  EXPECT_EQ(omega.badOffset, 2u);
+  EXPECT_TRUE(utf8ToCp1252("\xC3").malformed);      // cut short
+  EXPECT_TRUE(utf8ToCp1252("\xC0\x80").malformed);  // overlong
+  EXPECT_TRUE(utf8ToCp1252("\xED\xA0\x80").malformed);  // surrogate
+}
+
+TEST(ConfigurationSource, ReadsParametersByNameAndTheThreeStepForms) {
+  const SourceReading r = readConfigurationSource(R"(
+[detector]
+required_hits = 3
+peaks_examined = 7
+retrigger_delay_ms = 120000
+
+[[alarm]]
+text = "Löschzug Süd"
+code = "111"
+
+[[alarm]]
+text = "Zweiton"
+steps = [675, [1060, 1240], { frequency1_hz = 300, frequency2_hz = 5, dual_tone = false }]
+)",
+                                                  "t.toml");
+  ASSERT_TRUE(r.ok()) << formatDiagnostics(r.diagnostics, "t.toml");
+  const Configuration& c = r.configuration;
+  EXPECT_EQ(c.parameters.requiredHits, 3);
+  EXPECT_EQ(c.parameters.peaksExamined, 7);
+  EXPECT_EQ(c.parameters.retriggerDelayMs, 120000);
+  EXPECT_EQ(c.parameters.frequencyToleranceHz, kDefaultDetectorParameters.frequencyToleranceHz);
+  ASSERT_EQ(c.alarms.size(), 2u);
+  EXPECT_EQ(c.alarms[0].text, "L\xF6schzug S\xFC" "d");
+  EXPECT_EQ(c.alarms[0].steps, (std::vector<ConfiguredStep>{{1060, 0, false}, {2600, 0, false}, {1060, 0, false}}));
+  EXPECT_EQ(c.alarms[1].steps,
+            (std::vector<ConfiguredStep>{{675, 0, false}, {1060, 1240, true}, {300, 5, false}}));
+  EXPECT_EQ(r.alarmLines, (std::vector<uint32_t>{7, 11}));
+}
+
+TEST(ConfigurationSource, BrokenSourcesNameLineAndField) {
+  const SourceReading r = readConfigurationSource(R"([detector]
+required_hits = 6
+tolerance = 3
+[[alarm]]
+text = "A#B"
+code = "12x"
+[[alarm]]
+text = "B"
+steps = [1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11]
+[[alarm]]
+text = "C"
+[[alarm]]
+text = 5
+steps = [0]
+colour = 1
+)",
+                                                  "b.toml");
+  EXPECT_FALSE(r.ok());
+  EXPECT_TRUE(hasError(r, 2, "required_hits is 6"));
+  EXPECT_TRUE(hasError(r, 3, "unknown detector parameter 'tolerance'"));
+  EXPECT_TRUE(hasError(r, 5, "'#'"));
+  EXPECT_TRUE(hasError(r, 6, "digits 0 to 9"));
+  EXPECT_TRUE(hasError(r, 9, "11 tones"));
+  EXPECT_TRUE(hasError(r, 10, "no tones"));
+  EXPECT_TRUE(hasError(r, 13, "must be a string"));
+  EXPECT_TRUE(hasError(r, 14, "between 1 and 22049"));
+  EXPECT_TRUE(hasError(r, 15, "unknown key 'colour'"));
+
+  const SourceReading syntax = readConfigurationSource("[[alarm]]\ntext = \"x\n", "s.toml");
+  ASSERT_FALSE(syntax.ok());
+  EXPECT_EQ(syntax.diagnostics.at(0).line, 2u);
+}
+
+TEST(ConfigurationSource, MoreThan999AlarmsAreRefused) {
+  std::string toml;
+  for (int i = 0; i < 1000; ++i) toml += "[[alarm]]\ntext = \"a\"\nsteps = [1060]\n";
+  const SourceReading r = readConfigurationSource(toml, "m.toml");
+  EXPECT_TRUE(hasError(r, 2998, "more than 999 alarms"));
+}
+
+TEST(ConfigurationSource, TextsTheStoredFormWouldChangeAreRefusedByName) {
+  // Find a control character at the first text position that the key turns
+  // into the end-of-file mark, and one pair that becomes CR LF.
+  SourceReading probe = readConfigurationSource("[[alarm]]\ntext = \"x\"\nsteps = [1060]\n", "p.toml");
+  ASSERT_TRUE(probe.ok());
+  std::vector<size_t> offsets;
+  composeConfiguration(probe.configuration, &offsets);
+  const auto& key = configurationKey();
+  const size_t p = offsets.at(0);
+  const int eof = 0x1A - key[p % 3601];
+  const int cr = 0x0D - key[p % 3601];
+  const int lf = 0x0A - key[(p + 1) % 3601];
+  char toml[160];
+  std::snprintf(toml, sizeof toml, "[[alarm]]\ntext = \"\\u%04X\"\nsteps = [1060]\n", eof);
+  SourceReading r = readConfigurationSource(toml, "e.toml");
+  ASSERT_TRUE(r.ok());
+  composeCheckedText(r);
+  ASSERT_FALSE(r.ok());
+  EXPECT_TRUE(hasError(r, 1, "alarm 1")) << r.diagnostics.at(0).message;
+  EXPECT_TRUE(hasError(r, 1, "end-of-file mark"));
+  EXPECT_TRUE(hasError(r, 1, "at character 1"));
+
+  std::snprintf(toml, sizeof toml, "[[alarm]]\ntext = \"\\u%04X\\u%04X\"\nsteps = [1060]\n", cr, lf);
+  r = readConfigurationSource(toml, "c.toml");
+  ASSERT_TRUE(r.ok());
+  composeCheckedText(r);
+  EXPECT_TRUE(hasError(r, 1, "carriage return right before a line feed"));
+
+  r = readConfigurationSource("[[alarm]]\ntext = \"a\\u0000b\"\nsteps = [1060]\n", "z.toml");
+  EXPECT_TRUE(hasError(r, 2, "U+0000"));
+}
+
+// What show prints reads back to the same configuration.
+TEST(ConfigurationSource, ShownSourceReadsBackTheSame) {
+  std::mt19937 rng(42);
+  auto between = [&](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(rng); };
+  for (int round = 0; round < 200; ++round) {
+    Configuration c;
+    for (int n = 1; n <= kDetectorParameterCount; ++n) detectorParameter(c.parameters, n) = between(1000, 100000);
+    c.parameters.requiredHits = between(1, 5);
+    c.parameters.loadHighPercent = between(0, 100);
+    c.parameters.loadLowPercent = between(0, 100);
+    c.parameters.peaksExamined = between(1, 1000);
+    const int alarms = between(0, 8);
+    for (int a = 0; a < alarms; ++a) {
+      ConfiguredAlarm alarm;
+      for (int i = between(0, 30); i > 0; --i) {
+        char ch;
+        do ch = static_cast<char>(between(1, 255));
+        while (ch == '#');
+        alarm.text.push_back(ch);
+      }
+      for (int s = between(1, 10); s > 0; --s) {
+        switch (between(0, 3)) {
+          case 0: alarm.steps.push_back({between(1, 22049), 0, false}); break;
+          case 1: alarm.steps.push_back({between(1, 22049), between(1, 22049), true}); break;
+          case 2: alarm.steps.push_back({between(INT32_MIN, INT32_MAX), between(INT32_MIN, INT32_MAX), between(0, 1) == 1}); break;
+          default: alarm.steps.push_back({2600, 0, false}); break;
+        }
+      }
+      c.alarms.push_back(alarm);
+    }
+    const std::string shown = writeConfigurationSource(c);
+    const SourceReading back = readConfigurationSource(shown, "shown.toml");
+    ASSERT_TRUE(back.ok()) << formatDiagnostics(back.diagnostics, "shown.toml") << shown;
+    ASSERT_EQ(back.configuration, c) << shown;
+  }
+}
+
+}  // namespace
+}  // namespace kantiq::tool
