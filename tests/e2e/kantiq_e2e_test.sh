@@ -36,20 +36,8 @@ drv() { wine "$driver" "$@"; }
 winpath() { winepath -w "$1" 2>/dev/null; }
 text() { drv text "$mainWin" "$1" | tr -d '\r'; }
 
-# A ZVEI1 call: five tones of 70 ms, a digit equal to the one before sent as
-# the repeat tone, then silence.
-zvei=(2400 1060 1160 1270 1400 1530 1670 1830 2000 2200)
-makeCall() { # code file
-  local code=$1 file=$2 args=() prev='' d f
-  for ((i = 0; i < ${#code}; i++)); do
-    d=${code:i:1}
-    if [[ $d == "$prev" ]]; then f=2600; else f=${zvei[d]}; fi
-    prev=$d
-    ((${#args[@]})) && args+=(:)
-    args+=(synth 0.07 sine "$f" vol 0.5)
-  done
-  sox -n -r 44100 -c 1 -b 16 "$file" "${args[@]}" : synth 0.6 sine 0 vol 0
-}
+# ZVEI1 calls, made by the project's own generator.
+makeCall() { bash "$(dirname "$0")/../../scripts/zvei-call.sh" "$@"; }
 
 # Mean colour of a control's area on the screen, as "r g b" (0..255).
 screenColour() { # control id
