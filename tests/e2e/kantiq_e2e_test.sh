@@ -154,6 +154,13 @@ checkTrue "dialog closes when the sender has ended" drv gone "Mobilfunknummer" 1
 rm -f "$app/sender-control.txt"
 check "test sender run with the number as typed" "$(senderRuns "$app" | tail -n1 | cut -d' ' -f1,3-)" "test  0171 2345678 "
 check "one more sender run" "$(senderRuns "$app" | wc -l)" "$((before + 1))"
+# An empty number still runs the sender, with an empty last argument.
+drv click "$mainWin" 1021
+drv wait "Mobilfunknummer" >/dev/null
+drv key "Mobilfunknummer" 1019 13
+checkTrue "enter sends and closes the dialog" drv gone "Mobilfunknummer" 15000
+check "empty number passed as empty" "$(senderRuns "$app" | tail -n1 | cut -d' ' -f1,3-)" "test "
+before=$((before + 1))
 drv click "$mainWin" 1021
 drv wait "Mobilfunknummer" >/dev/null
 drv settext "Mobilfunknummer" 1019 "0999"
