@@ -25,6 +25,7 @@ struct AnalysisThread::Shared {
   int32_t points = 0;
   int32_t bitsPerSample = 16;
   uint64_t framesProcessed = 0;
+  uint64_t framesFailed = 0;
   CriticalSection lock;
   UniqueHandle event;
   std::unique_ptr<Recorder> recorder;
@@ -36,7 +37,13 @@ void AnalysisThread::Shared::run() {
     WaitForSingleObject(event.get(), INFINITE);
     if (stopRequest.load() != 0) return;
     ScopedLock held(lock);
-    frame();
+    try {
+      frame();
+    } catch (...) {
+      // Out of memory while raising an alarm, say: this frame is lost, but
+      // the worker must live on, or monitoring ends without a word.
+      ++framesFailed;
+    }
   }
 }
 
@@ -90,7 +97,8 @@ AnalysisThread::AnalysisThread(FrameConsumer& consumer, int32_t samplesPerBuffer
 }
 
 AnalysisThread::~AnalysisThread() {
-  stopThread();
+  // After a stopThread that gave up, destruction goes ahead without waiting again.
+  if (!stopAsked_) stopThread();
   // Frees the chain now if the worker has ended, else when it does.
   shared_.reset();
 }
@@ -158,6 +166,7 @@ bool AnalysisThread::reconfigure(int32_t samplesPerBuffer, int32_t sampleRateHz,
 
 bool AnalysisThread::stopThread() {
   if (ended_ || !thread_) return true;
+  stopAsked_ = true;
   shared_->stopRequest.fetch_add(1);
   // A worker never resumed would otherwise wait out the limit and stay behind.
   resume();
@@ -177,6 +186,7 @@ AnalysisThread::Status AnalysisThread::status() {
   st.points = s.points;
   st.bitsPerSample = s.bitsPerSample;
   st.framesProcessed = s.framesProcessed;
+  st.framesFailed = s.framesFailed;
   if (s.recorder) {
     st.recording = s.recorder->recording();
     st.openStatus = s.recorder->openStatus();

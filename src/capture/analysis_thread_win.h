@@ -34,6 +34,7 @@ class AnalysisThread {
     int32_t points = 0;
     int32_t bitsPerSample = 0;
     uint64_t framesProcessed = 0;
+    uint64_t framesFailed = 0;  // frames whose consumer threw
   };
 
   // Builds the lock, the event, a 16-bit mono Recorder and the transform,
@@ -41,7 +42,7 @@ class AnalysisThread {
   // object cannot be created; nothing is left behind then.
   AnalysisThread(FrameConsumer& consumer, int32_t samplesPerBuffer, int32_t sampleRateHz,
                  int32_t points, WaveInApi& api = systemWaveIn(), WarningBox& box = systemWarningBox());
-  // Stops the worker if that has not been done, then tears down the
+  // Stops the worker if stopThread was never called, then tears down the
   // transform, the recorder, the event and the lock.
   ~AnalysisThread();
   AnalysisThread(const AnalysisThread&) = delete;
@@ -76,6 +77,7 @@ class AnalysisThread {
   UniqueHandle thread_;
   DWORD threadId_ = 0;
   bool resumed_ = false;
+  bool stopAsked_ = false;
   bool ended_ = false;
 };
 

@@ -20,7 +20,9 @@ DWORD WINAPI loadWatcherEntry(LPVOID parameter) {
 
 DWORD WINAPI periodicRestartEntry(LPVOID parameter) {
   ToneDetector& detector = *static_cast<ToneDetector*>(parameter);
-  const DWORD intervalMs = static_cast<DWORD>(detector.restartInterval);
+  // An interval of 0 would make this loop spin a whole core away from the
+  // analysis; 1 ms still asks for a restart at every frame.
+  const DWORD intervalMs = detector.restartInterval == 0 ? 1 : static_cast<DWORD>(detector.restartInterval);
   for (;;) {
     Sleep(intervalMs);
     detector.requestRestart();

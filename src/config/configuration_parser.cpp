@@ -130,7 +130,7 @@ ParseResult parseConfiguration(std::string_view text, ToneDetector& detector) {
   detector.alarmCount = 0;
 
   std::string field;
-  int32_t f = 0;
+  int64_t f = 0;  // field number; wide enough for any text
   int32_t stored = 0;
   AlarmDefinition overflow;  // takes the entries the table has no room for
   size_t pos = 0;
@@ -154,8 +154,8 @@ ParseResult parseConfiguration(std::string_view text, ToneDetector& detector) {
       }
       if (f <= kDetectorParameterCount) {
         const int32_t value = readConfigurationNumber(field);
-        storeParameter(detector, f, value);
-        r.parametersRead = f;
+        storeParameter(detector, static_cast<int>(f), value);
+        r.parametersRead = static_cast<int32_t>(f);
         if (f == 3 && (value < 1 || value > ToneStep::kMaxHits)) {
           addFinding(r, ConfigurationProblem::RequiredHitsOutOfRange, -1, value);
         }
@@ -196,12 +196,9 @@ ParseResult parseConfiguration(std::string_view text, ToneDetector& detector) {
   if (r.formatTested && f <= kDetectorParameterCount) {
     addFinding(r, ConfigurationProblem::ParametersIncomplete, -1, r.parametersRead);
   }
-  if (r.status != ConfigurationProblem::None) {
-    // Keep the first finding as the status but make sure findings about the
-    // whole table come out with their final numbers.
-    for (ConfigurationFinding& finding : r.findings) {
-      if (finding.problem == ConfigurationProblem::TooManyAlarms) finding.value = r.entriesRead;
-    }
+  // The table's overflow is recorded when it happens but counted at the end.
+  for (ConfigurationFinding& finding : r.findings) {
+    if (finding.problem == ConfigurationProblem::TooManyAlarms) finding.value = r.entriesRead;
   }
   detector.alarmCount = stored;
   return r;

@@ -37,12 +37,12 @@ inline constexpr int kDetectorParameterCount = 10;
 // empty file, or a format field alone): the values of the example
 // configuration, tuned for 44100 Hz, 2048 points and 8-bit capture.
 inline constexpr DetectorParameters kDefaultDetectorParameters{
-    .frequencyToleranceHz = 25,
-    .minimumFrequencyHz = 300,
+    .frequencyToleranceHz = 50,
+    .minimumFrequencyHz = 1000,
     .requiredHits = 2,
     .sequenceTimeoutMs = 1000,
-    .peaksExamined = 4,
-    .magnitudeThreshold = 40,
+    .peaksExamined = 3,
+    .magnitudeThreshold = 8,
     .retriggerDelayMs = 60000,
     .loadHighPercent = 90,
     .loadLowPercent = 30,

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
+#include <new>
 #include <condition_variable>
 #include <functional>
 #include <future>
@@ -343,6 +345,33 @@ TEST(AnalysisThreadTest, StalledCaptureComesBackAfterARestart) {
   rig.driver.fill(77);
   ASSERT_TRUE(rig.consumer.waitFinished(1));
   EXPECT_EQ(rig.consumer.newest(), (std::vector<int32_t>{77}));
+  EXPECT_TRUE(thread.stopThread());
+}
+
+class ThrowingConsumer final : public FrameConsumer {
+ public:
+  void onFrame(const SpectrumTransform&) override {
+    if (++calls == 1) throw std::bad_alloc();
+  }
+  std::atomic<int> calls{0};
+};
+
+// A frame that throws (out of memory while raising an alarm) is lost; the
+// worker carries on with the next buffer and the lock is free again.
+TEST(AnalysisThreadTest, FrameThatThrowsDoesNotEndTheWorker) {
+  FakeWaveIn driver;
+  CapturedBoxes boxes;
+  ThrowingConsumer consumer;
+  AnalysisThread thread(consumer, 512, 11025, 1024, driver, boxes);
+  thread.resume();
+  ASSERT_TRUE(thread.startCapture());
+  driver.fill(1);
+  for (int i = 0; i < 200 && thread.status().framesFailed == 0; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(thread.status().framesFailed, 1u);
+  driver.fill(2);
+  for (int i = 0; i < 200 && consumer.calls.load() < 2; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(consumer.calls.load(), 2);
+  EXPECT_EQ(driver.queued(), 7u);
   EXPECT_TRUE(thread.stopThread());
 }
 

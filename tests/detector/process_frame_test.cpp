@@ -202,10 +202,11 @@ TEST(Timers, SequenceTimeoutCountsFromTheLastHitOnTheFirstStep) {
     SCOPED_TRACE(lastGapMs);
     DetectorRig rig;
     rig.addAlarm("A", {1000, 1500, 2000});
-    rig.frame({{10, 50}});               // t: last hit on step 0
-    rig.frame({{10, 50}, {15, 40}}, 500);  // step 0 is current until this frame? no: step 1 now
-    // Step 1 collected its hit at t+500; the first step's stamp stays at t.
-    rig.frame({{20, 50}}, lastGapMs);  // t+1000 is not more than the timeout, t+1001 is
+    rig.frame({{10, 50}});                 // t: the only hit on step 0
+    rig.frame({{10, 50}, {15, 40}}, 500);  // the first tone only holds the sequence; step 1 hit
+    // The first step's stamp stays at t: the last tone comes at t+1000 (not
+    // more than the timeout: raised) or at t+1001 (the timer resets first).
+    rig.frame({{20, 50}}, lastGapMs);
     EXPECT_EQ(rig.sink.texts.size(), lastGapMs == 500 ? 1u : 0u);
   }
 }

@@ -131,5 +131,27 @@ TEST(RoundTrip, UnconfiguredCodesAndNoiseRaiseNothing) {
   EXPECT_TRUE(listen(*d, audio).empty());
 }
 
+// The parameters recommended in examples/kantiq.toml: the widest tolerance
+// that keeps neighbouring ZVEI tones apart, only the three strongest peaks.
+TEST(RoundTrip, NeighbouringDigitsStayApartAtTheEdgesOfTheTolerance) {
+  const std::vector<std::string> codes = {"13456", "23456", "24680", "13579", "14579"};
+  for (const std::string& code : codes) {
+    for (double error : {-0.015, 0.0, 0.015}) {
+      SCOPED_TRACE(code + " off by " + std::to_string(error));
+      auto d = zveiDetector(codes);
+      d->frequencyTolerance = 50;
+      d->minimumFrequency = 1000;
+      d->peaksExamined = 3;
+      std::vector<double> hz = signal::codeFrequencies(code, signal::zvei1());
+      for (double& f : hz) f *= 1 + error;
+      const signal::Samples audio = signal::concat(
+          {signal::silence(0.3, kRate), signal::toneSequence(hz, 0.060, 0.3, kRate), signal::silence(0.5, kRate)});
+      const std::vector<Raised> raised = listen(*d, audio);
+      ASSERT_EQ(raised.size(), 1u);
+      EXPECT_EQ(raised[0].text, "Schleife " + code);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kantiq

@@ -463,6 +463,15 @@ std::string writeConfigurationSource(const Configuration& c) {
   return out;
 }
 
+std::string listParameters(const DetectorParameters& parameters) {
+  std::string out;
+  for (int n = 1; n <= kDetectorParameterCount; ++n) {
+    out += std::string("  ") + kParameters[n - 1].key + " = " +
+           std::to_string(detectorParameter(parameters, n)) + "\n";
+  }
+  return out;
+}
+
 std::string formatDiagnostics(const std::vector<Diagnostic>& diagnostics, std::string_view sourceName) {
   // In the order of the source; remarks about the whole file last.
   std::vector<Diagnostic> sorted = diagnostics;

@@ -44,6 +44,9 @@ std::string composeCheckedText(SourceReading& reading);
 // configuration (used by "show").
 std::string writeConfigurationSource(const Configuration& configuration);
 
+// One "  name = value" line per detector parameter.
+std::string listParameters(const DetectorParameters& parameters);
+
 // "file:line:column: error: message" lines.
 std::string formatDiagnostics(const std::vector<Diagnostic>& diagnostics, std::string_view sourceName);
 

@@ -166,9 +166,19 @@ void printRefusal(const std::string& path, const StartupRefusal& refusal) {
             << "\":\n" << utf8(refusal.text) << "\n";
 }
 
-void printFindings(const std::string& path, const ParseResult& r) {
+// One line per problem: the reason Kantiq's box would give.
+void printFindings(std::ostream& out, const std::string& path, const ParseResult& r) {
   for (const ConfigurationFinding& f : r.findings) {
-    std::cerr << path << ": problem: " << utf8(refusalFor(f).text) << "\n";
+    std::string text = utf8(refusalFor(f).text);
+    const size_t reason = text.find("Grund: ");
+    if (reason != std::string::npos) {
+      text = text.substr(reason + 7);
+      text = text.substr(0, text.find('\n'));
+    }
+    for (char& c : text) {
+      if (c == '\n') c = ' ';
+    }
+    out << path << ": problem: " << text << "\n";
   }
 }
 
@@ -179,8 +189,8 @@ int runShow(const std::string& path) {
     std::cout << writeConfigurationSource(configurationOf(*loaded.detector));
   }
   if (loaded.refusal) {
-    printFindings(path, loaded.details);
-    if (loaded.details.findings.size() != 1) printRefusal(path, *loaded.refusal);
+    printFindings(std::cerr, path, loaded.details);
+    printRefusal(path, *loaded.refusal);
     return kExitRefused;
   }
   return kExitOk;
@@ -205,8 +215,7 @@ int runCheck(const std::string& path) {
   const Configuration c = configurationOf(d);
   std::cout << "detector parameters" << (r.parametersRead == 0 ? " (none in the file: defaults)" : "")
             << ":\n";
-  std::cout << writeConfigurationSource(Configuration{c.parameters, {}})
-                   .substr(writeConfigurationSource(Configuration{}).find("[detector]"));
+  std::cout << listParameters(c.parameters);
   std::cout << c.alarms.size() << " alarms:\n";
   const ToneSet* zvei = findToneSet("ZVEI1");
   for (size_t a = 0; a < c.alarms.size(); ++a) {
@@ -234,6 +243,10 @@ int runCheck(const std::string& path) {
                          std::to_string(kSenderTextBytes));
     }
   }
+  if (!r.formatTested && loaded.textBytes > 0) {
+    warnings.push_back("the text holds fewer than two '#': its format number is never tested and "
+                       "the program starts with the default parameters");
+  }
   if (c.alarms.empty()) warnings.push_back("no alarms: the program will run but never raise one");
   if (r.ignoredTrailingBytes > 0) {
     warnings.push_back(std::to_string(r.ignoredTrailingBytes) + " bytes after the last '#' are ignored");
@@ -251,8 +264,9 @@ int runCheck(const std::string& path) {
   }
   for (const std::string& w : warnings) std::cout << path << ": warning: " << w << "\n";
   if (loaded.refusal) {
-    printFindings(path, r);
-    std::cout << path << ": the program would refuse this file\n";
+    printFindings(std::cout, path, r);
+    std::cout << path << ": the program would refuse this file and show the box \""
+              << utf8(loaded.refusal->caption) << "\":\n" << utf8(loaded.refusal->text) << "\n";
     return kExitRefused;
   }
   std::cout << path << ": the program would load this file\n";

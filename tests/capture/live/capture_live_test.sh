@@ -11,6 +11,10 @@
 
 set -uo pipefail
 export LC_ALL=C
+# PulseAudio hands a record stream its data in fragments of about two seconds
+# unless the client asks for less; every reopened device would then stay
+# silent that long. The program cannot choose this, the environment can.
+export PULSE_LATENCY_MSEC=${PULSE_LATENCY_MSEC:-20}
 
 fail() { printf 'FAIL: %s\n' "$*" >&2; failures=$((failures + 1)); }
 die() { printf 'FAIL: %s\n' "$*" >&2; exit 1; }

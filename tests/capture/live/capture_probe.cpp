@@ -10,6 +10,12 @@
 //   stall                       slow frames, then a restart from inside a frame
 //   stopthread                  stop thread during capture, and a wake after stop
 //   nodevice                    what start does without a sound card
+//   detect SECONDS RESTART_MS CODE...
+//                               the real detector and watchdogs on live audio; one
+//                               ZVEI1 alarm per code, texts "Löschzug CODE"
+//   detect-dispatch SECONDS RESTART_MS CODE...
+//                               the same, alarms raised for real: the alarm log
+//                               and "S.exe" in the probe's own folder
 //
 // Prints "recording" once capture runs, so the script knows when to play.
 
@@ -30,6 +36,12 @@
 #include <vector>
 
 #include "capture/analysis_thread_win.h"
+#include "capture/detector_frame_consumer.h"
+#include "capture/watchdogs_win.h"
+#include "detector/tone_detector.h"
+#include "dispatch/alarm_raiser.h"
+#include "dispatch/dispatch_job_win.h"
+#include "ui/waveform_view.h"
 #include "capture/wave_in_win.h"
 #include "capture/win_exception.h"
 
@@ -430,6 +442,130 @@ int stopthread() {
   return 0;
 }
 
+// The application seen from the detector: restarts go to the analysis thread.
+class ProbeMonitor final : public kantiq::MonitorInterface {
+ public:
+  kantiq::AnalysisThread* thread = nullptr;
+  std::atomic<int> restarts{0};
+  std::atomic<int> failedRestarts{0};
+  bool restartCapture() override {
+    ++restarts;
+    const bool ok = thread->restartCapture();
+    if (!ok) ++failedRestarts;
+    return ok;
+  }
+  void appendResultLine(const std::string& line) override {
+    std::printf("result line: %s\n", line.c_str());
+    std::fflush(stdout);
+  }
+};
+
+class PrintingAlarms final : public kantiq::AlarmSink {
+ public:
+  PrintingAlarms(Clock::time_point start, kantiq::AlarmSink* next) : start_(start), next_(next) {}
+  std::atomic<int> count{0};
+  void raiseAlarm(kantiq::ToneDetector& detector, std::string text) override {
+    ++count;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
+    std::printf("alarm: %s | at_ms=%lld\n", text.c_str(), static_cast<long long>(ms));
+    std::fflush(stdout);
+    if (next_ != nullptr) next_->raiseAlarm(detector, std::move(text));
+  }
+
+ private:
+  Clock::time_point start_;
+  kantiq::AlarmSink* next_;
+};
+
+// Passes frames on and reports every pause of capture longer than 150 ms.
+class GapWatch final : public kantiq::FrameConsumer {
+ public:
+  GapWatch(kantiq::FrameConsumer& next, Clock::time_point start) : next_(next), start_(start) {}
+  void onFrame(const kantiq::SpectrumTransform& t) override {
+    const auto now = Clock::now();
+    if (last_ != Clock::time_point{} && now - last_ > 150ms) {
+      std::printf("gap: ms=%lld at_ms=%lld\n",
+                  static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(now - last_).count()),
+                  static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(now - start_).count()));
+      std::fflush(stdout);
+    }
+    last_ = now;
+    next_.onFrame(t);
+  }
+
+ private:
+  kantiq::FrameConsumer& next_;
+  Clock::time_point start_;
+  Clock::time_point last_{};
+};
+
+int detect(int seconds, int restartMs, const std::vector<std::string>& codes, bool dispatch) {
+  // ZVEI1: digits 1..9, 0 and the repeat tone for a digit equal to the one before.
+  static const int kDigitHz[10] = {2400, 1060, 1160, 1270, 1400, 1530, 1670, 1830, 2000, 2200};
+  constexpr int kRepeatHz = 2600;
+  const auto start = Clock::now();
+
+  auto detector = std::make_unique<kantiq::ToneDetector>();
+  kantiq::ToneDetector& d = *detector;
+  d.frequencyTolerance = 40;
+  d.minimumFrequency = 300;
+  d.requiredHits = 2;
+  d.sequenceTimeout = 1000;
+  d.retriggerDelay = 2000;
+  d.peaksExamined = 4;
+  d.magnitudeThreshold = 8;
+  d.loadHighThreshold = 100;  // a load never exceeds 100 %: the load watcher stays idle
+  d.loadLowThreshold = 0;
+  d.restartInterval = restartMs;
+  for (const std::string& code : codes) {
+    kantiq::AlarmDefinition& a = d.alarms[static_cast<size_t>(d.alarmCount++)];
+    a.text = "Löschzug " + code;
+    for (char ch : code) {
+      int hz = kDigitHz[ch - '0'];
+      if (a.stepCount > 0 && a.steps[static_cast<size_t>(a.stepCount - 1)].frequency1 == hz) {
+        hz = kRepeatHz;
+      }
+      a.steps[static_cast<size_t>(a.stepCount++)].frequency1 = hz;
+    }
+    a.makeIdle();
+  }
+
+  ProbeMonitor monitor;
+  const std::string folder = kantiq::executableFolder();
+  // Launcher and alarm raiser live until the process ends: jobs may still run.
+  auto* launcher = new kantiq::ThreadDispatchJobLauncher(folder);
+  auto* raiser = dispatch ? new kantiq::AlarmRaiser(folder + "\\KantiqLog.txt", *launcher) : nullptr;
+  PrintingAlarms alarms(start, raiser);
+  kantiq::SystemWatchdogStarter watchdogs;
+  kantiq::MemoryWaveformCanvas canvas(300, 100);
+  kantiq::WaveformView waveform(canvas);
+  d.alarmSink = &alarms;
+  d.watchdogStarter = &watchdogs;
+  kantiq::DetectorFrameConsumer detectorFrame(d, &waveform);
+  GapWatch frame(detectorFrame, start);
+  CountingWaveIn driver;
+  PrintedBoxes boxes;
+  // The order the application keeps: thread built suspended, monitor set,
+  // worker resumed, then the running configuration and capture on.
+  kantiq::AnalysisThread thread(frame, 512, 11025, 1024, driver, boxes);
+  monitor.thread = &thread;
+  d.monitor = &monitor;
+  thread.resume();
+  if (!thread.reconfigure(1472, 44100, 2048, 8) || !thread.startCapture()) return 2;
+  say("recording");
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  const bool ended = thread.stopThread();
+  std::printf("summary: alarms=%d restarts=%d failed_restarts=%d frames=%llu watchdogs=%d "
+              "opens=%d stop_thread=%d\n",
+              alarms.count.load(), monitor.restarts.load(), monitor.failedRestarts.load(),
+              static_cast<unsigned long long>(thread.status().framesProcessed),
+              watchdogs.threadsStarted(), driver.opens(), ended ? 1 : 0);
+  std::fflush(stdout);
+  // The watchdog threads hold the detector until the process ends.
+  static_cast<void>(detector.release());
+  return 0;
+}
+
 int nodevice() {
   Chain c;
   std::printf("devices=%u\n", c.driver.deviceCount());
@@ -448,6 +584,14 @@ int main(int argc, char** argv) {
     if (scenario == "stall") return stall();
     if (scenario == "stopthread") return stopthread();
     if (scenario == "nodevice") return nodevice();
+    if (scenario == "detect" && argc >= 5) {
+      return detect(std::atoi(argv[2]), std::atoi(argv[3]), std::vector<std::string>(argv + 4, argv + argc),
+                    false);
+    }
+    if (scenario == "detect-dispatch" && argc >= 5) {
+      return detect(std::atoi(argv[2]), std::atoi(argv[3]), std::vector<std::string>(argv + 4, argv + argc),
+                    true);
+    }
   } catch (const kantiq::WinException& e) {
     std::printf("exception: %s %d\n", e.message, e.code);
     return 5;
