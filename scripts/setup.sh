@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev googletest
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 wine64
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils imagemagick fonts-dejavu-core
   pulseaudio pulseaudio-utils sox
   libsndfile1-dev libsamplerate0-dev libtomlplusplus-dev libcli11-dev
   multimon-ng espeak-ng socat python3

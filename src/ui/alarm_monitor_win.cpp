@@ -1,0 +1,306 @@
+#include "ui/alarm_monitor_win.h"
+
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "capture/win_exception.h"
+#include "resources/resource_ids.h"
+#include "ui/frequency_scale.h"
+
+namespace kantiq {
+namespace {
+
+constexpr int32_t kStartRateHz = 44100;
+constexpr int32_t kStartPoints = 2048;
+constexpr int32_t kStartSpeedSteps = 9;
+constexpr int32_t kOfferedPoints[] = {256, 512, 1024, 2048};
+
+// The status pictures, loaded on the first command and kept for the run.
+struct StatusBitmaps {
+  HBITMAP on = nullptr;
+  HBITMAP off = nullptr;
+  ~StatusBitmaps() {
+    if (on != nullptr) ::DeleteObject(on);
+    if (off != nullptr) ::DeleteObject(off);
+  }
+};
+
+StatusBitmaps& statusBitmaps() {
+  static StatusBitmaps bitmaps;
+  if (bitmaps.on == nullptr) {
+    bitmaps.on = static_cast<HBITMAP>(
+        ::LoadImageA(resourceInstance(), MAKEINTRESOURCEA(IDB_STATUS_ON), IMAGE_BITMAP, 0, 0, 0));
+    bitmaps.off = static_cast<HBITMAP>(
+        ::LoadImageA(resourceInstance(), MAKEINTRESOURCEA(IDB_STATUS_OFF), IMAGE_BITMAP, 0, 0, 0));
+  }
+  return bitmaps;
+}
+
+void addValue(HWND list, ValueTable& values, int32_t value) {
+  if (!values.add(value)) return;
+  char text[16];
+  std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
+  ::SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+}
+
+int32_t selectedIndex(HWND list) {
+  return static_cast<int32_t>(::SendMessageA(list, CB_GETCURSEL, 0, 0));
+}
+
+// Draws the scale's lines into a device context.
+class DcScaleCanvas final : public ScaleCanvas {
+ public:
+  explicit DcScaleCanvas(HDC dc) : dc_(dc) {}
+  void line(int32_t x0, int32_t y0, int32_t x1, int32_t y1) override {
+    ::MoveToEx(dc_, x0, y0, nullptr);
+    ::LineTo(dc_, x1, y1);
+  }
+
+ private:
+  HDC dc_;
+};
+
+}  // namespace
+
+void TextBox::append(std::string_view line) {
+  text_.append(line);
+  if (pending_.publish(std::string_view(text_.c_str(), text_.size()))) {
+    ::PostMessageA(dialog_, kMsgResultText, 0, 0);
+  }
+}
+
+void TextBox::show() {
+  const std::string text = pending_.take();
+  ::SendMessageA(control_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+AlarmMonitor::AlarmMonitor(HWND dialog, const EngineFactory& makeEngine) : dialog_(dialog) {
+  // Controls, emptied.
+  speedBox_ = ::GetDlgItem(dialog, IDC_SPEED_BOX);
+  ::SendMessageA(speedBox_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+  resultBox_.bind(::GetDlgItem(dialog, IDC_RESULT_BOX), dialog);
+  ::SendMessageA(resultBox_.control(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+  rateList_ = ::GetDlgItem(dialog, IDC_RATE_LIST);
+  ::SendMessageA(rateList_, CB_RESETCONTENT, 0, 0);
+  pointsList_ = ::GetDlgItem(dialog, IDC_POINTS_LIST);
+  ::SendMessageA(pointsList_, CB_RESETCONTENT, 0, 0);
+  radio8_ = ::GetDlgItem(dialog, IDC_BITS8);
+  radio16_ = ::GetDlgItem(dialog, IDC_BITS16);
+  speedScroll_ = ::GetDlgItem(dialog, IDC_SPEED_SCROLL);
+  ::SetScrollRange(speedScroll_, SB_CTL, 0, 0, FALSE);
+  ::SetScrollPos(speedScroll_, SB_CTL, 0, TRUE);
+  scaleControl_ = ::GetDlgItem(dialog, IDC_SCALE);
+
+  // Waveform view, detector, analysis thread (suspended) and the detector's
+  // pointer back to this monitor. The detector may end the process here.
+  engine_ = makeEngine(dialog, *this, samplesPerBuffer_, sampleRate_, pointsPerTransform_);
+
+  if (::waveInGetNumDevs() == 0) {
+    throw WinException{static_cast<int32_t>(::GetLastError()), "No sound card installed !"};
+  }
+  WAVEINCAPSA caps{};
+  if (::waveInGetDevCapsA(0, &caps, sizeof caps) != MMSYSERR_NOERROR) {
+    throw WinException{static_cast<int32_t>(::GetLastError()),
+                       "Cannot determine sound card capabilities !"};
+  }
+  const uint32_t formats = caps.dwFormats;
+
+  ::SendMessageA(dialog, WM_SETICON, ICON_SMALL,
+                 reinterpret_cast<LPARAM>(::LoadImageA(resourceInstance(), MAKEINTRESOURCEA(IDI_KANTIQ),
+                                                       IMAGE_ICON, 16, 16, LR_SHARED)));
+  ::SendDlgItemMessageA(dialog, IDC_ABOUT, BM_SETIMAGE, IMAGE_BITMAP,
+                        reinterpret_cast<LPARAM>(::LoadImageA(resourceInstance(),
+                                                              MAKEINTRESOURCEA(IDB_ABOUT_BUTTON),
+                                                              IMAGE_BITMAP, 0, 0, LR_SHARED)));
+  ::SendDlgItemMessageA(dialog, IDC_STATUS, BM_SETIMAGE, IMAGE_BITMAP,
+                        reinterpret_cast<LPARAM>(statusBitmaps().on));
+
+  // 8 bits on every device; 16 only offered where the device has it.
+  ::SendMessageA(radio8_, BM_SETCHECK, BST_CHECKED, 0);
+  bitsPerSample_ = 8;
+  if (!offers16Bit(formats)) ::EnableWindow(radio16_, FALSE);
+
+  rebuildSpeedSteps();
+
+  std::array<int32_t, 3> rates{};
+  const int32_t rateCount = offeredSampleRates(formats, rates);
+  for (int32_t i = 0; i < rateCount; ++i) addValue(rateList_, rateValues_, rates[static_cast<size_t>(i)]);
+  ::SendMessageA(rateList_, CB_SETCURSEL, 0, 0);
+  if (auto v = rateValues_.valueAt(selectedIndex(rateList_))) sampleRate_ = *v;
+
+  for (int32_t points : kOfferedPoints) addValue(pointsList_, pointsValues_, points);
+  ::SendMessageA(pointsList_, CB_SETCURSEL, 2, 0);
+
+  drawFrequencyScale();
+  engine_->analysis().resumeThread();
+  ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_TOGGLE, 0), 0);
+
+  // The running configuration: 44100 Hz whatever the list holds, 2048
+  // points, then nine steps to the right on the speed selector.
+  ::SendMessageA(rateList_, CB_SETCURSEL, 2, 0);
+  sampleRate_ = kStartRateHz;
+  rebuildSpeedSteps();
+  if (!engine_->analysis().reconfigure(samplesPerBuffer_, sampleRate_, pointsPerTransform_,
+                                       bitsPerSample_)) {
+    ::PostQuitMessage(1);
+  }
+  drawFrequencyScale();
+
+  ::SendMessageA(pointsList_, CB_SETCURSEL, 3, 0);
+  pointsPerTransform_ = kStartPoints;
+  rebuildSpeedSteps();
+  if (!engine_->analysis().reconfigure(samplesPerBuffer_, sampleRate_, pointsPerTransform_,
+                                       bitsPerSample_)) {
+    ::PostQuitMessage(1);
+  }
+  drawFrequencyScale();
+
+  for (int32_t i = 0; i < kStartSpeedSteps; ++i) {
+    ::PostMessageA(dialog, WM_HSCROLL, MAKEWPARAM(SB_LINERIGHT, 0), 0);
+  }
+}
+
+bool AlarmMonitor::shutdown() {
+  const bool ended = engine_->analysis().stopThread();
+  ::PostQuitMessage(0);
+  if (!ended) {
+    // The worker still runs and uses the detector and the waveform view:
+    // leave them to the end of the process rather than free them under it.
+    engine_.release();
+  }
+  return ended;
+}
+
+void AlarmMonitor::showToggleState(HWND window) {
+  ::SetDlgItemTextA(window, IDC_TOGGLE, stopped_ ? "Kantiq jetzt aktivieren" : "Kantiq jetzt deaktivieren");
+  StatusBitmaps& bitmaps = statusBitmaps();
+  ::SendDlgItemMessageA(window, IDC_STATUS, BM_SETIMAGE, IMAGE_BITMAP,
+                        reinterpret_cast<LPARAM>(stopped_ ? bitmaps.off : bitmaps.on));
+}
+
+void AlarmMonitor::onCommand(HWND window, int32_t controlId, int32_t notification) {
+  statusBitmaps();
+  switch (controlId) {
+    case IDC_TOGGLE:
+      if (stopped_) {
+        stopped_ = !engine_->analysis().startCapture();
+      } else {
+        stopMonitoring(window);
+        stopped_ = true;
+      }
+      showToggleState(window);
+      break;
+    case IDC_BITS8:
+      if (notification == BN_CLICKED) {
+        bitsPerSample_ = 8;
+        applySettings(window);
+      }
+      break;
+    case IDC_BITS16:
+      if (notification == BN_CLICKED) {
+        bitsPerSample_ = 16;
+        applySettings(window);
+      }
+      break;
+    case IDC_RATE_LIST:
+      if (notification == CBN_SELENDOK) {
+        if (auto v = rateValues_.valueAt(selectedIndex(rateList_))) sampleRate_ = *v;
+        rebuildSpeedSteps();
+        applySettings(window);
+      }
+      break;
+    case IDC_POINTS_LIST:
+      if (notification == CBN_SELENDOK) {
+        if (auto v = pointsValues_.valueAt(selectedIndex(pointsList_))) pointsPerTransform_ = *v;
+        rebuildSpeedSteps();
+        applySettings(window);
+      }
+      break;
+    case IDC_ABOUT:
+      showAboutBox(window);
+      break;
+    case IDC_TEST_MESSAGE:
+      showTestMessageDialog(window);
+      break;
+    default:
+      break;
+  }
+}
+
+void AlarmMonitor::onHScroll(HWND /*window*/, int32_t scrollCode, int32_t thumbPosition) {
+  if (speedSteps_.scroll(scrollCode, thumbPosition)) {
+    ::SetScrollPos(speedScroll_, SB_CTL, speedSteps_.position(), TRUE);
+  }
+  if (speedSteps_.count() > 0) samplesPerBuffer_ = speedSteps_.samples();
+  if (!engine_->analysis().reconfigure(samplesPerBuffer_, sampleRate_, pointsPerTransform_,
+                                       bitsPerSample_)) {
+    ::PostQuitMessage(1);
+  }
+  setSpeedText();
+}
+
+void AlarmMonitor::applySettings(HWND /*window*/) {
+  if (!engine_->analysis().reconfigure(samplesPerBuffer_, sampleRate_, pointsPerTransform_,
+                                       bitsPerSample_)) {
+    ::PostQuitMessage(1);
+  }
+  drawFrequencyScale();
+}
+
+void AlarmMonitor::rebuildSpeedSteps() {
+  speedSteps_.rebuild(pointsPerTransform_);
+  ::SetScrollRange(speedScroll_, SB_CTL, 0, speedSteps_.count() > 0 ? speedSteps_.count() - 1 : 0, FALSE);
+  samplesPerBuffer_ = pointsPerTransform_;
+  ::SetScrollPos(speedScroll_, SB_CTL, 0, TRUE);
+  setSpeedText();
+}
+
+void AlarmMonitor::setSpeedText() {
+  char text[16];
+  std::snprintf(text, sizeof text, "%d",
+                static_cast<int>(transformsPerSecond(sampleRate_, samplesPerBuffer_)));
+  ::SendMessageA(speedBox_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void AlarmMonitor::stopMonitoring(HWND /*window*/) { engine_->analysis().stopCapture(); }
+
+bool AlarmMonitor::restartCapture() {
+  AnalysisControl& analysis = engine_->analysis();
+  analysis.stopCapture();
+  return analysis.startCapture();
+}
+
+void AlarmMonitor::appendResultLine(const std::string& line) { resultBox_.append(line); }
+
+void AlarmMonitor::drawFrequencyScale() {
+  int32_t points = 0;
+  int32_t rate = 0;
+  // Without a running transform the previous picture stays.
+  if (!engine_->analysis().transformShape(points, rate)) return;
+
+  ::GetClientRect(scaleControl_, &scaleRect_);
+  win::WindowDc controlDc(scaleControl_);
+  if (controlDc.get() == nullptr) return;
+  const int hPitch = ::GetDeviceCaps(controlDc.get(), HORZSIZE) * 100 /
+                     std::max(1, ::GetDeviceCaps(controlDc.get(), HORZRES));
+  const int vPitch = ::GetDeviceCaps(controlDc.get(), VERTSIZE) * 100 /
+                     std::max(1, ::GetDeviceCaps(controlDc.get(), VERTRES));
+  const RECT frame{scaleRect_.left * hPitch, scaleRect_.top * vPitch, scaleRect_.right * hPitch,
+                   scaleRect_.bottom * vPitch};
+  HDC meta = ::CreateEnhMetaFileA(controlDc.get(), nullptr, &frame, nullptr);
+  if (meta == nullptr) return;
+  ::FillRect(meta, &scaleRect_, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+  DcScaleCanvas canvas(meta);
+  kantiq::drawFrequencyScale(canvas, scaleRect_.right, scaleRect_.bottom, scaleLayout(points, rate));
+  win::UniqueEnhMetaFile picture(::CloseEnhMetaFile(meta));
+  if (!picture) return;
+  // Sent, not posted: the control takes the new picture before the old one
+  // is deleted, so it never paints a deleted picture.
+  ::SendMessageA(scaleControl_, STM_SETIMAGE, IMAGE_ENHMETAFILE, reinterpret_cast<LPARAM>(picture.get()));
+  scalePicture_ = std::move(picture);
+}
+
+}  // namespace kantiq

@@ -1,0 +1,145 @@
+#pragma once
+
+// The application object behind the main dialog: the capture settings, the
+// control wrappers, the frequency scale and the parts that capture, detect
+// and raise alarms.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "detector/detector_ports.h"
+#include "ui/step_scroll_bar.h"
+#include "ui/text_box.h"
+#include "ui/value_list.h"
+#include "ui/win_owners.h"
+
+namespace kantiq {
+
+// Posted to the main dialog when the result box has a new text to show.
+constexpr UINT kMsgResultText = WM_APP + 1;
+
+// What the window needs from the capture chain.
+class AnalysisControl {
+ public:
+  virtual ~AnalysisControl() = default;
+  virtual void resumeThread() = 0;
+  virtual bool startCapture() = 0;
+  virtual void stopCapture() = 0;
+  virtual bool reconfigure(int32_t samplesPerBuffer, int32_t sampleRate, int32_t points,
+                           int32_t bitsPerSample) = 0;
+  // Stops the worker; true when it ended within its wait.
+  virtual bool stopThread() = 0;
+  // The running transform's size and rate, read under the analysis lock;
+  // false while there is no transform.
+  virtual bool transformShape(int32_t& points, int32_t& sampleRate) = 0;
+};
+
+// The parts behind the window, built in this order: the waveform view, the
+// detector (which performs the single-instance and configuration checks and
+// may end the process), the analysis thread (suspended), then the detector's
+// pointer back to the monitor. Destruction tears them down in reverse.
+class MonitorEngine {
+ public:
+  virtual ~MonitorEngine() = default;
+  virtual AnalysisControl& analysis() = 0;
+};
+
+using EngineFactory =
+    std::function<std::unique_ptr<MonitorEngine>(HWND dialog, MonitorInterface& monitor,
+                                                 int32_t samplesPerBuffer, int32_t sampleRate,
+                                                 int32_t points)>;
+
+// The result box: an edit control and the text it shows. The text is built
+// on the thread that raises alarms and handed to the window's thread by a
+// posted notice, so raising never waits for the window.
+class TextBox {
+ public:
+  TextBox() = default;
+  void bind(HWND control, HWND dialog) {
+    control_ = control;
+    dialog_ = dialog;
+  }
+  HWND control() const { return control_; }
+  // Any thread: builds the new text and tells the window's thread.
+  void append(std::string_view line);
+  // The window's thread, on kMsgResultText: shows the newest text.
+  void show();
+
+ private:
+  HWND control_ = nullptr;
+  HWND dialog_ = nullptr;
+  ResultText text_;
+  PendingText pending_;
+};
+
+class AlarmMonitor final : public MonitorInterface {
+ public:
+  AlarmMonitor(HWND dialog, const EngineFactory& makeEngine);
+  ~AlarmMonitor() override = default;
+  AlarmMonitor(const AlarmMonitor&) = delete;
+  AlarmMonitor& operator=(const AlarmMonitor&) = delete;
+
+  void onCommand(HWND window, int32_t controlId, int32_t notification);
+  void onHScroll(HWND window, int32_t scrollCode, int32_t thumbPosition);
+  void applySettings(HWND window);
+  void rebuildSpeedSteps();
+  void stopMonitoring(HWND window);
+  bool restartCapture() override;
+  void appendResultLine(const std::string& line) override;
+  void drawFrequencyScale();
+  void showResultText() { resultBox_.show(); }
+
+  // Stops the worker and posts the quit message. True when the worker has
+  // ended, so the monitor may be freed; otherwise it must be left alone.
+  bool shutdown();
+
+  bool stopped() const { return stopped_; }
+  int32_t samplesPerBuffer() const { return samplesPerBuffer_; }
+
+ private:
+  void setSpeedText();
+  void showToggleState(HWND window);
+
+  HWND dialog_;
+  bool stopped_ = true;
+  int32_t bitsPerSample_ = 16;
+  int32_t sampleRate_ = 11025;
+  int32_t pointsPerTransform_ = 1024;
+  int32_t samplesPerBuffer_ = 512;
+  HWND speedBox_ = nullptr;
+  TextBox resultBox_;
+  HWND rateList_ = nullptr;
+  ValueTable rateValues_;
+  HWND pointsList_ = nullptr;
+  ValueTable pointsValues_;
+  HWND radio8_ = nullptr;
+  HWND radio16_ = nullptr;
+  HWND speedScroll_ = nullptr;
+  SpeedSteps speedSteps_;
+  HWND scaleControl_ = nullptr;
+  win::UniqueEnhMetaFile scalePicture_;
+  RECT scaleRect_{};
+  std::unique_ptr<MonitorEngine> engine_;
+};
+
+// The main dialog's procedure and the program's message loop.
+struct ProgramOptions {
+  HINSTANCE instance = nullptr;
+  EngineFactory makeEngine;
+};
+
+// Creates dialog 106 and runs the loop; returns the quit code.
+int runMainDialog(const ProgramOptions& options);
+
+// The module whose resources the dialogs and bitmaps come from.
+HINSTANCE resourceInstance();
+
+// Modal dialogs opened from the main window.
+void showAboutBox(HWND owner);
+void showTestMessageDialog(HWND owner);
+
+}  // namespace kantiq

@@ -1,0 +1,113 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <memory>
+#include <utility>
+
+#include "capture/win_exception.h"
+#include "resources/resource_ids.h"
+#include "ui/alarm_monitor_win.h"
+
+namespace kantiq {
+namespace {
+
+HINSTANCE gInstance = nullptr;
+const EngineFactory* gMakeEngine = nullptr;
+// The one monitor; empty until its construction has completed.
+AlarmMonitor* gMonitor = nullptr;
+
+void warn(const char* text, const char* caption) {
+  ::MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONWARNING);
+}
+
+INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  (void)lParam;
+  switch (message) {
+    case WM_INITDIALOG:
+      try {
+        auto monitor = std::make_unique<AlarmMonitor>(dialog, *gMakeEngine);
+        gMonitor = monitor.release();
+      } catch (const WinException& e) {
+        warn(e.message != nullptr ? e.message : "", "Exception");
+      } catch (...) {
+        warn("Unknown", "Exception");
+      }
+      return TRUE;
+    case WM_CLOSE:
+      if (gMonitor != nullptr) {
+        AlarmMonitor* monitor = std::exchange(gMonitor, nullptr);
+        if (monitor->shutdown()) delete monitor;
+      } else {
+        // A window left without a monitor by a failed construction: nothing
+        // else would end the loop.
+        ::PostQuitMessage(0);
+      }
+      ::DestroyWindow(dialog);
+      return TRUE;
+    case WM_COMMAND:
+      if (gMonitor != nullptr) gMonitor->onCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+      return TRUE;
+    case WM_HSCROLL:
+      if (gMonitor != nullptr) gMonitor->onHScroll(dialog, LOWORD(wParam), HIWORD(wParam));
+      return FALSE;
+    case kMsgResultText:
+      if (gMonitor != nullptr) gMonitor->showResultText();
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return TRUE;
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDOK:
+        case IDCANCEL:
+          ::EndDialog(dialog, 0);
+          return TRUE;
+        case IDC_HOME_PAGE:
+          ::ShellExecuteA(dialog, "open", KANTIQ_HOME_PAGE, nullptr, nullptr, SW_SHOWNORMAL);
+          return TRUE;
+        default:
+          return FALSE;
+      }
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+HINSTANCE resourceInstance() { return gInstance; }
+
+void showAboutBox(HWND owner) {
+  ::DialogBoxParamA(gInstance, MAKEINTRESOURCEA(IDD_ABOUT), owner, aboutDialogProc, 0);
+}
+
+int runMainDialog(const ProgramOptions& options) {
+  gInstance = options.instance;
+  gMakeEngine = &options.makeEngine;
+  HWND dialog = ::CreateDialogParamA(gInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, mainDialogProc, 0);
+  if (dialog == nullptr) {
+    char text[32];
+    std::snprintf(text, sizeof text, "Error x%lx", ::GetLastError());
+    warn(text, "CreateDialog");
+    return 1;
+  }
+  MSG msg;
+  BOOL got;
+  while ((got = ::GetMessageA(&msg, nullptr, 0, 0)) != 0) {
+    if (got == -1) break;
+    if (!::IsDialogMessageA(dialog, &msg)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageA(&msg);
+    }
+  }
+  return got == -1 ? 1 : static_cast<int>(msg.wParam);
+}
+
+}  // namespace kantiq

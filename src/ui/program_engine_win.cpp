@@ -1,0 +1,85 @@
+#include "ui/program_engine_win.h"
+
+#include <memory>
+#include <string>
+
+#include "capture/analysis_thread_win.h"
+#include "capture/detector_frame_consumer.h"
+#include "capture/watchdogs_win.h"
+#include "detector/tone_detector.h"
+#include "dispatch/alarm_log.h"
+#include "dispatch/alarm_raiser.h"
+#include "dispatch/dispatch_job_win.h"
+#include "resources/resource_ids.h"
+#include "ui/detector_start_win.h"
+#include "ui/gdi_canvas_win.h"
+#include "ui/waveform_view.h"
+
+namespace kantiq {
+namespace {
+
+class ProgramEngine final : public MonitorEngine, public AnalysisControl {
+ public:
+  ProgramEngine(HWND dialog, MonitorInterface& monitor, int32_t samplesPerBuffer,
+                int32_t sampleRate, int32_t points)
+      : waveformCanvas_(DrawingTarget(::GetDlgItem(dialog, IDC_WAVEFORM))),
+        waveformView_(waveformCanvas_),
+        spectrogramCanvas_(DrawingTarget(::GetDlgItem(dialog, IDC_SPECTROGRAM))),
+        launcher_(executableFolder()),
+        raiser_(executableFolder() + std::string(kAlarmLogFileSpec), launcher_),
+        detector_(std::make_unique<ToneDetector>()),
+        frame_(*detector_, &waveformView_) {
+    // Single-instance guard, then the configuration; ends the process with
+    // its own box when either refuses.
+    startToneDetector(*detector_, &spectrogramCanvas_);
+    detector_->alarmSink = &raiser_;
+    detector_->watchdogStarter = &watchdogs_;
+    analysis_ = std::make_unique<AnalysisThread>(frame_, samplesPerBuffer, sampleRate, points);
+    detector_->monitor = &monitor;
+  }
+
+  // Members go in reverse: the analysis first, so nothing detects or draws
+  // once the detector and the canvases are gone. A worker that did not end
+  // in time keeps the whole engine: the monitor then never destroys it.
+  ~ProgramEngine() override = default;
+
+  AnalysisControl& analysis() override { return *this; }
+
+  // AnalysisControl
+  void resumeThread() override { analysis_->resume(); }
+  bool startCapture() override { return analysis_->startCapture(); }
+  void stopCapture() override { analysis_->stopCapture(); }
+  bool reconfigure(int32_t samplesPerBuffer, int32_t sampleRate, int32_t points,
+                   int32_t bitsPerSample) override {
+    return analysis_->reconfigure(samplesPerBuffer, sampleRate, points, bitsPerSample);
+  }
+  bool stopThread() override { return analysis_->stopThread(); }
+  bool transformShape(int32_t& points, int32_t& sampleRate) override {
+    const AnalysisThread::Status s = analysis_->status();
+    if (s.points <= 0 || s.sampleRate <= 0) return false;
+    points = s.points;
+    sampleRate = s.sampleRate;
+    return true;
+  }
+
+ private:
+  GdiWaveformCanvas waveformCanvas_;
+  WaveformView waveformView_;
+  GdiSpectrogramCanvas spectrogramCanvas_;
+  ThreadDispatchJobLauncher launcher_;
+  AlarmRaiser raiser_;
+  SystemWatchdogStarter watchdogs_;
+  std::unique_ptr<ToneDetector> detector_;
+  DetectorFrameConsumer frame_;  // detector, then waveform, for every frame
+  std::unique_ptr<AnalysisThread> analysis_;
+};
+
+}  // namespace
+
+std::unique_ptr<MonitorEngine> makeProgramEngine(HWND dialog, MonitorInterface& monitor,
+                                                 int32_t samplesPerBuffer, int32_t sampleRate,
+                                                 int32_t points) {
+  return std::make_unique<ProgramEngine>(dialog, monitor, samplesPerBuffer, sampleRate, points);
+}
+
+}  // namespace kantiq

@@ -1,0 +1,38 @@
+#include "ui/text_box.h"
+
+#include <cstring>
+
+namespace kantiq {
+
+void ResultText::append(std::string_view line) {
+  if (line.size() > kMaxLineBytes) line = line.substr(0, kMaxLineBytes);
+  if (kFrameBytes + line.size() + size_ > kCapacityBytes) size_ = 0;
+
+  const std::size_t head = 3 + line.size() + 1;  // CR LF blank line blank
+  std::memmove(text_.data() + head, text_.data(), size_);
+  char* p = text_.data();
+  *p++ = '\r';
+  *p++ = '\n';
+  *p++ = ' ';
+  std::memcpy(p, line.data(), line.size());
+  p += line.size();
+  *p = ' ';
+  size_ += head;
+  text_[size_] = '\0';
+}
+
+bool PendingText::publish(std::string_view text) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  text_.assign(text);
+  const bool mustNotify = !noticePending_;
+  noticePending_ = true;
+  return mustNotify;
+}
+
+std::string PendingText::take() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  noticePending_ = false;
+  return std::move(text_);
+}
+
+}  // namespace kantiq

@@ -1,0 +1,98 @@
+#include "ui/text_box.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace kantiq {
+namespace {
+
+std::string textOf(const ResultText& t) { return std::string(t.c_str(), t.size()); }
+
+TEST(ResultText, NewestLineOnTopFramedByBlanks) {
+  ResultText t;
+  EXPECT_EQ(textOf(t), "");
+  t.append("ALARMIERUNG: Wache 1");
+  EXPECT_EQ(textOf(t), "\r\n ALARMIERUNG: Wache 1 ");
+  t.append("08.12.2026 01:41:25: ");
+  EXPECT_EQ(textOf(t), "\r\n 08.12.2026 01:41:25:  \r\n ALARMIERUNG: Wache 1 ");
+  EXPECT_EQ(std::strlen(t.c_str()), t.size());
+}
+
+TEST(ResultText, OverflowDiscardsEveryOlderLineAtOnce) {
+  ResultText t;
+  const std::string line(100, 'a');
+  // Each line takes 104 bytes; 48 of them fill 4992 bytes, the 49th does not
+  // fit beside them with its terminator.
+  for (int i = 0; i < 48; ++i) t.append(line);
+  EXPECT_EQ(t.size(), 48u * 104u);
+  // Three more bytes still fit exactly: 4992 + 5 + 3 = 5000 with the zero.
+  ResultText full = t;
+  full.append("abc");
+  EXPECT_EQ(full.size(), ResultText::kCapacityBytes - 1);
+  EXPECT_EQ(textOf(full).substr(0, 8), "\r\n abc \r");
+  // One more byte does not: the older lines go, all of them.
+  t.append("abcd");
+  EXPECT_EQ(textOf(t), "\r\n abcd ");
+}
+
+TEST(ResultText, LineThatExactlyFillsTheBoxIsKept) {
+  ResultText t;
+  t.append("alt");
+  const std::string exact(ResultText::kMaxLineBytes, 'x');
+  t.append(exact);
+  EXPECT_EQ(t.size(), ResultText::kCapacityBytes - 1);
+  EXPECT_EQ(textOf(t), "\r\n " + exact + " ");
+  // Any further line empties the box again.
+  t.append("b");
+  EXPECT_EQ(textOf(t), "\r\n b ");
+}
+
+TEST(ResultText, OverlongLineKeepsItsBeginning) {
+  ResultText t;
+  t.append("alt");
+  std::string longLine = "Anfang";
+  longLine += std::string(7000, 'y');
+  longLine += "Ende";
+  t.append(longLine);
+  EXPECT_EQ(t.size(), ResultText::kCapacityBytes - 1);
+  const std::string s = textOf(t);
+  EXPECT_EQ(s.substr(0, 9), "\r\n Anfang");
+  EXPECT_EQ(s.find("Ende"), std::string::npos);
+  EXPECT_EQ(s.find("alt"), std::string::npos);
+  EXPECT_EQ(s.back(), ' ');
+}
+
+TEST(PendingText, OneNoticeCarriesTheNewestText) {
+  PendingText p;
+  EXPECT_TRUE(p.publish("eins"));
+  EXPECT_FALSE(p.publish("zwei"));  // the first notice is still outstanding
+  EXPECT_EQ(p.take(), "zwei");
+  EXPECT_TRUE(p.publish("drei"));   // taken: the next text needs a notice
+  EXPECT_EQ(p.take(), "drei");
+}
+
+TEST(PendingText, ConcurrentWriterNeverLosesTheLastText) {
+  PendingText p;
+  int notices = 0;
+  std::string seen;
+  std::thread writer([&] {
+    for (int i = 0; i < 2000; ++i) p.publish(std::to_string(i));
+  });
+  // The reader polls like a window taking its posted notices.
+  while (seen != "1999") {
+    std::string s = p.take();
+    if (!s.empty()) {
+      seen = s;
+      ++notices;
+    }
+  }
+  writer.join();
+  EXPECT_GE(notices, 1);
+  EXPECT_EQ(seen, "1999");
+}
+
+}  // namespace
+}  // namespace kantiq
