@@ -81,6 +81,11 @@ checkTrue "settings are hidden" bash -c "! wine '$driver' visible '$mainWin' 101
 checkTrue "status picture is green" isGreen
 check "result box empty" "$(text 1015)" ""
 
+drv key "$mainWin" 1003 27
+sleep 0.3
+checkTrue "escape does not close the main window" drv wait "$mainWin" 1000
+check "escape leaves monitoring on" "$(text 1003)" "Kantiq jetzt deaktivieren"
+
 say "== a five-tone call"
 paplay "$out/call-23345.wav" &
 playPid=$!

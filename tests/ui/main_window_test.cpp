@@ -35,6 +35,7 @@ struct FakeCapture {
   int starts = 0, stops = 0;
   bool recording = false;
   bool threadStopped = false;
+  bool threadEndsInTime = true;
   bool destroyed = false;
   int32_t points = 0, rate = 0;
   // Runs on the fake worker thread once the monitor resumes it.
@@ -77,7 +78,7 @@ class FakeAnalysis final : public AnalysisControl, public MonitorEngine {
   bool stopThread() override {
     if (worker_.joinable()) worker_.join();
     c_.threadStopped = true;
-    return true;
+    return c_.threadEndsInTime;
   }
   bool transformShape(int32_t& points, int32_t& rate) override {
     std::lock_guard<std::recursive_mutex> hold(c_.lock);
@@ -262,6 +263,22 @@ TEST(MainWindow, AlarmLinesUnderTheLockNeverWaitForTheWindow) {
   EXPECT_NE(top.find("\r\n ALARMIERUNG: Wache 199 "), std::string::npos) << top;
   EXPECT_GT(roundsDuringAlarms, 10);
   EXPECT_GT(capture.reconfigurations.size(), 11u + 20u);
+}
+
+// A worker that does not end within its wait still uses the detector and the
+// waveform view: closing leaves them alone but still ends the program.
+TEST(MainWindow, WorkerThatDoesNotEndKeepsItsPartsAlive) {
+  FakeCapture capture;
+  capture.threadEndsInTime = false;
+  const int code = runWindow(capture, [&] {
+    HWND main = findTopLevel("Brevalo Kantiq");
+    ASSERT_NE(main, nullptr);
+    eventually([&] { return windowText(::GetDlgItem(main, IDC_SPEED_BOX)) == "29"; });
+    ::PostMessageA(main, WM_CLOSE, 0, 0);
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(capture.threadStopped);
+  EXPECT_FALSE(capture.destroyed);
 }
 
 TEST(MainWindow, FailedConstructionShowsTheTextAndClosingStillEndsTheProgram) {
