@@ -445,11 +445,15 @@ int stopthread() {
 // The application seen from the detector: restarts go to the analysis thread.
 class ProbeMonitor final : public kantiq::MonitorInterface {
  public:
+  explicit ProbeMonitor(Clock::time_point start) : start_(start) {}
   kantiq::AnalysisThread* thread = nullptr;
   std::atomic<int> restarts{0};
   std::atomic<int> failedRestarts{0};
   bool restartCapture() override {
     ++restarts;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
+    std::printf("restart: at_ms=%lld\n", static_cast<long long>(ms));
+    std::fflush(stdout);
     const bool ok = thread->restartCapture();
     if (!ok) ++failedRestarts;
     return ok;
@@ -458,6 +462,9 @@ class ProbeMonitor final : public kantiq::MonitorInterface {
     std::printf("result line: %s\n", line.c_str());
     std::fflush(stdout);
   }
+
+ private:
+  Clock::time_point start_;
 };
 
 class PrintingAlarms final : public kantiq::AlarmSink {
@@ -530,7 +537,7 @@ int detect(int seconds, int restartMs, const std::vector<std::string>& codes, bo
     a.makeIdle();
   }
 
-  ProbeMonitor monitor;
+  ProbeMonitor monitor(start);
   const std::string folder = kantiq::executableFolder();
   // Launcher and alarm raiser live until the process ends: jobs may still run.
   auto* launcher = new kantiq::ThreadDispatchJobLauncher(folder);
