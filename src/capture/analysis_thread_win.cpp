@@ -11,7 +11,7 @@ namespace kantiq {
 // that does not end in time never finds it freed under it; the last share to
 // go tears it down: transform, recorder, event, lock (reverse of declaration).
 struct AnalysisThread::Shared {
-  Shared(FrameConsumer& c, WaveInApi& a, WarningBox& b) : consumer(c), api(a), box(b) {}
+  Shared(FrameConsumer& c, WaveInApi& a, RecorderWarningBox& b) : consumer(c), api(a), box(b) {}
 
   void run();
   void frame();
@@ -19,7 +19,7 @@ struct AnalysisThread::Shared {
   std::atomic<int32_t> stopRequest{0};
   FrameConsumer& consumer;
   WaveInApi& api;
-  WarningBox& box;
+  RecorderWarningBox& box;
   int32_t samplesPerBuffer = 0;
   int32_t sampleRate = 0;
   int32_t points = 0;
@@ -73,7 +73,7 @@ DWORD WINAPI AnalysisThread::workerEntry(LPVOID parameter) {
 
 AnalysisThread::AnalysisThread(FrameConsumer& consumer, int32_t samplesPerBuffer,
                                int32_t sampleRateHz, int32_t points, WaveInApi& api,
-                               WarningBox& box)
+                               RecorderWarningBox& box)
     : shared_(std::make_shared<Shared>(consumer, api, box)) {
   Shared& s = *shared_;
   s.samplesPerBuffer = samplesPerBuffer;

@@ -41,7 +41,7 @@ class AnalysisThread {
   // then the worker thread, suspended. Throws WinException when a system
   // object cannot be created; nothing is left behind then.
   AnalysisThread(FrameConsumer& consumer, int32_t samplesPerBuffer, int32_t sampleRateHz,
-                 int32_t points, WaveInApi& api = systemWaveIn(), WarningBox& box = systemWarningBox());
+                 int32_t points, WaveInApi& api = systemWaveIn(), RecorderWarningBox& box = systemWarningBox());
   // Stops the worker if stopThread was never called, then tears down the
   // transform, the recorder, the event and the lock.
   ~AnalysisThread();

@@ -17,7 +17,7 @@ constexpr char kInUseText[] =
 }  // namespace
 
 Recorder::Recorder(int32_t samplesPerBuffer, int32_t sampleRateHz, int32_t bitsPerSample,
-                   WaveInApi& api, WarningBox& box)
+                   WaveInApi& api, RecorderWarningBox& box)
     : api_(api), box_(box), format_{samplesPerBuffer, sampleRateHz, 1, bitsPerSample} {
   if (!format_.isValid()) throw WinException{MMSYSERR_INVALPARAM, "Recorder"};
   ring_ = std::make_unique<Ring>();

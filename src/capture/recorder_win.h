@@ -25,7 +25,7 @@ class Recorder {
   // WinException for a format the ring cannot hold (no samples, too many,
   // a width other than 8 or 16 bits).
   Recorder(int32_t samplesPerBuffer, int32_t sampleRateHz, int32_t bitsPerSample,
-           WaveInApi& api = systemWaveIn(), WarningBox& box = systemWarningBox());
+           WaveInApi& api = systemWaveIn(), RecorderWarningBox& box = systemWarningBox());
   // Stops capture; the ring is freed only once the driver has handed every
   // buffer back.
   ~Recorder();
@@ -74,7 +74,7 @@ class Recorder {
   void showError(MMRESULT code);
 
   WaveInApi& api_;
-  WarningBox& box_;
+  RecorderWarningBox& box_;
   bool recording_ = false;
   HWAVEIN device_ = nullptr;
   int32_t openStatus_ = kClosed;

@@ -26,7 +26,7 @@ class SystemWaveIn final : public WaveInApi {
   UINT deviceCount() override { return waveInGetNumDevs(); }
 };
 
-class SystemWarningBox final : public WarningBox {
+class SystemWarningBox final : public RecorderWarningBox {
  public:
   void show(const char* text, const char* caption) override {
     MessageBoxA(nullptr, text, caption, MB_ICONWARNING | MB_OK);
@@ -40,7 +40,7 @@ WaveInApi& systemWaveIn() {
   return api;
 }
 
-WarningBox& systemWarningBox() {
+RecorderWarningBox& systemWarningBox() {
   static SystemWarningBox box;
   return box;
 }

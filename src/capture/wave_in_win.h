@@ -29,13 +29,13 @@ class WaveInApi {
 WaveInApi& systemWaveIn();
 
 // A warning box with an OK button and no owner window.
-class WarningBox {
+class RecorderWarningBox {
  public:
-  virtual ~WarningBox() = default;
+  virtual ~RecorderWarningBox() = default;
   virtual void show(const char* text, const char* caption) = 0;
 };
 
 // MessageBoxA with MB_ICONWARNING | MB_OK.
-WarningBox& systemWarningBox();
+RecorderWarningBox& systemWarningBox();
 
 }  // namespace kantiq

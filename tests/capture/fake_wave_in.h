@@ -207,7 +207,7 @@ inline std::string textWithCode(const char* prefix, unsigned code) {
 }
 
 // Keeps the boxes instead of showing them.
-class CapturedBoxes final : public WarningBox {
+class CapturedBoxes final : public RecorderWarningBox {
  public:
   struct Box {
     std::string text;

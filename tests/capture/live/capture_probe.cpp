@@ -119,7 +119,7 @@ class CountingWaveIn final : public kantiq::WaveInApi {
   int opens_ = 0, closes_ = 0, openedRate_ = 0, openedBits_ = 0;
 };
 
-class PrintedBoxes final : public kantiq::WarningBox {
+class PrintedBoxes final : public kantiq::RecorderWarningBox {
  public:
   void show(const char* text, const char* caption) override {
     std::printf("box: %s | %s\n", caption, text);
