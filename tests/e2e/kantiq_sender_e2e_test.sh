@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# The whole alarm path under Wine: Kantiq.exe hears a ZVEI1 call played into
+# the sound server, starts the real S.exe beside it, and S.exe delivers the
+# alarm text to a fake GSM modem on a pseudo-terminal (linked as COM6 in the
+# prefix) for the recipients S.toml chooses for that text. Then "Alarmierung
+# testen" with a typed number delivers the sender's own test text to exactly
+# that number. Runs inside scripts/wine-env.sh (with audio):
+#   kantiq_sender_e2e_test.sh Kantiq.exe kantiq-config.exe S.exe window_driver.exe example.toml OUTDIR
+# OUTDIR keeps the program's folder (logs, what the modem received).
+set -uo pipefail
+
+kantiq=$1 config=$2 sender=$3 driver=$4 example=$5 out=$6
+here=$(cd "$(dirname "$0")" && pwd)
+for v in WINEPREFIX PULSE_SERVER; do
+  [[ -n ${!v:-} ]] || { echo "FAIL: \$$v is not set: run this under scripts/wine-env.sh run -- ..."; exit 1; }
+done
+[[ ${KANTIQ_WINE_AUDIO:-} == 1 ]] || { echo "FAIL: the environment was started with --no-audio"; exit 1; }
+# Small record fragments, or the capture device hands over its first
+# samples only after about two seconds.
+export PULSE_LATENCY_MSEC=${PULSE_LATENCY_MSEC:-20}
+
+rm -rf "$out"
+mkdir -p "$out/app"
+app=$out/app
+failed=0
+modemPid='' kantiqPid=''
+mainWin='Brevalo Kantiq|1020='
+comLink=$WINEPREFIX/dosdevices/com6
+
+cleanup() {
+  [[ -n $modemPid ]] && kill "$modemPid" 2>/dev/null && wait "$modemPid" 2>/dev/null
+  [[ -n $kantiqPid ]] && kill "$kantiqPid" 2>/dev/null
+}
+trap cleanup EXIT
+
+say() { printf '%s\n' "$*"; }
+check() { # what, actual, expected
+  if [[ $2 == "$3" ]]; then
+    say "ok   $1"
+  else
+    say "FAIL $1:"
+    printf '    got:  %s\n' "$2"
+    printf '    want: %s\n' "$3"
+    failed=1
+  fi
+}
+checkTrue() { # what, command...
+  local what=$1
+  shift
+  if "$@"; then say "ok   $what"; else say "FAIL $what"; failed=1; fi
+}
+drv() { wine "$driver" "$@"; }
+sendLog() { iconv -c -f CP1252 -t UTF-8 "$app/SendeLog.txt" 2>/dev/null | tr -d '\r'; }
+logHas() { sendLog | grep -qF -- "$1"; }
+received() { cat "$app/modem.sms" 2>/dev/null; }
+# Waits up to 30 s until the send log has N lines starting "Ende:".
+waitForSenderEnds() {
+  local i
+  for ((i = 0; i < 150; i++)); do
+    (($(sendLog | grep -c 'Ende:') >= $1)) && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# ---------------------------------------------------------------------------
+say "== a folder with Kantiq.exe, S.exe, the configuration and S.toml"
+cp "$kantiq" "$app/Kantiq.exe"
+cp "$sender" "$app/S.exe"
+wine "$config" write "$(winepath -w "$example")" "$(winepath -w "$app")" >/dev/null ||
+  { say "FAIL writing the configuration"; exit 1; }
+# No test_text: the test message is the sender's own text.
+cat >"$app/S.toml" <<'TOML'
+kanal = "modem"
+[modem]
+anschluss = "COM6"
+antwortzeit_s = 2
+[wiederholung]
+versuche = 2
+erste_wartezeit_s = 1
+[[gruppe]]
+name = "Wehrführung"
+alle_alarme = true
+nummern = ["+49 170 1234567"]
+[[gruppe]]
+name = "Einsatzleitung"
+stichworte = ["einsatz"]
+nummern = ["0172 111 22 23", "+491701234567"]
+[[gruppe]]
+name = "Atemschutz"
+stichworte = ["Atemschutz"]
+nummern = ["+49 160 9998887"]
+TOML
+bash "$here/../../scripts/zvei-call.sh" 23345 "$out/call-23345.wav"
+
+python3 "$here/../sender/fake_modem.py" --link "$comLink" --record "$app/modem" &
+modemPid=$!
+for _ in $(seq 1 100); do [[ -e $app/modem.ready ]] && break; sleep 0.05; done
+[[ -e $app/modem.ready ]] || { say "FAIL the fake modem did not start"; exit 1; }
+
+(cd "$app" && exec wine "$app/Kantiq.exe") &
+kantiqPid=$!
+drv wait "$mainWin" 20000 || { say "FAIL the main window did not appear"; exit 1; }
+sleep 1
+
+say "== a five-tone call starts the sender, the modem gets the alarm"
+paplay "$out/call-23345.wav"
+checkTrue "the sender finished the alarm" waitForSenderEnds 1
+alarmText='Feuerwehr Musterstadt: Einsatz für alle Kräfte'
+modemText='Feuerwehr Musterstadt: Einsatz fuer alle Kraefte'
+check "the modem received the alarm for the chosen recipients" "$(received)" \
+  "$(printf '+491701234567\t%s\n01721112223\t%s' "$modemText" "$modemText")"
+checkTrue "the alarm is in the program's log" \
+  grep -qF "ALARMIERUNG: $alarmText" <(iconv -f CP1252 -t UTF-8 "$app/KantiqLog.txt" 2>/dev/null)
+checkTrue "send log: the alarm and its groups" \
+  logHas "Alarmierung \"$alarmText\" an 2 Empfänger (\"Wehrführung\", \"Einsatzleitung\") über Modem an COM6"
+checkTrue "send log: both sent" logHas 'Ende: alle 2 Nachrichten wurden gesendet.'
+
+say "== \"Alarmierung testen\" with a typed number"
+drv click "$mainWin" 1021
+checkTrue "number dialog opens" drv wait "Mobilfunknummer"
+drv settext "Mobilfunknummer" 1019 " 0171 2345678 "
+drv click "Mobilfunknummer" 1
+checkTrue "dialog closes when the sender has ended" drv gone "Mobilfunknummer" 20000
+checkTrue "the sender finished the test" waitForSenderEnds 2
+check "the modem received the test text for that number only" "$(received | tail -n +3)" \
+  "$(printf '01712345678\tKantiq Test-SMS: Die Alarmierung per SMS funktioniert.')"
+check "nothing else reached the modem" "$(received | wc -l)" "3"
+checkTrue "send log: the test message" logHas 'Test-SMS an 01712345678 über Modem an COM6'
+check "send log: the test message went out" "$(sendLog | grep 'Ende:' | tail -n 1 | sed 's/.*Ende: //')" \
+  "die Nachricht wurde gesendet."
+checkTrue "send log: no failed attempt" bash -c "! grep -qE 'fehlgeschlagen|FEHLGESCHLAGEN' <<<\"\$1\"" _ "$(sendLog)"
+
+say "== closing the window"
+drv close "$mainWin"
+wait "$kantiqPid"
+check "exit code after closing" "$?" "0"
+kantiqPid=''
+
+if ((failed)); then
+  say "SOME CHECKS FAILED (send log: $app/SendeLog.txt)"
+  sendLog | sed 's/^/    log: /'
+  exit 1
+fi
+say "all checks passed"
