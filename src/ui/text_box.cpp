@@ -6,9 +6,13 @@ namespace kantiq {
 
 void ResultText::append(std::string_view line) {
   if (line.size() > kMaxLineBytes) line = line.substr(0, kMaxLineBytes);
-  if (kFrameBytes + line.size() + size_ > kCapacityBytes) size_ = 0;
+  while (kFrameBytes + line.size() + size_ > kCapacityBytes && !lineBytes_.empty()) {
+    size_ -= lineBytes_.back();
+    lineBytes_.pop_back();
+  }
 
   const std::size_t head = 3 + line.size() + 1;  // CR LF blank line blank
+  lineBytes_.push_front(head);
   std::memmove(text_.data() + head, text_.data(), size_);
   char* p = text_.data();
   *p++ = '\r';

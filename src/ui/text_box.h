@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -16,11 +17,17 @@ class ResultText {
   static constexpr std::size_t kCapacityBytes = 5000;
   // CR LF, the two blanks and the terminating zero around every line.
   static constexpr std::size_t kFrameBytes = 5;
-  static constexpr std::size_t kMaxLineBytes = kCapacityBytes - kFrameBytes;
+  // The longest time stamp line an alarm puts above its alarm line.
+  static constexpr std::size_t kStampLineBytes = 28;
+  // A longer line keeps only its beginning, so that an alarm line always
+  // fits into the box together with the time stamp line that follows it.
+  static constexpr std::size_t kMaxLineBytes =
+      kCapacityBytes - 2 * kFrameBytes - kStampLineBytes + 1;
 
-  // Puts the line on top. When it does not fit beside the present text, all
-  // older lines go first; a line that does not fit even into the emptied
-  // box keeps its first kMaxLineBytes bytes.
+  // Puts the line on top. When it does not fit beside the present text, the
+  // oldest lines go, as many as needed: dropping them all at once would also
+  // drop the alarm line just put in when its time stamp follows. A line
+  // longer than kMaxLineBytes keeps its first kMaxLineBytes bytes.
   void append(std::string_view line);
 
   const char* c_str() const { return text_.data(); }
@@ -29,6 +36,7 @@ class ResultText {
  private:
   std::array<char, kCapacityBytes> text_{};
   std::size_t size_ = 0;  // bytes before the terminating zero
+  std::deque<std::size_t> lineBytes_;  // framed size of each line, newest first
 };
 
 // Hand-over of the result box's text from the analysis thread to the thread

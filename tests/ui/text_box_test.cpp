@@ -21,7 +21,7 @@ TEST(ResultText, NewestLineOnTopFramedByBlanks) {
   EXPECT_EQ(std::strlen(t.c_str()), t.size());
 }
 
-TEST(ResultText, OverflowDiscardsEveryOlderLineAtOnce) {
+TEST(ResultText, OverflowDropsTheOldestLinesOnly) {
   ResultText t;
   const std::string line(100, 'a');
   // Each line takes 104 bytes; 48 of them fill 4992 bytes, the 49th does not
@@ -33,21 +33,43 @@ TEST(ResultText, OverflowDiscardsEveryOlderLineAtOnce) {
   full.append("abc");
   EXPECT_EQ(full.size(), ResultText::kCapacityBytes - 1);
   EXPECT_EQ(textOf(full).substr(0, 8), "\r\n abc \r");
-  // One more byte does not: the older lines go, all of them.
+  // One more byte does not: the oldest line goes, the others stay.
   t.append("abcd");
-  EXPECT_EQ(textOf(t), "\r\n abcd ");
+  EXPECT_EQ(t.size(), 47u * 104u + 8u);
+  EXPECT_EQ(textOf(t).substr(0, 10), "\r\n abcd \r\n");
+  // A line of 300 bytes pushes out two more of the oldest.
+  t.append(std::string(300, 'b'));
+  EXPECT_EQ(t.size(), 45u * 104u + 8u + 304u);
+  EXPECT_LT(t.size(), ResultText::kCapacityBytes);
 }
 
-TEST(ResultText, LineThatExactlyFillsTheBoxIsKept) {
+// An alarm puts its line and then its time stamp on top; however full the
+// box, the stamp never pushes out the alarm line it belongs to.
+TEST(ResultText, TimeStampNeverPushesOutItsAlarmLine) {
+  for (size_t filler = 0; filler < 200; filler += 7) {
+    SCOPED_TRACE(filler);
+    ResultText t;
+    while (t.size() + 120 + filler < ResultText::kCapacityBytes) t.append(std::string(filler + 20, 'f'));
+    t.append("ALARMIERUNG: Wache 1");
+    t.append("08.12.2026 01:41:25: ");
+    EXPECT_EQ(textOf(t).substr(0, 49), "\r\n 08.12.2026 01:41:25:  \r\n ALARMIERUNG: Wache 1 ");
+    EXPECT_LT(t.size(), ResultText::kCapacityBytes);
+  }
+}
+
+TEST(ResultText, LongestLineKeepsRoomForItsTimeStamp) {
   ResultText t;
-  t.append("alt");
-  const std::string exact(ResultText::kMaxLineBytes, 'x');
-  t.append(exact);
+  const std::string longest(ResultText::kMaxLineBytes, 'x');
+  t.append(longest);
+  EXPECT_EQ(textOf(t), "\r\n " + longest + " ");
+  // The stamp an alarm puts above its line fits beside it, even the longest.
+  const std::string stamp(ResultText::kStampLineBytes, 's');
+  t.append(stamp);
   EXPECT_EQ(t.size(), ResultText::kCapacityBytes - 1);
-  EXPECT_EQ(textOf(t), "\r\n " + exact + " ");
-  // Any further line empties the box again.
+  EXPECT_EQ(textOf(t), "\r\n " + stamp + " \r\n " + longest + " ");
+  // A further line pushes out the oldest, the long line.
   t.append("b");
-  EXPECT_EQ(textOf(t), "\r\n b ");
+  EXPECT_EQ(textOf(t), "\r\n b \r\n " + stamp + " ");
 }
 
 TEST(ResultText, OverlongLineKeepsItsBeginning) {
@@ -57,12 +79,14 @@ TEST(ResultText, OverlongLineKeepsItsBeginning) {
   longLine += std::string(7000, 'y');
   longLine += "Ende";
   t.append(longLine);
-  EXPECT_EQ(t.size(), ResultText::kCapacityBytes - 1);
   const std::string s = textOf(t);
   EXPECT_EQ(s.substr(0, 9), "\r\n Anfang");
   EXPECT_EQ(s.find("Ende"), std::string::npos);
-  EXPECT_EQ(s.find("alt"), std::string::npos);
-  EXPECT_EQ(s.back(), ' ');
+  EXPECT_EQ(s.find(std::string(ResultText::kMaxLineBytes - 6, 'y')), 9u);
+  // An alarm's time stamp then goes on top of it, not in its place.
+  t.append("08.12.2026 19:29:26: ");
+  EXPECT_EQ(textOf(t).substr(0, 25), "\r\n 08.12.2026 19:29:26:  ");
+  EXPECT_NE(textOf(t).find("Anfang"), std::string::npos);
 }
 
 TEST(PendingText, OneNoticeCarriesTheNewestText) {
