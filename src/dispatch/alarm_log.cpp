@@ -1,6 +1,7 @@
 #include "dispatch/alarm_log.h"
 
 #include <cstdio>
+#include <mutex>
 
 namespace kantiq {
 
@@ -22,6 +23,10 @@ std::string buildAlarmLogLine(std::string_view stamp, std::string_view prefix,
 }
 
 bool appendToFile(const std::string& path, std::string_view bytes) {
+  // The analysis thread and the dispatch jobs both append to the alarm log;
+  // one at a time, so that no line lands inside another.
+  static std::mutex appending;
+  const std::lock_guard<std::mutex> hold(appending);
   std::FILE* file = std::fopen(path.c_str(), "ab");
   if (file == nullptr) return false;
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "detector/tone_detector.h"
+#include "dispatch/alarm_log.h"
 #include "dispatch/sender_protocol.h"
 #include "dispatch/win_handle.h"
 
@@ -27,6 +28,15 @@ struct JobStart {
   DispatchJobTiming timing;
 };
 
+// A sender that cannot be started (missing, or no program) would leave an
+// alarm that never went out looking like one that did: the log says so.
+void logNotDispatched(const std::string& folder, const std::string& text) {
+  std::string logPath;
+  logPath.reserve(folder.size() + kAlarmLogFileSpec.size());
+  logPath.append(folder).append(kAlarmLogFileSpec);
+  appendToFile(logPath, buildAlarmLogLine(formatAlarmStamp(TimeValue::now()), kNotDispatchedPrefix, text));
+}
+
 // One raised alarm: take it over, wait for its turn, run the sender, and
 // count the turn finished so the next job may go.
 DWORD WINAPI alertDispatchJob(LPVOID parameter) {
@@ -36,7 +46,9 @@ DWORD WINAPI alertDispatchJob(LPVOID parameter) {
   try {
     const std::string commandLine = buildAlarmCommandLine(start->senderFolder, alarm.text);
     waitForTurn(handover, alarm.turn, start->timing.turnPollMs);
-    runSender(senderPath(start->senderFolder), commandLine, start->timing.senderWaitLimitMs);
+    const SenderRunResult run =
+        runSender(senderPath(start->senderFolder), commandLine, start->timing.senderWaitLimitMs);
+    if (!run.started) logNotDispatched(start->senderFolder, alarm.text);
   } catch (...) {
     // Out of memory: this alarm is lost, but later ones must still get their turn.
     waitForTurn(handover, alarm.turn, start->timing.turnPollMs);
