@@ -28,9 +28,22 @@ struct TestSend {
   std::string senderPath;
   std::string commandLine;
   win::UniqueKernelHandle worker;
+  bool started = false;  // whether the sender could be started at all
 };
 
-void sendTest(const TestSend& send) { runSender(send.senderPath, send.commandLine, kSenderWaitLimitMs); }
+void sendTest(TestSend& send) {
+  send.started = runSender(send.senderPath, send.commandLine, kSenderWaitLimitMs).started;
+}
+
+// A test that could not even start the sender must not look like one that
+// went out.
+void reportIfNotStarted(HWND dialog, const TestSend& send) {
+  if (send.started) return;
+  ::MessageBoxA(dialog,
+                "Das Sendeprogramm S.exe konnte nicht gestartet werden.\n"
+                "Die Test-SMS wurde nicht gesendet.",
+                "Fehler", MB_ICONWARNING | MB_OK);
+}
 
 DWORD WINAPI testSendThread(void* parameter) {
   auto* send = static_cast<TestSend*>(parameter);
@@ -63,6 +76,7 @@ void startTest(HWND dialog, TestSend& send) {
   if (!send.worker) {
     // No thread: send here and close as after any test.
     sendTest(send);
+    reportIfNotStarted(dialog, send);
     ::EndDialog(dialog, 0);
   }
 }
@@ -93,6 +107,7 @@ INT_PTR CALLBACK testMessageDialogProc(HWND dialog, UINT message, WPARAM wParam,
         ::WaitForSingleObject(send->worker.get(), INFINITE);
         send->worker.reset();
       }
+      if (send != nullptr) reportIfNotStarted(dialog, *send);
       ::EndDialog(dialog, 0);
       return TRUE;
     case WM_DESTROY:

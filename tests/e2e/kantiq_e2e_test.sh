@@ -177,6 +177,16 @@ drv key "Mobilfunknummer" 1019 27
 checkTrue "escape closes the dialog" drv gone "Mobilfunknummer"
 sleep 0.5
 check "cancel and escape start no sender" "$(senderRuns "$app" | wc -l)" "$((before + 1))"
+# Without a sender the test says so instead of closing as if it had gone out.
+mv "$app/S.exe" "$app/S.exe.away"
+drv click "$mainWin" 1021
+drv wait "Mobilfunknummer" >/dev/null
+drv settext "Mobilfunknummer" 1019 "0171 2345678"
+drv click "Mobilfunknummer" 1
+check "box when S.exe cannot be started" "$(drv box Fehler 15000 | tr -d '\r')" \
+  "$(printf 'Das Sendeprogramm S.exe konnte nicht gestartet werden.\nDie Test-SMS wurde nicht gesendet.')"
+checkTrue "dialog closes after the box" drv gone "Mobilfunknummer" 5000
+mv "$app/S.exe.away" "$app/S.exe"
 
 say "== about box"
 about="$main|1020=https://kantiq.example.org"
