@@ -33,6 +33,13 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       } catch (...) {
         warn("Unknown", "Exception");
       }
+      if (gMonitor == nullptr) {
+        // Without a monitor no button does anything: none should look as if
+        // it did. Closing the window still ends the program.
+        for (int id : {IDC_TOGGLE, IDC_ABOUT, IDC_STATUS, IDC_TEST_MESSAGE}) {
+          ::EnableWindow(::GetDlgItem(dialog, id), FALSE);
+        }
+      }
       return TRUE;
     case WM_CLOSE:
       if (gMonitor != nullptr) {

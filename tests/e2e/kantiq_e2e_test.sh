@@ -239,6 +239,7 @@ silent=$(newFolder silent "$toml")
 pid=$!
 check "no sound card: box" "$(drv box Exception 15000 | tr -d '\r')" "No sound card installed !"
 checkTrue "the window stays without a monitor" drv wait "$main" 5000
+checkTrue "its buttons are disabled" bash -c "! wine '$driver' enabled '$main' 1021 && ! wine '$driver' enabled '$main' 1003"
 drv close "$main"
 wait $pid
 check "no sound card: exit code after closing" "$?" "0"

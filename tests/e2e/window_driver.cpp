@@ -12,6 +12,7 @@
 //   window_driver close CAPTION            post WM_CLOSE
 //   window_driver box CAPTION [ms]         print a message box's text, press OK
 //   window_driver visible CAPTION ID       exit 0 when the control is visible
+//   window_driver enabled CAPTION ID       exit 0 when the control is enabled
 //   window_driver image CAPTION ID         print the bitmap handle a button shows
 //   window_driver key CAPTION ID VK        post a key press (virtual-key code) to a control
 //   window_driver rect CAPTION ID          print a control's screen rectangle "x y w h"
@@ -184,6 +185,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (cmd == "visible") return ::IsWindowVisible(control) ? 0 : 1;
+  if (cmd == "enabled") return ::IsWindowEnabled(control) ? 0 : 1;
   if (cmd == "image") {
     DWORD_PTR image = 0;
     ::SendMessageTimeoutA(control, BM_GETIMAGE, IMAGE_BITMAP, 0, SMTO_ABORTIFHUNG, 5000, &image);
