@@ -20,7 +20,7 @@ namespace {
 
 // The ten detector parameters by name, in the order of the file. The limits
 // are what makes sense for the program, not what the loader accepts.
-struct ParameterSpec {
+struct ParameterDescription {
   const char* key;
   const char* comment;
   int32_t minimum;
@@ -29,7 +29,7 @@ struct ParameterSpec {
 
 constexpr int32_t kMaxInt = std::numeric_limits<int32_t>::max();
 
-constexpr ParameterSpec kParameters[kDetectorParameterCount] = {
+constexpr ParameterDescription kParameters[kDetectorParameterCount] = {
     {"frequency_tolerance_hz", "a peak counts as a tone when it lies less than this many Hz from it", 1, kMaxInt},
     {"minimum_frequency_hz", "spectrum lines at or below this frequency are never peaks", 0, kMaxInt},
     {"required_hits", "matching peaks a tone needs before the next tone is looked for (1 to 5)", 1, 5},
@@ -115,12 +115,12 @@ class Reader {
       }
       if (n == 0) {
         std::string known;
-        for (const ParameterSpec& p : kParameters) known += std::string(known.empty() ? "" : ", ") + p.key;
+        for (const ParameterDescription& p : kParameters) known += std::string(known.empty() ? "" : ", ") + p.key;
         error(key.source(), "unknown detector parameter '" + name + "' (known: " + known + ")");
         continue;
       }
-      const ParameterSpec& spec = kParameters[n - 1];
-      if (auto v = readInteger(node, "detector." + name, spec.minimum, spec.maximum)) {
+      const ParameterDescription& parameter = kParameters[n - 1];
+      if (auto v = readInteger(node, "detector." + name, parameter.minimum, parameter.maximum)) {
         detectorParameter(out_.configuration.parameters, n) = *v;
       }
     }
@@ -437,9 +437,9 @@ std::string writeConfigurationSource(const Configuration& c) {
   out += "# Kantiq configuration. Write it with: kantiq-config write THIS-FILE FOLDER\n\n";
   out += "[detector]\n";
   for (int n = 1; n <= kDetectorParameterCount; ++n) {
-    const ParameterSpec& spec = kParameters[n - 1];
-    out += std::string("# ") + spec.comment + "\n";
-    out += std::string(spec.key) + " = " + std::to_string(detectorParameter(c.parameters, n)) + "\n";
+    const ParameterDescription& parameter = kParameters[n - 1];
+    out += std::string("# ") + parameter.comment + "\n";
+    out += std::string(parameter.key) + " = " + std::to_string(detectorParameter(c.parameters, n)) + "\n";
   }
   const ToneSet* zvei = findToneSet("ZVEI1");
   for (const ConfiguredAlarm& a : c.alarms) {
