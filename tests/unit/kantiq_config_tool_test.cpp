@@ -5,7 +5,7 @@
 
 #include "config/configuration_text.h"
 #include "config_source.h"
-#include "cp1252.h"
+#include "common/cp1252.h"
 #include "tone_sets.h"
 
 namespace kantiq::tool {

@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "config/configuration_text.h"
-#include "cp1252.h"
+#include "common/cp1252.h"
 #include "detector/tone_detector.h"
 #include "tone_sets.h"
 

@@ -27,7 +27,7 @@
 #include "config/configuration_writer.h"
 #include "config/startup.h"
 #include "config_source.h"
-#include "cp1252.h"
+#include "common/cp1252.h"
 #include "detector/tone_detector.h"
 #include "tone_sets.h"
 

@@ -1,35 +1,13 @@
 #include "sms_text.h"
 
+#include "common/cp1252.h"
+
 #include <array>
 #include <cstdint>
+#include <utility>
 
 namespace kantiq::sender {
 namespace {
-
-// Unicode code points of Windows-1252 0x80..0x9F.
-constexpr std::array<uint16_t, 32> kHighControls = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-uint32_t codePointOf(uint8_t c) {
-  if (c >= 0x80 && c <= 0x9F) return kHighControls[c - 0x80];
-  return c;
-}
-
-void appendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // Transliterations of Windows-1252 0x80..0xFF into the GSM-safe set.
 // nullptr never occurs: every code has a replacement.
@@ -53,61 +31,12 @@ constexpr std::array<const char*, 128> kHighTransliteration = {
 
 }  // namespace
 
-std::string cp1252ToUtf8(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 4);
-  for (char ch : text) appendUtf8(out, codePointOf(static_cast<uint8_t>(ch)));
-  return out;
-}
+std::string cp1252ToUtf8(std::string_view text) { return tool::cp1252ToUtf8(text); }
 
 bool utf8ToCp1252(std::string_view utf8, std::string& out) {
-  out.clear();
-  size_t i = 0;
-  while (i < utf8.size()) {
-    const auto b0 = static_cast<uint8_t>(utf8[i]);
-    uint32_t cp = 0;
-    size_t len = 0;
-    if (b0 < 0x80) {
-      cp = b0;
-      len = 1;
-    } else if ((b0 & 0xE0) == 0xC0) {
-      cp = b0 & 0x1F;
-      len = 2;
-    } else if ((b0 & 0xF0) == 0xE0) {
-      cp = b0 & 0x0F;
-      len = 3;
-    } else if ((b0 & 0xF8) == 0xF0) {
-      cp = b0 & 0x07;
-      len = 4;
-    } else {
-      return false;
-    }
-    if (i + len > utf8.size()) return false;
-    for (size_t k = 1; k < len; ++k) {
-      const auto b = static_cast<uint8_t>(utf8[i + k]);
-      if ((b & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    // Overlong forms and surrogates are malformed.
-    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
-    i += len;
-
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-      out += static_cast<char>(cp);
-      continue;
-    }
-    bool found = false;
-    for (size_t k = 0; k < kHighControls.size(); ++k) {
-      if (kHighControls[k] == cp) {
-        out += static_cast<char>(0x80 + k);
-        found = true;
-        break;
-      }
-    }
-    if (!found) return false;
-  }
+  tool::Utf8Conversion converted = tool::utf8ToCp1252(utf8);
+  if (!converted.ok) return false;
+  out = std::move(converted.text);
   return true;
 }
 
