@@ -66,23 +66,29 @@ void SpectrumTransform::load(const SampleReader& reader) {
 }
 
 void SpectrumTransform::transform() {
+  // The butterflies of one stage touch disjoint pairs, so they may run in any
+  // order: block by block, with the twiddle index innermost, walks the array
+  // and the table forwards and gives exactly the same sums as twiddle-major.
   const size_t n = bins_.size();
+  std::complex<double>* const bins = bins_.data();
   for (int32_t s = 1; s <= stages_; ++s) {
     const size_t h = size_t{1} << (s - 1);
     const size_t m = 2 * h;
-    const auto& table = twiddles_[static_cast<size_t>(s - 1)];
-    for (size_t j = 0; j < h; ++j) {
-      const double wr = table[j].real();
-      const double wi = table[j].imag();
-      for (size_t i = j; i < n; i += m) {
-        const double br = bins_[i + h].real();
-        const double bi = bins_[i + h].imag();
+    const std::complex<double>* const table = twiddles_[static_cast<size_t>(s - 1)].data();
+    for (size_t block = 0; block < n; block += m) {
+      std::complex<double>* const lo = bins + block;
+      std::complex<double>* const hi = lo + h;
+      for (size_t j = 0; j < h; ++j) {
+        const double wr = table[j].real();
+        const double wi = table[j].imag();
+        const double br = hi[j].real();
+        const double bi = hi[j].imag();
         const double tr = wr * br - wi * bi;
         const double ti = wi * br + wr * bi;
-        const double ar = bins_[i].real();
-        const double ai = bins_[i].imag();
-        bins_[i + h] = {ar - tr, ai - ti};
-        bins_[i] = {ar + tr, ai + ti};
+        const double ar = lo[j].real();
+        const double ai = lo[j].imag();
+        hi[j] = {ar - tr, ai - ti};
+        lo[j] = {ar + tr, ai + ti};
       }
     }
   }
