@@ -1,6 +1,7 @@
 #pragma once
 
-// Small owners of kernel objects used by the capture chain. Win32 only.
+// Small owners of kernel objects: the capture chain's threads, events and
+// lock, and the dispatch job's process, thread and pipe. Win32 only.
 
 #include <windows.h>
 
@@ -8,11 +9,12 @@
 
 namespace kantiq {
 
-// A kernel handle closed with CloseHandle.
+// A kernel handle closed with CloseHandle. Both failure values of the API
+// (null and INVALID_HANDLE_VALUE) make an empty owner.
 class UniqueHandle {
  public:
   UniqueHandle() = default;
-  explicit UniqueHandle(HANDLE h) : h_(h) {}
+  explicit UniqueHandle(HANDLE h) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
   ~UniqueHandle() { reset(); }
   UniqueHandle(const UniqueHandle&) = delete;
   UniqueHandle& operator=(const UniqueHandle&) = delete;

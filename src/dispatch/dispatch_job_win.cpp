@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
+#include "capture/win_owners.h"
 #include "detector/tone_detector.h"
 #include "dispatch/alarm_log.h"
 #include "dispatch/sender_protocol.h"
-#include "dispatch/win_handle.h"
 
 namespace kantiq {
 namespace {

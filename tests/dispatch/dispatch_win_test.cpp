@@ -5,9 +5,9 @@
 #include <string>
 #include <utility>
 
+#include "capture/win_owners.h"
 #include "dispatch/dispatch_job_win.h"
 #include "dispatch/sender_protocol.h"
-#include "dispatch/win_handle.h"
 
 namespace kantiq {
 namespace {
