@@ -9,6 +9,7 @@
 #include "capture/win_exception.h"
 #include "resources/resource_ids.h"
 #include "ui/frequency_scale.h"
+#include "ui/gdi_canvas_win.h"
 
 namespace kantiq {
 namespace {
@@ -282,7 +283,7 @@ void AlarmMonitor::drawFrequencyScale() {
   if (!engine_->analysis().transformShape(points, rate)) return;
 
   ::GetClientRect(scaleControl_, &scaleRect_);
-  win::WindowDc controlDc(scaleControl_);
+  WindowDc controlDc(scaleControl_);
   if (controlDc.get() == nullptr) return;
   const int hPitch = ::GetDeviceCaps(controlDc.get(), HORZSIZE) * 100 /
                      std::max(1, ::GetDeviceCaps(controlDc.get(), HORZRES));
