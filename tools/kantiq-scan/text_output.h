@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "common/cp1252.h"
+#include "common/json_text.h"
 
 namespace kantiq::scan {
 
@@ -11,6 +12,6 @@ namespace kantiq::scan {
 using tool::cp1252ToUtf8;
 
 // A JSON string literal of UTF-8 text, quotes included.
-std::string jsonString(std::string_view utf8);
+inline std::string jsonString(std::string_view utf8) { return '"' + tool::jsonEscape(utf8) + '"'; }
 
 }  // namespace kantiq::scan

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/json_text.h"
 #include "sms_text.h"
 
 namespace kantiq::sender {
@@ -24,29 +25,6 @@ std::string percentEncode(std::string_view s) {
       out += '%';
       out += hex[c >> 4];
       out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
-std::string jsonEscape(std::string_view s) {
-  std::string out;
-  for (char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (ch) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += ch;
-        }
     }
   }
   return out;
@@ -147,7 +125,7 @@ HttpRequest buildGatewayRequest(const HttpSettings& settings, std::string_view n
         request.headers.emplace_back("Content-Type", "application/x-www-form-urlencoded");
       break;
     case BodyFormat::Json:
-      request.body = fillTemplate(settings.bodyTemplate, jsonEscape(number), jsonEscape(textUtf8));
+      request.body = fillTemplate(settings.bodyTemplate, tool::jsonEscape(number), tool::jsonEscape(textUtf8));
       if (!hasHeader("Content-Type")) request.headers.emplace_back("Content-Type", "application/json");
       break;
     case BodyFormat::Text:

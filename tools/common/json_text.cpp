@@ -1,12 +1,13 @@
-#include "text_output.h"
+#include "common/json_text.h"
 
 #include <cstdint>
 #include <cstdio>
 
-namespace kantiq::scan {
+namespace kantiq::tool {
 
-std::string jsonString(std::string_view utf8) {
-  std::string out = "\"";
+std::string jsonEscape(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
   for (char c : utf8) {
     switch (c) {
       case '"': out += "\\\""; break;
@@ -24,7 +25,7 @@ std::string jsonString(std::string_view utf8) {
         }
     }
   }
-  return out + "\"";
+  return out;
 }
 
-}  // namespace kantiq::scan
+}  // namespace kantiq::tool
