@@ -16,7 +16,10 @@ import os
 import sys
 import wave
 
-import numpy as np
+try:
+    import numpy as np
+except ImportError:
+    sys.exit("reference_scan: needs numpy (Debian: apt-get install python3-numpy, for /usr/bin/python3)")
 
 TICKS_PER_SECOND = 10_000_000
 PEAK_CAPACITY = 1000
