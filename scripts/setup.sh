@@ -10,7 +10,7 @@ packages=(
   xvfb xauth x11-utils imagemagick fonts-dejavu-core
   pulseaudio pulseaudio-utils sox
   libsndfile1-dev libsamplerate0-dev libtomlplusplus-dev libcli11-dev
-  multimon-ng espeak-ng socat python3
+  multimon-ng espeak-ng socat python3 python3-numpy
 )
 
 missing=()

@@ -1,0 +1,210 @@
+#!/usr/bin/env python3
+"""A second implementation of kantiq-scan's detection, written apart from the C++.
+
+It reads a decoded configuration text and mono 16-bit WAV files at the capture
+rate, runs the tone-sequence detector frame by frame with numpy's FFT instead
+of the program's own transform, and prints the alarms in kantiq-scan's line
+format (file, seconds.milliseconds, text). Comparing its output with
+kantiq-scan's on the same files shows where either one strays.
+
+    bench/reference_scan.py --text config.txt call.wav [more.wav ...]
+"""
+
+import argparse
+import math
+import os
+import sys
+import wave
+
+try:
+    import numpy as np
+except ImportError:
+    sys.exit("reference_scan: needs numpy (Debian: apt-get install python3-numpy, for /usr/bin/python3)")
+
+TICKS_PER_SECOND = 10_000_000
+PEAK_CAPACITY = 1000
+
+
+def read_number(field):
+    """Leading blanks, an optional sign, then digits up to the first non-digit; none read as 0."""
+    text = field.lstrip(b" \t\n\v\f\r")
+    sign = 1
+    if text[:1] in (b"+", b"-"):
+        sign = -1 if text[:1] == b"-" else 1
+        text = text[1:]
+    digits = b""
+    for byte in text:
+        if not 0x30 <= byte <= 0x39:
+            break
+        digits += bytes([byte])
+    value = sign * int(digits) if digits else 0
+    return (value + 2**31) % 2**32 - 2**31  # a 32-bit signed result
+
+
+class Step:
+    def __init__(self, frequency1, frequency2, dual):
+        self.frequency1, self.frequency2, self.dual = frequency1, frequency2, dual
+        self.hits = 0  # set hit flags; they always form a prefix, so a count is enough
+        self.detected = None  # ticks of the latest hit, None when there is none
+
+    def matches(self, f, tolerance):
+        def near(g):
+            return g - tolerance < f < g + tolerance
+
+        return near(self.frequency1) or (self.dual and near(self.frequency2))
+
+
+class Alarm:
+    def __init__(self, text, steps):
+        self.text, self.steps = text, steps
+        self.raised = False
+        self.raised_time = None
+
+    def reset(self):
+        for step in self.steps:
+            step.hits = 0
+            step.detected = None
+
+
+def parse_configuration(text):
+    """Returns (parameters 1..10 as a list, alarms) from a decoded configuration text."""
+    text = text.split(b"\0", 1)[0]
+    fields = text.split(b"#")[:-1]  # bytes after the last '#' form no field
+    if len(fields) < 11:
+        sys.exit("reference_scan: the configuration stops before its ten parameters")
+    if read_number(fields[0]) != 100:
+        sys.exit("reference_scan: format number is not 100")
+    parameters = [read_number(f) for f in fields[1:11]]
+    alarms = []
+    i = 11
+    while i < len(fields):
+        alarm_text = fields[i]
+        if i + 1 >= len(fields):
+            sys.exit("reference_scan: an alarm ends before its step count")
+        count = read_number(fields[i + 1])
+        i += 2
+        steps = []
+        while len(steps) < count and i + 3 <= len(fields):
+            f1, f2, dual = (read_number(f) for f in fields[i:i + 3])
+            steps.append(Step(f1, f2, dual != 0))
+            i += 3
+        alarms.append(Alarm(alarm_text, steps))
+    return parameters, alarms
+
+
+def to_utf8(text):
+    """Windows-1252 to str; the five bytes it leaves undefined stand for themselves."""
+    return "".join(bytes([b]).decode("cp1252", errors="ignore") or chr(b) for b in text)
+
+
+def read_wav(path, rate):
+    with wave.open(path, "rb") as w:
+        if w.getnchannels() != 1 or w.getsampwidth() != 2 or w.getframerate() != rate:
+            raise ValueError(f"needs mono 16-bit PCM at {rate} Hz")
+        data = w.readframes(w.getnframes())
+    return np.frombuffer(data, dtype="<i2").astype(np.float32) / np.float32(32768)
+
+
+def capture_samples(x, bits):
+    """What the capture format delivers for float samples x: 8-bit bytes read back as (byte-128)*64."""
+    x = np.clip(x.astype(np.float32), np.float32(-1), np.float32(1))
+    if bits == 8:
+        byte = np.minimum((x * np.float32(128) + np.float32(128.5)).astype(np.int64), 255)
+        return (byte - 128) * 64
+    return np.minimum((x * np.float32(32768) + np.float32(32768.5)).astype(np.int64), 65535) - 32768
+
+
+def milliseconds(later, earlier):
+    """Whole milliseconds between two tick counts, truncated toward zero."""
+    d = later - earlier
+    return d // 10000 if d >= 0 else -((-d) // 10000)
+
+
+def scan(samples, rate, points, per_buffer, height, parameters, alarms):
+    """Runs the detector over the samples; yields (audio position in ms, alarm text) per raise."""
+    tolerance, min_freq, required, seq_timeout, examined, threshold, retrigger = parameters[:7]
+    for alarm in alarms:
+        alarm.reset()
+        alarm.raised, alarm.raised_time = False, None
+    window = np.zeros(points)
+    normaliser = math.sqrt(points)
+    bins = min(points // 2, height)
+    frequencies = (rate * np.arange(bins)) // points
+    for start in range(0, len(samples) - per_buffer + 1, per_buffer):
+        window = np.concatenate([window[per_buffer:], samples[start:start + per_buffer].astype(np.float64)])
+        spectrum = np.fft.fft(window)[:bins]
+        re, im = spectrum.real, spectrum.imag
+        magnitude = (np.sqrt(re * re + im * im) / normaliser * 0.00390625).astype(np.int64)
+        peaks = np.nonzero((magnitude > threshold) & (frequencies > min_freq))[0][:PEAK_CAPACITY]
+        order = peaks[np.argsort(magnitude[peaks], kind="stable")]  # equal magnitudes keep bin order
+        candidates = [int(frequencies[b]) for b in order[::-1][:max(examined, 0)]]
+        position = start + per_buffer
+        now = position * TICKS_PER_SECOND // rate
+        for alarm in alarms:  # timers first, for every alarm
+            first = alarm.steps[0] if alarm.steps else None
+            if first and first.hits and first.detected is not None \
+                    and milliseconds(now, first.detected) > seq_timeout:
+                alarm.reset()
+            if alarm.raised and alarm.raised_time is not None \
+                    and milliseconds(now, alarm.raised_time) > retrigger:
+                alarm.raised, alarm.raised_time = False, None
+        for alarm in alarms:
+            steps = alarm.steps
+            if not steps:  # an alarm without tones is never raised
+                continue
+            k = 0
+            while k < len(steps) and steps[k].hits >= required:
+                k += 1
+            current = steps[k] if k < len(steps) else None
+            previous = steps[k - 1] if k >= 1 else None
+            silent = True
+            for f in candidates:
+                if previous and previous.matches(f, tolerance):
+                    silent = False
+                if current and current.matches(f, tolerance):
+                    silent = False
+                    current.hits = min(current.hits + 1, required)
+                    current.detected = now
+            if silent and steps[0].hits:
+                alarm.reset()
+            if all(s.hits >= required for s in steps) and not alarm.raised:
+                alarm.reset()
+                alarm.raised, alarm.raised_time = True, now
+                yield position * 1000 // rate, alarm.text
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--text", required=True, help="decoded configuration text")
+    ap.add_argument("--bits", type=int, choices=(8, 16), default=8)
+    ap.add_argument("--rate", type=int, choices=(11025, 22050, 44100), default=44100)
+    ap.add_argument("--points", type=int, choices=(256, 512, 1024, 2048), default=2048)
+    ap.add_argument("--samples-per-buffer", type=int)
+    ap.add_argument("--height", type=int, default=200)
+    ap.add_argument("--quiet", "-q", action="store_true", help="accepted for kantiq-scan's sake")
+    ap.add_argument("files", nargs="+")
+    args = ap.parse_args()
+    per_buffer = args.samples_per_buffer or min(1472, args.points)
+    if not 0 < per_buffer <= args.points or args.height <= 0:
+        ap.error("--samples-per-buffer must be 1 to --points, --height positive")
+    with open(args.text, "rb") as f:
+        parameters, alarms = parse_configuration(f.read())
+    raised = 0
+    unreadable = False
+    for path in args.files:
+        try:
+            samples = capture_samples(read_wav(path, args.rate), args.bits)
+        except (OSError, EOFError, ValueError, wave.Error) as e:
+            print(f"reference_scan: {path}: {e}", file=sys.stderr)
+            unreadable = True
+            continue
+        for ms, text in scan(samples, args.rate, args.points, per_buffer, args.height, parameters, alarms):
+            line = f"\t{ms // 1000}.{ms % 1000:03d}\t{to_utf8(text)}\n"
+            sys.stdout.buffer.write(os.fsencode(path) + line.encode("utf-8"))
+            raised += 1
+    sys.stdout.buffer.flush()
+    return 3 if unreadable else (0 if raised else 1)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
