@@ -54,6 +54,8 @@ call() {
     sox -q "${parts[@]}" "$work/gap.wav" "$3" || die "sox failed"
 }
 
+source "$(dirname -- "$0")/probe_status.sh"
+
 # run_probe FILE DELAY SCENARIO SECONDS RESTART_MS CODES...: plays FILE DELAY
 # seconds after capture runs
 run_probe() {
@@ -69,8 +71,11 @@ run_probe() {
     grep -q '^recording' "$work/raw" || fail "capture did not start"
     sleep "$delay"
     paplay "$file" || fail "paplay failed"
-    wait "$pid" || fail "probe exited with $?"
+    wait "$pid"
+    local rc=$?
     tr -d '\r' <"$work/raw" >"$work/out"
+    rc=$(probe_status "$rc" "$work/out")
+    ((rc == 0)) || fail "probe exited with $rc"
 }
 summary() { sed -n "s/^summary:.* $1=\\([0-9]*\\).*/\\1/p" "$work/out"; }
 alarms_of() { grep -c -F -x "$(printf 'alarm: L\xf6schzug %s' "$1")" <(sed 's/ | at_ms=.*//' "$work/out"); }

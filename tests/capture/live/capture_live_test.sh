@@ -59,6 +59,8 @@ expect_at_least() { # expect_at_least WHAT GOT MINIMUM
     [[ -n $2 ]] && (($2 >= $3)) || fail "$1: got '${2:-nothing}', expected at least $3"
 }
 
+source "$(dirname -- "$0")/probe_status.sh"
+
 # run_probe ARGS...: starts the probe; waits until it records; sets probe_pid.
 run_probe() {
     # Raw output: a pipe would hold the probe's lines back until it ends.
@@ -79,6 +81,7 @@ finish_probe() { # finish_probe NAME
     wait "$probe_pid"
     local rc=$?
     tr -d '\r' <"$work/raw" >"$work/out"
+    rc=$(probe_status "$rc" "$work/out")
     sed "s/^/  $1: /" "$work/out"
     ((rc == 0)) || fail "$1: probe exited with $rc"
 }

@@ -583,7 +583,9 @@ int nodevice() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int runScenario(int argc, char** argv) {
   const std::string scenario = argc > 1 ? argv[1] : "";
   try {
     if (scenario == "capture" && argc == 5) return capture(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
@@ -605,4 +607,15 @@ int main(int argc, char** argv) {
   }
   std::fprintf(stderr, "usage: capture_probe capture BITS RATE SECONDS | reconfigure | stall | stopthread | nodevice\n");
   return 4;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rc = runScenario(argc, argv);
+  // Every capture object of the scenario is gone by now: a crash after this
+  // line happened while the process itself was ending.
+  std::printf("finished: rc=%d\n", rc);
+  std::fflush(stdout);
+  return rc;
 }
