@@ -4,42 +4,17 @@
 #include <shlwapi.h>
 
 #include <algorithm>
-#include <utility>
+
+#include "capture/win_owners.h"
 
 namespace kantiq {
 
 namespace {
 
-// Owns a file handle; closes it when it goes.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE h) : handle_(h) {}
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  FileHandle(FileHandle&& other) noexcept : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
-  FileHandle& operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-      close();
-      handle_ = std::exchange(other.handle_, INVALID_HANDLE_VALUE);
-    }
-    return *this;
-  }
-  ~FileHandle() { close(); }
-
-  bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-
- private:
-  void close() {
-    if (isOpen()) CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE));
-  }
-  HANDLE handle_;
-};
-
 // Other processes may go on reading and writing while we read.
-FileHandle openForReading(const std::string& path) {
-  return FileHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+UniqueHandle openForReading(const std::string& path) {
+  return UniqueHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 constexpr DWORD kReadChunkBytes = 4096;
@@ -63,9 +38,9 @@ bool Win32StartupPlatform::takeSingleInstanceGuard() {
 bool Win32StartupPlatform::readStoredConfiguration(std::vector<uint8_t>& bytes, size_t maxBytes) {
   const std::string folder = programFolder();
   if (folder.empty()) return false;
-  FileHandle config = openForReading(folder + "\\" + kConfigurationFileName);
-  if (!config.isOpen()) return false;
-  if (!openForReading(folder + "\\" + kPresenceFileName).isOpen()) return false;
+  UniqueHandle config = openForReading(folder + "\\" + kConfigurationFileName);
+  if (!config) return false;
+  if (!openForReading(folder + "\\" + kPresenceFileName)) return false;
 
   bytes.clear();
   while (bytes.size() < maxBytes) {

@@ -17,16 +17,19 @@ AlarmRaiser::AlarmRaiser(std::string logPath, DispatchJobLauncher& launcher, Clo
 
 void AlarmRaiser::raiseAlarm(ToneDetector& detector, std::string text) {
   const std::string stamp = formatAlarmStamp(clock_.now());
-  std::string alarmLine(kAlarmPrefix);
-  alarmLine += text;
-
-  // The box shows the newest line first: the stamp ends up above the alarm.
-  if (detector.monitor != nullptr) {
-    detector.monitor->appendResultLine(alarmLine);
-    detector.monitor->appendResultLine(stamp);
-  }
-  // A log that cannot be written loses its entry; the alarm still goes out.
-  appendToFile(logPath_, buildAlarmLogLine(stamp, kAlarmPrefix, text));
+  // Shown in the box (newest line first, so the stamp ends up above the
+  // line) and appended to the log. A log that cannot be written loses its
+  // entry; the alarm still goes out.
+  const auto record = [&](std::string_view prefix) {
+    if (detector.monitor != nullptr) {
+      std::string line(prefix);
+      line += text;
+      detector.monitor->appendResultLine(line);
+      detector.monitor->appendResultLine(stamp);
+    }
+    appendToFile(logPath_, buildAlarmLogLine(stamp, prefix, text));
+  };
+  record(kAlarmPrefix);
 
   DispatchHandover& h = *handover_;
   h.pendingAlarmText = text;
@@ -38,13 +41,7 @@ void AlarmRaiser::raiseAlarm(ToneDetector& detector, std::string text) {
     // wait for it forever, and say so rather than drop the alarm silently.
     h.handoverPending.store(false);
     --h.raisedAlarmCount;
-    std::string notDispatched(kNotDispatchedPrefix);
-    notDispatched += text;
-    if (detector.monitor != nullptr) {
-      detector.monitor->appendResultLine(notDispatched);
-      detector.monitor->appendResultLine(stamp);
-    }
-    appendToFile(logPath_, buildAlarmLogLine(stamp, kNotDispatchedPrefix, text));
+    record(kNotDispatchedPrefix);
     return;
   }
 
