@@ -8,40 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "capture_feed.h"
 #include "detector_rig.h"
 #include "signal_kit/signal_kit.h"
 
 namespace kantiq {
 namespace {
 
-constexpr int kRate = 44100;
-constexpr int kPoints = 2048;
-constexpr int kSamplesPerBuffer = 1472;
+constexpr int kRate = testing::kCaptureRate;
 
-struct Raised {
-  std::string text;
-  double seconds;
-};
-
-class AudioClock final : public Clock {
- public:
-  TimeValue now() override {
-    return TimeValue::fromTicks(samples * TimeValue::kTicksPerSecond / kRate);
-  }
-  int64_t samples = 0;
-};
-
-class Listener final : public AlarmSink {
- public:
-  explicit Listener(const AudioClock& clock) : clock_(clock) {}
-  void raiseAlarm(ToneDetector&, std::string text) override {
-    raised.push_back({text, static_cast<double>(clock_.samples) / kRate});
-  }
-  std::vector<Raised> raised;
-
- private:
-  const AudioClock& clock_;
-};
+using Raised = testing::RaisedAt;
 
 std::vector<int32_t> zvei(std::string_view code) {
   std::vector<int32_t> out;
@@ -69,22 +45,7 @@ std::unique_ptr<ToneDetector> zveiDetector(const std::vector<std::string>& codes
   return d;
 }
 
-std::vector<Raised> listen(ToneDetector& d, const signal::Samples& audio) {
-  AudioClock clock;
-  Listener listener(clock);
-  d.clock = &clock;
-  d.alarmSink = &listener;
-  SpectrumTransform transform(kPoints, kRate);
-  for (const auto& block : signal::captureBlocks8(audio, kSamplesPerBuffer)) {
-    clock.samples += kSamplesPerBuffer;
-    transform.load(SpanSampleReader(block));
-    transform.transform();
-    d.processFrame(transform);
-  }
-  d.clock = nullptr;
-  d.alarmSink = nullptr;
-  return listener.raised;
-}
+std::vector<Raised> listen(ToneDetector& d, const signal::Samples& audio) { return testing::listenAsCaptured(d, audio); }
 
 signal::Samples call(std::string_view code, double toneSeconds, double amplitude) {
   return signal::concat({signal::silence(0.3, kRate),

@@ -15,22 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "common/cp1252.h"
 #include "dispatch/sender_protocol.h"
 #include "sender_record.h"
 
-namespace {
-
-std::string toUtf8(const std::string& cp1252) {
-  int n = ::MultiByteToWideChar(1252, 0, cp1252.data(), static_cast<int>(cp1252.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(1252, 0, cp1252.data(), static_cast<int>(cp1252.size()), w.data(), n);
-  int m = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), n, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(m), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, w.data(), n, out.data(), m, nullptr, nullptr);
-  return out;
-}
-
-}  // namespace
+using kantiq::tool::cp1252ToUtf8;
 
 int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
@@ -48,7 +37,7 @@ int main(int argc, char** argv) {
     const std::string& what = r.kind == kantiq::SenderRequest::Kind::Alarm  ? r.alarmText
                               : r.kind == kantiq::SenderRequest::Kind::Test ? r.number
                                                                             : run.commandLine;
-    std::printf("%s %llu %s\n", kind, static_cast<unsigned long long>(run.startMs), toUtf8(what).c_str());
+    std::printf("%s %llu %s\n", kind, static_cast<unsigned long long>(run.startMs), cp1252ToUtf8(what).c_str());
   }
   return 0;
 }

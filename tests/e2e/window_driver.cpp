@@ -27,28 +27,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/cp1252.h"
+
 namespace {
 
-std::string toUtf8(const std::string& cp1252) {
-  int n = ::MultiByteToWideChar(1252, 0, cp1252.data(), static_cast<int>(cp1252.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(1252, 0, cp1252.data(), static_cast<int>(cp1252.size()), w.data(), n);
-  int m = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), n, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(m), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, w.data(), n, out.data(), m, nullptr, nullptr);
-  return out;
-}
+using kantiq::tool::cp1252ToUtf8;
 
-std::string fromUtf8(const char* utf8) {
-  int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, w.data(), n);
-  int m = ::WideCharToMultiByte(1252, 0, w.data(), -1, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(m), '\0');
-  ::WideCharToMultiByte(1252, 0, w.data(), -1, out.data(), m, nullptr, nullptr);
-  if (!out.empty()) out.pop_back();
-  return out;
-}
+std::string fromUtf8(const char* utf8) { return kantiq::tool::utf8ToCp1252(utf8).text; }
 
 // A selector is a caption, optionally followed by "|ID=TEXT": the window
 // must then also have a control ID showing TEXT (two windows may share a
@@ -106,7 +91,7 @@ std::string textOf(HWND w) {
 }
 
 int fail(const char* what, const std::string& caption) {
-  std::fprintf(stderr, "window_driver: %s: %s\n", what, toUtf8(caption).c_str());
+  std::fprintf(stderr, "window_driver: %s: %s\n", what, cp1252ToUtf8(caption).c_str());
   return 1;
 }
 
@@ -130,7 +115,7 @@ int main(int argc, char** argv) {
   if (cmd == "box") {
     HWND box = waitFor(caption, argc > 3 ? std::atoi(argv[3]) : defaultMs);
     if (!box) return fail("no box", caption);
-    std::printf("%s\n", toUtf8(textOf(::GetDlgItem(box, 0xFFFF))).c_str());
+    std::printf("%s\n", cp1252ToUtf8(textOf(::GetDlgItem(box, 0xFFFF))).c_str());
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     return 0;
   }
@@ -145,7 +130,7 @@ int main(int argc, char** argv) {
   HWND control = id == -1 ? w : ::GetDlgItem(w, id);
   if (!control) return fail("no such control", caption);
   if (cmd == "text") {
-    std::printf("%s\n", toUtf8(textOf(control)).c_str());
+    std::printf("%s\n", cp1252ToUtf8(textOf(control)).c_str());
     return 0;
   }
   if (cmd == "settext" && argc > 4) {

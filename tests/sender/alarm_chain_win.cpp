@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "detector/tone_detector.h"
 #include "dispatch/alarm_raiser.h"
 #include "dispatch/dispatch_job_win.h"
+#include "hex_argument.h"
 
 namespace {
 
@@ -26,17 +26,6 @@ class SilentMonitor final : public kantiq::MonitorInterface {
   bool restartCapture() override { return true; }
   void appendResultLine(const std::string&) override {}
 };
-
-bool unhex(const char* hex, std::string& out) {
-  const size_t n = std::strlen(hex);
-  if (n % 2) return false;
-  for (size_t i = 0; i < n; i += 2) {
-    unsigned v = 0;
-    if (std::sscanf(hex + i, "%2x", &v) != 1) return false;
-    out += static_cast<char>(v);
-  }
-  return true;
-}
 
 }  // namespace
 

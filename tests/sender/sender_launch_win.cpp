@@ -10,26 +10,11 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "dispatch/sender_protocol.h"
+#include "hex_argument.h"
 #include "win_handles_win.h"
-
-namespace {
-
-bool unhex(const char* hex, std::string& out) {
-  const size_t n = std::strlen(hex);
-  if (n % 2) return false;
-  for (size_t i = 0; i < n; i += 2) {
-    unsigned v = 0;
-    if (std::sscanf(hex + i, "%2x", &v) != 1) return false;
-    out += static_cast<char>(v);
-  }
-  return true;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   std::string payload;

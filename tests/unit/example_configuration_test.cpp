@@ -13,29 +13,15 @@
 
 #include "config/configuration_text.h"
 #include "config/startup.h"
+#include "capture_feed.h"
 #include "config_source.h"
 #include "detector/tone_detector.h"
-#include "dsp/spectrum_transform.h"
 #include "signal_kit/signal_kit.h"
 
 namespace kantiq {
 namespace {
 
-constexpr int kRate = 44100;
-constexpr int kPoints = 2048;
-constexpr int kSamplesPerBuffer = 1472;
-
-class AudioClock final : public Clock {
- public:
-  TimeValue now() override { return TimeValue::fromTicks(samples * TimeValue::kTicksPerSecond / kRate); }
-  int64_t samples = 0;
-};
-
-class Recorder final : public AlarmSink {
- public:
-  void raiseAlarm(ToneDetector&, std::string text) override { texts.push_back(std::move(text)); }
-  std::vector<std::string> texts;
-};
+constexpr int kRate = testing::kCaptureRate;
 
 std::unique_ptr<ToneDetector> loadExample() {
   std::ifstream in(KANTIQ_EXAMPLE_TOML, std::ios::binary);
@@ -50,20 +36,9 @@ std::unique_ptr<ToneDetector> loadExample() {
 }
 
 std::vector<std::string> listen(ToneDetector& d, const signal::Samples& audio) {
-  AudioClock clock;
-  Recorder recorder;
-  d.clock = &clock;
-  d.alarmSink = &recorder;
-  SpectrumTransform transform(kPoints, kRate);
-  for (const auto& block : signal::captureBlocks8(audio, kSamplesPerBuffer)) {
-    clock.samples += kSamplesPerBuffer;
-    transform.load(SpanSampleReader(block));
-    transform.transform();
-    d.processFrame(transform);
-  }
-  d.clock = nullptr;
-  d.alarmSink = nullptr;
-  return recorder.texts;
+  std::vector<std::string> texts;
+  for (testing::RaisedAt& r : testing::listenAsCaptured(d, audio)) texts.push_back(std::move(r.text));
+  return texts;
 }
 
 signal::Samples call(std::string_view code, double amplitude) {
