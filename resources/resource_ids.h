@@ -14,6 +14,7 @@
 #define IDB_STATUS_OFF 115
 #define IDB_ABOUT_BUTTON 116
 #define IDB_BANNER 117
+#define IDB_STATUS_FAULT 118
 
 // Main dialog
 #define IDC_WAVEFORM 101

@@ -18,6 +18,12 @@
 #   --no-audio   no sound server and no Wine ALSA/OSS driver: Wine sees no
 #                sound card
 #   --keep       keep a mktemp scratch directory (for looking at logs)
+#
+#   scripts/wine-env.sh sound-server stop|start
+#
+# Inside a run with audio: stop kills the environment's PulseAudio at once
+# (SIGKILL, as a crash or a driver reset would end it); start starts it
+# again with the same configuration. Teardown ends whichever is running.
 
 # teardown and on_signal run from traps only.
 # shellcheck disable=SC2317
@@ -91,6 +97,10 @@ teardown() {
             say "warning: wineserver did not exit within 30 s (prefix $WINEPREFIX)"
     fi
     kill_recorded "$PA_PID" pulseaudio
+    # One started again by "sound-server start" has a pid of its own.
+    local restarted
+    restarted=$(cat "${PULSE_RUNTIME_PATH:-/nonexistent}/pid" 2>/dev/null)
+    [[ $restarted =~ ^[0-9]+$ && $restarted != "$PA_PID" ]] && kill_recorded "$restarted" pulseaudio
     if [[ -n $XVFB_PID ]]; then
         kill_recorded "$XVFB_PID" Xvfb
         wait "$XVFB_PID" 2>/dev/null
@@ -223,6 +233,15 @@ start_xvfb() {
 # script) it is fully private. PULSE_SERVER names the socket explicitly so no
 # client ever falls back to a system-wide server, and autospawn is off so a
 # client never starts a stray daemon of its own.
+# --daemonize returns only once the daemon has finished starting up.
+launch_pulse() {
+    if ! pulseaudio --daemonize=yes --exit-idle-time=-1 -n -F "$H/pa.pa" \
+        --log-target=file:"$H/log/pulse.log" </dev/null >>"$H/log/pulse.log" 2>&1 9>&-; then
+        show_log "$H/log/pulse.log"
+        die "pulseaudio did not start"
+    fi
+}
+
 start_pulse() {
     STEP="start PulseAudio"
     export PULSE_RUNTIME_PATH=$XDG_RUNTIME_DIR/pulse
@@ -243,12 +262,7 @@ load-module module-null-sink sink_name=nullout
 set-default-sink nullout
 set-default-source nullout.monitor
 EOF
-    # --daemonize returns only once the daemon has finished starting up.
-    if ! pulseaudio --daemonize=yes --exit-idle-time=-1 -n -F "$H/pa.pa" \
-        --log-target=file:"$H/log/pulse.log" </dev/null >>"$H/log/pulse.log" 2>&1 9>&-; then
-        show_log "$H/log/pulse.log"
-        die "pulseaudio did not start"
-    fi
+    launch_pulse
     PA_PID=$(cat "$PULSE_RUNTIME_PATH/pid" 2>/dev/null)
     if ! [[ $PA_PID =~ ^[0-9]+$ ]] || ! pid_alive "$PA_PID"; then
         die "pulseaudio started but left no live pid in $PULSE_RUNTIME_PATH/pid"
@@ -409,8 +423,33 @@ cmd_run() {
     return "$status"
 }
 
+cmd_sound_server() {
+    [[ -n ${KANTIQ_WINE_HOME:-} && ${KANTIQ_WINE_AUDIO:-} == 1 && -n ${PULSE_RUNTIME_PATH:-} ]] ||
+        { say "sound-server: only inside '$prog run' with audio"; exit 2; }
+    H=$KANTIQ_WINE_HOME
+    local pid i
+    pid=$(cat "$PULSE_RUNTIME_PATH/pid" 2>/dev/null)
+    local running=0
+    [[ $pid =~ ^[0-9]+$ ]] && pid_alive "$pid" && [[ $(cat "/proc/$pid/comm" 2>/dev/null) == pulseaudio* ]] && running=1
+    case ${1:-} in
+        stop)
+            ((running)) || { say "sound-server: no sound server is running"; exit 1; }
+            kill -KILL "$pid"
+            for ((i = 0; i < 100; i++)); do pid_alive "$pid" || exit 0; sleep 0.05; done
+            say "sound-server: pid $pid did not end"; exit 1 ;;
+        start)
+            ((running)) && { say "sound-server: already running (pid $pid)"; exit 1; }
+            STEP="start PulseAudio again"
+            launch_pulse
+            pactl info >/dev/null 2>&1 || die "pactl cannot reach the restarted server"
+            exit 0 ;;
+        *) say "usage: $prog sound-server stop|start"; exit 2 ;;
+    esac
+}
+
 case ${1:-} in
     run) shift; cmd_run "$@"; exit $? ;;
+    sound-server) shift; cmd_sound_server "$@" ;;
     -h | --help | help) usage ;;
     *) say "usage: $prog run [--no-audio] [--keep] -- COMMAND [ARGS...]"; exit 2 ;;
 esac

@@ -1,25 +1,89 @@
 #include "capture/analysis_thread_win.h"
 
 #include <atomic>
+#include <string>
 #include <utility>
 
 #include "capture/win_exception.h"
 
 namespace kantiq {
+namespace {
+
+class SystemTicks final : public TickSource {
+ public:
+  int64_t nowMs() override { return static_cast<int64_t>(::GetTickCount64()); }
+};
+
+// The recorder's boxes: shown at once when the user started capture, kept
+// for later during a restart nobody asked for, so that no box is shown
+// while the analysis lock is held on a thread the window may wait for.
+class RoutedWarningBox final : public RecorderWarningBox {
+ public:
+  explicit RoutedWarningBox(RecorderWarningBox& target) : target_(target) {}
+  void show(const char* text, const char* caption) override {
+    if (!holding_) {
+      target_.show(text, caption);
+      return;
+    }
+    text_ = text != nullptr ? text : "";
+    caption_ = caption != nullptr ? caption : "";
+    held_ = true;
+  }
+  void hold() {
+    holding_ = true;
+    held_ = false;
+  }
+  // Back to showing at once; true and the kept box when one came meanwhile.
+  bool release(std::string& text, std::string& caption) {
+    holding_ = false;
+    if (!held_) return false;
+    held_ = false;
+    text = std::move(text_);
+    caption = std::move(caption_);
+    return true;
+  }
+
+ private:
+  RecorderWarningBox& target_;
+  bool holding_ = false;
+  bool held_ = false;
+  std::string text_;
+  std::string caption_;
+};
+
+}  // namespace
+
+TickSource& systemTicks() {
+  static SystemTicks ticks;
+  return ticks;
+}
 
 // Everything the worker touches. The worker holds a share of it, so a worker
 // that does not end in time never finds it freed under it; the last share to
 // go tears it down: transform, recorder, event, lock (reverse of declaration).
 struct AnalysisThread::Shared {
-  Shared(FrameConsumer& c, WaveInApi& a, RecorderWarningBox& b) : consumer(c), api(a), box(b) {}
+  Shared(FrameConsumer& c, WaveInApi& a, RecorderWarningBox& b, TickSource& t, SupervisionTiming timing)
+      : consumer(c), api(a), box(b), ticks(t), routedBox(b), supervision(timing) {}
 
   void run();
-  void frame();
+  // True when a filled buffer was taken.
+  bool frame();
+  bool start();
+  bool restart();
+  void supervise();
+  // Hands the supervision's changes to the observer and publishes its state.
+  void reportChanges();
 
   std::atomic<int32_t> stopRequest{0};
   FrameConsumer& consumer;
   WaveInApi& api;
   RecorderWarningBox& box;
+  TickSource& ticks;
+  RoutedWarningBox routedBox;
+  CaptureObserver* observer = nullptr;
+  CaptureSupervision supervision;
+  std::atomic<int32_t> publishedState{static_cast<int32_t>(CaptureSupervision::State::Off)};
+  std::atomic<int64_t> heartbeatMs{0};
   int32_t samplesPerBuffer = 0;
   int32_t sampleRate = 0;
   int32_t points = 0;
@@ -34,35 +98,98 @@ struct AnalysisThread::Shared {
 
 void AnalysisThread::Shared::run() {
   for (;;) {
-    WaitForSingleObject(event.get(), INFINITE);
+    // Not only buffers wake the worker: capture that stopped delivering
+    // sets no event, and must still be noticed.
+    const DWORD woken = WaitForSingleObject(event.get(), kSupervisionPollMs);
     if (stopRequest.load() != 0) return;
     ScopedLock held(lock);
-    try {
-      frame();
-    } catch (...) {
-      // Out of memory while raising an alarm, say: this frame is lost, but
-      // the worker must live on, or monitoring ends without a word.
-      ++framesFailed;
+    heartbeatMs.store(ticks.nowMs());
+    if (woken == WAIT_OBJECT_0) {
+      try {
+        frame();
+      } catch (...) {
+        // Out of memory while raising an alarm, say: this frame is lost, but
+        // the worker must live on, or monitoring ends without a word.
+        ++framesFailed;
+      }
     }
+    try {
+      supervise();
+    } catch (...) {
+      // The next pass tries again.
+    }
+    heartbeatMs.store(ticks.nowMs());
   }
 }
 
 // One buffer per wake: completions that arrived meanwhile are taken one per
 // later wake, in ring order.
-void AnalysisThread::Shared::frame() {
+bool AnalysisThread::Shared::frame() {
   // Missing after a failed reconfiguration.
-  if (!recorder || !transform) return;
-  if (!recorder->currentBufferDone()) return;  // a stale wake
+  if (!recorder || !transform) return false;
+  if (!recorder->currentBufferDone()) return false;  // a stale wake
   Recorder& r = *recorder;
   const uint8_t* data = r.currentBufferData();
   r.recycle();
+  // The buffer counts as delivered before the frame runs: a restart asked
+  // for inside it must find capture listening.
+  supervision.bufferCompleted(ticks.nowMs());
+  reportChanges();
   // A buffer larger than the transform cannot be slid into it; it is handed
   // back unanalysed rather than transforming last frame's spectrum again.
-  if (r.samplesPerBuffer() > transform->points()) return;
+  if (r.samplesPerBuffer() > transform->points()) return true;
   loadCaptureBuffer(*transform, r.bitsPerSample(), data, r.samplesPerBuffer());
   transform->transform();
   ++framesProcessed;
   consumer.onFrame(*transform);
+  return true;
+}
+
+bool AnalysisThread::Shared::start() {
+  if (!recorder) return false;
+  const bool started = recorder->start(event.get());
+  if (started) supervision.switchedOn(ticks.nowMs());
+  reportChanges();
+  return started;
+}
+
+bool AnalysisThread::Shared::restart() {
+  // Switched off meanwhile: a restart asked for earlier must not switch it on.
+  if (supervision.state() == CaptureSupervision::State::Off && !(recorder && recorder->recording())) {
+    return false;
+  }
+  if (recorder) recorder->stop();
+  routedBox.hold();
+  const bool started = recorder && recorder->start(event.get());
+  std::string text;
+  std::string caption;
+  const bool boxed = routedBox.release(text, caption);
+  supervision.restarted(started, ticks.nowMs());
+  reportChanges();
+  if (!started && boxed && supervision.mayWarn() && observer != nullptr) {
+    observer->captureWarning(text, caption);
+  }
+  return started;
+}
+
+void AnalysisThread::Shared::supervise() {
+  if (supervision.restartDue(ticks.nowMs())) {
+    reportChanges();
+    restart();
+  }
+  reportChanges();
+}
+
+void AnalysisThread::Shared::reportChanges() {
+  while (const auto change = supervision.takeChange()) {
+    if (observer == nullptr) continue;
+    // The change happened some milliseconds ago on the tick source.
+    const int64_t agoMs = ticks.nowMs() - change->atMs;
+    TimeValue at = TimeValue::now();
+    at.ticks -= agoMs * TimeValue::kTicksPerMillisecond;
+    observer->listeningChanged(change->listening, at);
+  }
+  publishedState.store(static_cast<int32_t>(supervision.state()));
 }
 
 DWORD WINAPI AnalysisThread::workerEntry(LPVOID parameter) {
@@ -73,8 +200,8 @@ DWORD WINAPI AnalysisThread::workerEntry(LPVOID parameter) {
 
 AnalysisThread::AnalysisThread(FrameConsumer& consumer, int32_t samplesPerBuffer,
                                int32_t sampleRateHz, int32_t points, WaveInApi& api,
-                               RecorderWarningBox& box)
-    : shared_(std::make_shared<Shared>(consumer, api, box)) {
+                               RecorderWarningBox& box, TickSource& ticks, SupervisionTiming timing)
+    : shared_(std::make_shared<Shared>(consumer, api, box, ticks, timing)) {
   Shared& s = *shared_;
   s.samplesPerBuffer = samplesPerBuffer;
   s.sampleRate = sampleRateHz;
@@ -82,7 +209,8 @@ AnalysisThread::AnalysisThread(FrameConsumer& consumer, int32_t samplesPerBuffer
   s.bitsPerSample = 16;
   s.event = UniqueHandle(CreateEventA(nullptr, FALSE, FALSE, nullptr));
   if (!s.event) throw WinException{static_cast<int32_t>(GetLastError()), "CreateEvent"};
-  s.recorder = std::make_unique<Recorder>(samplesPerBuffer, sampleRateHz, 16, api, box);
+  s.recorder = std::make_unique<Recorder>(samplesPerBuffer, sampleRateHz, 16, api, s.routedBox);
+  s.heartbeatMs.store(ticks.nowMs());
   s.transform = std::make_unique<SpectrumTransform>(points, sampleRateHz);
 
   auto* share = new std::shared_ptr<Shared>(shared_);
@@ -103,6 +231,11 @@ AnalysisThread::~AnalysisThread() {
   shared_.reset();
 }
 
+void AnalysisThread::setObserver(CaptureObserver* observer) {
+  ScopedLock held(shared_->lock);
+  shared_->observer = observer;
+}
+
 void AnalysisThread::resume() {
   if (resumed_ || !thread_) return;
   ResumeThread(thread_.get());
@@ -111,19 +244,20 @@ void AnalysisThread::resume() {
 
 bool AnalysisThread::startCapture() {
   ScopedLock held(shared_->lock);
-  if (!shared_->recorder) return false;
-  return shared_->recorder->start(shared_->event.get());
+  return shared_->start();
 }
 
 void AnalysisThread::stopCapture() {
-  ScopedLock held(shared_->lock);
-  if (shared_->recorder) shared_->recorder->stop();
+  Shared& s = *shared_;
+  ScopedLock held(s.lock);
+  if (s.recorder) s.recorder->stop();
+  s.supervision.switchedOff();
+  s.reportChanges();
 }
 
 bool AnalysisThread::restartCapture() {
   ScopedLock held(shared_->lock);
-  stopCapture();
-  return startCapture();
+  return shared_->restart();
 }
 
 bool AnalysisThread::reconfigure(int32_t samplesPerBuffer, int32_t sampleRateHz, int32_t points,
@@ -149,7 +283,7 @@ bool AnalysisThread::reconfigure(int32_t samplesPerBuffer, int32_t sampleRateHz,
     s.transform = std::make_unique<SpectrumTransform>(points, sampleRateHz);
     s.recorder.reset();
     s.recorder = std::make_unique<Recorder>(samplesPerBuffer, sampleRateHz, recorderBits, s.api,
-                                            s.box);
+                                            s.routedBox);
   } catch (const WinException& e) {
     char text[512];
     formatWinException(e, text, sizeof text);
@@ -160,7 +294,9 @@ bool AnalysisThread::reconfigure(int32_t samplesPerBuffer, int32_t sampleRateHz,
     return false;
   }
 
-  if (wasRecording) return s.recorder->start(s.event.get());
+  // The user's own settings: a start that fails here is shown at once and
+  // ends the program.
+  if (wasRecording) return s.start();
   return true;
 }
 
@@ -192,7 +328,22 @@ AnalysisThread::Status AnalysisThread::status() {
     st.openStatus = s.recorder->openStatus();
     st.currentBuffer = s.recorder->currentBuffer();
   }
+  st.supervision = s.supervision.state();
+  st.restartAttempts = s.supervision.attempts();
   return st;
+}
+
+AnalysisThread::Health AnalysisThread::health() const {
+  Health h;
+  h.state = static_cast<CaptureSupervision::State>(shared_->publishedState.load());
+  h.heartbeatMs = shared_->heartbeatMs.load();
+  return h;
+}
+
+bool AnalysisThread::delivering() const {
+  const Health h = health();
+  return CaptureSupervision::delivering(h.state, h.heartbeatMs, shared_->ticks.nowMs(),
+                                        shared_->supervision.timing());
 }
 
 }  // namespace kantiq

@@ -5,12 +5,16 @@
 // transforms them and hands the transform to the frame consumer (detector and
 // waveform). One recursive lock, the analysis lock, serialises the worker's
 // frames against the user interface's start, stop and reconfiguration.
+// While monitoring is on, the worker also watches that buffers keep coming
+// and restarts capture when they stop, whether or not frames run.
 
 #include <windows.h>
 
 #include <cstdint>
 #include <memory>
 
+#include "capture/capture_observer.h"
+#include "capture/capture_supervision.h"
 #include "capture/frame_consumer.h"
 #include "capture/recorder_win.h"
 #include "capture/wave_in_win.h"
@@ -21,6 +25,11 @@ namespace kantiq {
 
 // How long stopThread waits for the worker to end.
 constexpr DWORD kStopThreadTimeoutMs = 2000;
+// How often the worker looks at capture when no buffer wakes it.
+constexpr DWORD kSupervisionPollMs = 250;
+
+// GetTickCount64.
+TickSource& systemTicks();
 
 class AnalysisThread {
  public:
@@ -35,25 +44,45 @@ class AnalysisThread {
     int32_t bitsPerSample = 0;
     uint64_t framesProcessed = 0;
     uint64_t framesFailed = 0;  // frames whose consumer threw
+    CaptureSupervision::State supervision = CaptureSupervision::State::Off;
+    int32_t restartAttempts = 0;  // in the present outage
+  };
+
+  // Whether capture delivers, read without the lock (the window asks often,
+  // and must not wait behind a long frame).
+  struct Health {
+    CaptureSupervision::State state = CaptureSupervision::State::Off;
+    // The worker's last pass through its loop, on the tick source.
+    int64_t heartbeatMs = 0;
   };
 
   // Builds the lock, the event, a 16-bit mono Recorder and the transform,
   // then the worker thread, suspended. Throws WinException when a system
   // object cannot be created; nothing is left behind then.
   AnalysisThread(FrameConsumer& consumer, int32_t samplesPerBuffer, int32_t sampleRateHz,
-                 int32_t points, WaveInApi& api = systemWaveIn(), RecorderWarningBox& box = systemWarningBox());
+                 int32_t points, WaveInApi& api = systemWaveIn(), RecorderWarningBox& box = systemWarningBox(),
+                 TickSource& ticks = systemTicks(), SupervisionTiming timing = {});
   // Stops the worker if stopThread was never called, then tears down the
   // transform, the recorder, the event and the lock.
   ~AnalysisThread();
   AnalysisThread(const AnalysisThread&) = delete;
   AnalysisThread& operator=(const AnalysisThread&) = delete;
 
+  // Told of outages and of failed restarts; set before resume. It must stay
+  // alive as long as the worker may run.
+  void setObserver(CaptureObserver* observer);
+
   // Lets the suspended worker run.
   void resume();
 
+  // Switch monitoring on and off: start shows the recorder's box itself, on
+  // the calling thread, and on success capture is supervised from then on.
   bool startCapture();
   void stopCapture();
-  // Stop and start again; the detector asks for it from the worker itself.
+  // Stop and start again without switching monitoring: the watchdogs and
+  // the dispatch jobs ask for it through the detector, the supervision by
+  // itself. A failed start is tried again later, and its box is handed to
+  // the observer once per outage instead of being shown here.
   bool restartCapture();
   // New capture settings; false after a failure the user has been told about.
   bool reconfigure(int32_t samplesPerBuffer, int32_t sampleRateHz, int32_t points,
@@ -68,6 +97,10 @@ class AnalysisThread {
   void wake();
 
   Status status();
+  Health health() const;
+  // Capture is switched on, buffers arrive and the worker is not stuck.
+  // Never waits for the lock.
+  bool delivering() const;
 
  private:
   struct Shared;

@@ -115,6 +115,12 @@ bool Recorder::closeDevice() {
   if (api_.close(device_) != MMSYSERR_NOERROR) return false;
   device_ = nullptr;
   openStatus_ = kClosed;
+  // A device that died (its sound server gone) neither hands its buffers
+  // back nor lets them be unprepared, but it does close. Nothing it held
+  // stays prepared then: a header still marked so would be refused by the
+  // next device at its first recycle, leave a gap in the ring and stall it.
+  ring_->prepared.fill(false);
+  for (WAVEHDR& h : ring_->headers) h = WAVEHDR{};
   return true;
 }
 

@@ -7,31 +7,80 @@
 namespace kantiq {
 namespace {
 
+// The detector the watchdogs ask for restarts, for as long as it exists.
+// The threads run until the process ends, longer than any detector may, so
+// they never hold the detector itself: they ask through this, which outlives
+// them (it is never freed), and a detector going away unlinks itself.
+class WatchdogTarget {
+ public:
+  WatchdogTarget() { InitializeCriticalSection(&cs_); }
+  WatchdogTarget(const WatchdogTarget&) = delete;
+  WatchdogTarget& operator=(const WatchdogTarget&) = delete;
+
+  void link(ToneDetector* detector) {
+    EnterCriticalSection(&cs_);
+    detector_ = detector;
+    LeaveCriticalSection(&cs_);
+  }
+  void unlink(const ToneDetector* detector) {
+    EnterCriticalSection(&cs_);
+    if (detector_ == detector) detector_ = nullptr;
+    LeaveCriticalSection(&cs_);
+  }
+  void requestRestart() {
+    EnterCriticalSection(&cs_);
+    if (detector_ != nullptr) detector_->requestRestart();
+    LeaveCriticalSection(&cs_);
+  }
+
+ private:
+  CRITICAL_SECTION cs_;
+  ToneDetector* detector_ = nullptr;
+};
+
+WatchdogTarget& watchdogTarget() {
+  static WatchdogTarget* target = new WatchdogTarget;  // never freed, see above
+  return *target;
+}
+
+// The parameters each thread reads once, taken from the detector at start.
+struct WatchdogStart {
+  int32_t loadHighThreshold;
+  int32_t loadLowThreshold;
+  int32_t restartInterval;
+};
+
 DWORD WINAPI loadWatcherEntry(LPVOID parameter) {
-  ToneDetector& detector = *static_cast<ToneDetector*>(parameter);
-  LoadWatcher watcher(detector.loadHighThreshold, detector.loadLowThreshold);
+  const WatchdogStart start = *static_cast<WatchdogStart*>(parameter);
+  delete static_cast<WatchdogStart*>(parameter);
+  LoadWatcher watcher(start.loadHighThreshold, start.loadLowThreshold);
   NtSystemInformation system;
   SetEnvironmentVariableA(kHeapSelectVariable, kHeapSelectValue);
   for (;;) {
     // Each measurement takes a sample interval, even when it fails.
-    if (watcher.observe(measureLoad(system, kLoadSampleIntervalMs))) detector.requestRestart();
+    if (watcher.observe(measureLoad(system, kLoadSampleIntervalMs))) watchdogTarget().requestRestart();
   }
 }
 
 DWORD WINAPI periodicRestartEntry(LPVOID parameter) {
-  ToneDetector& detector = *static_cast<ToneDetector*>(parameter);
+  const WatchdogStart start = *static_cast<WatchdogStart*>(parameter);
+  delete static_cast<WatchdogStart*>(parameter);
   // An interval of 0 would make this loop spin a whole core away from the
   // analysis; 1 ms still asks for a restart at every frame.
-  const DWORD intervalMs = detector.restartInterval == 0 ? 1 : static_cast<DWORD>(detector.restartInterval);
+  const DWORD intervalMs = start.restartInterval == 0 ? 1 : static_cast<DWORD>(start.restartInterval);
   for (;;) {
     Sleep(intervalMs);
-    detector.requestRestart();
+    watchdogTarget().requestRestart();
   }
 }
 
-bool startThread(LPTHREAD_START_ROUTINE entry, ToneDetector& detector) {
-  HANDLE thread = CreateThread(nullptr, 0, entry, &detector, 0, nullptr);
-  if (thread == nullptr) return false;
+bool startThread(LPTHREAD_START_ROUTINE entry, const WatchdogStart& parameters) {
+  auto* start = new WatchdogStart(parameters);
+  HANDLE thread = CreateThread(nullptr, 0, entry, start, 0, nullptr);
+  if (thread == nullptr) {
+    delete start;
+    return false;
+  }
   // Never stopped or joined: the thread ends with the process.
   CloseHandle(thread);
   return true;
@@ -56,8 +105,12 @@ void NtSystemInformation::sleepMs(int32_t milliseconds) { Sleep(static_cast<DWOR
 void SystemWatchdogStarter::startWatchdogs(ToneDetector& detector) {
   if (started_) return;
   started_ = true;
-  if (startThread(&loadWatcherEntry, detector)) ++threadsStarted_;
-  if (startThread(&periodicRestartEntry, detector)) ++threadsStarted_;
+  watchdogTarget().link(&detector);
+  const WatchdogStart start{detector.loadHighThreshold, detector.loadLowThreshold, detector.restartInterval};
+  if (startThread(&loadWatcherEntry, start)) ++threadsStarted_;
+  if (startThread(&periodicRestartEntry, start)) ++threadsStarted_;
 }
+
+void SystemWatchdogStarter::detectorGone(const ToneDetector& detector) { watchdogTarget().unlink(&detector); }
 
 }  // namespace kantiq

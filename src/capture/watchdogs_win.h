@@ -31,11 +31,14 @@ class NtSystemInformation final : public SystemInformationSource {
 constexpr char kHeapSelectVariable[] = "__MSVCRT_HEAP_SELECT";
 constexpr char kHeapSelectValue[] = "__GLOBAL_HEAP_SELECTED,1";
 
-// Starts the load watcher and then the periodic restart thread, each with the
-// detector; they run until the process ends. Only the first call starts them.
+// Starts the load watcher and then the periodic restart thread for the
+// detector; they run until the process ends, and ask the detector for
+// restarts until it is gone. Only the first call starts them.
 class SystemWatchdogStarter final : public WatchdogStarter {
  public:
   void startWatchdogs(ToneDetector& detector) override;
+  // From then on the threads ask nobody.
+  void detectorGone(const ToneDetector& detector) override;
   // Threads this starter has started (0 or 2).
   int32_t threadsStarted() const { return threadsStarted_; }
 

@@ -49,6 +49,8 @@ class WatchdogStarter {
  public:
   virtual ~WatchdogStarter() = default;
   virtual void startWatchdogs(ToneDetector& detector) = 0;
+  // The detector is being destroyed: nothing may reach it any more.
+  virtual void detectorGone(const ToneDetector& /*detector*/) {}
 };
 
 }  // namespace kantiq

@@ -14,6 +14,10 @@ void AlarmDefinition::makeIdle() {
   raised = false;
 }
 
+ToneDetector::~ToneDetector() {
+  if (watchdogStarter != nullptr) watchdogStarter->detectorGone(*this);
+}
+
 int32_t ToneDetector::countedHits() const {
   return std::clamp<int32_t>(requiredHits, 1, ToneStep::kMaxHits);
 }

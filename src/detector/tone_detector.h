@@ -60,6 +60,8 @@ class ToneDetector {
   static constexpr int32_t kSpectrogramHeightPx = 200;
 
   ToneDetector() = default;
+  // Tells the watchdog starter, whose threads outlive it.
+  ~ToneDetector();
   ToneDetector(const ToneDetector&) = delete;
   ToneDetector& operator=(const ToneDetector&) = delete;
 

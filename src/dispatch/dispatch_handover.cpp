@@ -9,8 +9,12 @@ namespace kantiq {
 
 HandedOverAlarm takeHandover(DispatchHandover& handover, ToneDetector& detector) {
   HandedOverAlarm alarm;
-  alarm.text = handover.pendingAlarmText;
   alarm.turn = handover.raisedAlarmCount;
+  try {
+    alarm.text = handover.pendingAlarmText;
+  } catch (...) {
+    alarm.textLost = true;
+  }
   detector.requestRestart();
   handover.handoverPending.store(false);
   return alarm;

@@ -28,12 +28,14 @@ struct DispatchHandover {
 struct HandedOverAlarm {
   std::string text;
   int32_t turn = 0;
+  bool textLost = false;  // no memory for the copy: the text did not come over
 };
 
 // A job's first steps: copy the text and the turn number, ask the detector
 // to restart capture, then release the raiser. The restart is asked for
 // before the release so that no job touches the detector after raising has
-// returned.
+// returned. Never throws: a job that could not copy the text still takes
+// its turn and releases the raiser, which would otherwise wait for ever.
 HandedOverAlarm takeHandover(DispatchHandover& handover, ToneDetector& detector);
 
 // Sleeps pollMs, then repeats while an earlier job has not finished.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -37,21 +38,33 @@ void logNotDispatched(const std::string& folder, const std::string& text) {
   appendToFile(logPath, buildAlarmLogLine(formatAlarmStamp(TimeValue::now()), kNotDispatchedPrefix, text));
 }
 
+// Logged when not even the alarm's text could be taken over.
+constexpr char kTextLostNote[] = "(Alarmtext nicht übernommen: zu wenig Arbeitsspeicher)";
+
 // One raised alarm: take it over, wait for its turn, run the sender, and
-// count the turn finished so the next job may go.
+// count the turn finished so the next job may go. Nothing escapes it: an
+// exception leaving a thread would end the whole program.
 DWORD WINAPI alertDispatchJob(LPVOID parameter) {
   const std::unique_ptr<JobStart> start(static_cast<JobStart*>(parameter));
   DispatchHandover& handover = *start->handover;
   const HandedOverAlarm alarm = takeHandover(handover, *start->detector);
+  bool waited = false;
   try {
+    if (alarm.textLost) throw std::bad_alloc();
     const std::string commandLine = buildAlarmCommandLine(start->senderFolder, alarm.text);
     waitForTurn(handover, alarm.turn, start->timing.turnPollMs);
+    waited = true;
     const SenderRunResult run =
         runSender(senderPath(start->senderFolder), commandLine, start->timing.senderWaitLimitMs);
     if (!run.started) logNotDispatched(start->senderFolder, alarm.text);
   } catch (...) {
-    // Out of memory: this alarm is lost, but later ones must still get their turn.
-    waitForTurn(handover, alarm.turn, start->timing.turnPollMs);
+    // Out of memory: this alarm did not go out. Say so if there is memory
+    // for that, and let later alarms still get their turn.
+    try {
+      logNotDispatched(start->senderFolder, alarm.textLost ? std::string(kTextLostNote) : alarm.text);
+    } catch (...) {
+    }
+    if (!waited) waitForTurn(handover, alarm.turn, start->timing.turnPollMs);
   }
   finishTurn(handover);
   return 0;

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "capture/win_exception.h"
+#include "dispatch/alarm_log.h"
 #include "resources/resource_ids.h"
 #include "ui/frequency_scale.h"
 #include "ui/gdi_canvas_win.h"
@@ -19,26 +20,41 @@ constexpr int32_t kStartPoints = 2048;
 constexpr int32_t kStartSpeedSteps = 9;
 constexpr int32_t kOfferedPoints[] = {256, 512, 1024, 2048};
 
-// The status pictures, loaded on the first command and kept for the run.
+// Lines of the result box that are not alarms.
+constexpr char kNoAlarmLine[] =
+    "HINWEIS: In SMSConfig1.dat ist keine Alarmierung eingerichtet. Kantiq erkennt keinen Alarm.";
+constexpr char kListeningStoppedLine[] =
+    "STÖRUNG: Vom Aufnahmegerät kommt kein Signal. Kantiq hört nicht mit und startet die Aufnahme neu.";
+constexpr char kListeningResumedLine[] = "Aufnahme läuft wieder: Kantiq wertet das Signal aus.";
+
+// The status pictures, loaded on first use and kept for the run.
 struct StatusBitmaps {
   HBITMAP on = nullptr;
   HBITMAP off = nullptr;
+  HBITMAP fault = nullptr;
   ~StatusBitmaps() {
-    if (on != nullptr) ::DeleteObject(on);
-    if (off != nullptr) ::DeleteObject(off);
+    for (HBITMAP b : {on, off, fault}) {
+      if (b != nullptr) ::DeleteObject(b);
+    }
   }
 };
+
+HBITMAP loadBitmap(int id) {
+  return static_cast<HBITMAP>(::LoadImageA(resourceInstance(), MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0, 0));
+}
 
 StatusBitmaps& statusBitmaps() {
   static StatusBitmaps bitmaps;
   if (bitmaps.on == nullptr) {
-    bitmaps.on = static_cast<HBITMAP>(
-        ::LoadImageA(resourceInstance(), MAKEINTRESOURCEA(IDB_STATUS_ON), IMAGE_BITMAP, 0, 0, 0));
-    bitmaps.off = static_cast<HBITMAP>(
-        ::LoadImageA(resourceInstance(), MAKEINTRESOURCEA(IDB_STATUS_OFF), IMAGE_BITMAP, 0, 0, 0));
+    bitmaps.on = loadBitmap(IDB_STATUS_ON);
+    bitmaps.off = loadBitmap(IDB_STATUS_OFF);
+    bitmaps.fault = loadBitmap(IDB_STATUS_FAULT);
   }
   return bitmaps;
 }
+
+// Set while a box for a failed restart is open. The window's thread only.
+bool captureWarningOpen = false;
 
 void addValue(HWND list, ValueTable& values, int32_t value) {
   if (!values.add(value)) return;
@@ -68,14 +84,24 @@ class DcScaleCanvas final : public ScaleCanvas {
 
 void TextBox::append(std::string_view line) {
   text_.append(line);
-  if (pending_.publish(std::string_view(text_.c_str(), text_.size()))) {
-    ::PostMessageA(dialog_, kMsgResultText, 0, 0);
+  if (pending_.publish(std::string_view(text_.c_str(), text_.size())) &&
+      !::PostMessageA(dialog_, kMsgResultText, 0, 0)) {
+    // A full queue, say: the next line tries again, and the window's timer
+    // finds this text meanwhile.
+    pending_.noticeFailed();
   }
 }
 
 void TextBox::show() {
-  const std::string text = pending_.take();
+  std::string text;
+  if (!pending_.take(text)) return;
   ::SendMessageA(control_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void showSwitchedOffState(HWND dialog) {
+  ::SetDlgItemTextA(dialog, IDC_TOGGLE, "Kantiq jetzt aktivieren");
+  ::SendDlgItemMessageA(dialog, IDC_STATUS, BM_SETIMAGE, IMAGE_BITMAP,
+                        reinterpret_cast<LPARAM>(statusBitmaps().off));
 }
 
 AlarmMonitor::AlarmMonitor(HWND dialog, const EngineFactory& makeEngine) : dialog_(dialog) {
@@ -97,7 +123,10 @@ AlarmMonitor::AlarmMonitor(HWND dialog, const EngineFactory& makeEngine) : dialo
 
   // Waveform view, detector, analysis thread (suspended) and the detector's
   // pointer back to this monitor. The detector may end the process here.
-  engine_ = makeEngine(dialog, *this, samplesPerBuffer_, sampleRate_, pointsPerTransform_);
+  engine_ = makeEngine(dialog, *this, *this, samplesPerBuffer_, sampleRate_, pointsPerTransform_);
+  // A configuration without alarms starts, but the window must not look as
+  // if it were watching for one.
+  if (engine_->alarmCount() <= 0) resultBox_.append(kNoAlarmLine);
 
   if (::waveInGetNumDevs() == 0) {
     throw WinException{static_cast<int32_t>(::GetLastError()), "No sound card installed !"};
@@ -116,8 +145,9 @@ AlarmMonitor::AlarmMonitor(HWND dialog, const EngineFactory& makeEngine) : dialo
                         reinterpret_cast<LPARAM>(::LoadImageA(resourceInstance(),
                                                               MAKEINTRESOURCEA(IDB_ABOUT_BUTTON),
                                                               IMAGE_BITMAP, 0, 0, LR_SHARED)));
-  ::SendDlgItemMessageA(dialog, IDC_STATUS, BM_SETIMAGE, IMAGE_BITMAP,
-                        reinterpret_cast<LPARAM>(statusBitmaps().on));
+  // Not listening yet: the posted start command below switches monitoring on.
+  showSwitchedOffState(dialog);
+  statusShown_ = statusBitmaps().off;
 
   // 8 bits on every device; 16 only offered where the device has it.
   ::SendMessageA(radio8_, BM_SETCHECK, BST_CHECKED, 0);
@@ -162,24 +192,74 @@ AlarmMonitor::AlarmMonitor(HWND dialog, const EngineFactory& makeEngine) : dialo
   for (int32_t i = 0; i < kStartSpeedSteps; ++i) {
     ::PostMessageA(dialog, WM_HSCROLL, MAKEWPARAM(SB_LINERIGHT, 0), 0);
   }
+  ::SetTimer(dialog, kStatusTimerId, kStatusTimerMs, nullptr);
 }
 
 bool AlarmMonitor::shutdown() {
+  ::KillTimer(dialog_, kStatusTimerId);
+  // When the worker does not end in time it still runs and may reach this
+  // monitor (restartCapture, appendResultLine) and through it the engine:
+  // the caller then leaves the monitor, engine and all, to the end of the
+  // process rather than free them under it.
   const bool ended = engine_->analysis().stopThread();
   ::PostQuitMessage(0);
-  if (!ended) {
-    // The worker still runs and uses the detector and the waveform view:
-    // leave them to the end of the process rather than free them under it.
-    engine_.release();
-  }
   return ended;
 }
 
 void AlarmMonitor::showToggleState(HWND window) {
   ::SetDlgItemTextA(window, IDC_TOGGLE, stopped_ ? "Kantiq jetzt aktivieren" : "Kantiq jetzt deaktivieren");
+  statusShown_ = nullptr;  // set it whatever was shown
+  showStatusPicture();
+}
+
+void AlarmMonitor::showStatusPicture() {
   StatusBitmaps& bitmaps = statusBitmaps();
-  ::SendDlgItemMessageA(window, IDC_STATUS, BM_SETIMAGE, IMAGE_BITMAP,
-                        reinterpret_cast<LPARAM>(stopped_ ? bitmaps.off : bitmaps.on));
+  // Green only while buffers really arrive: switched on but deaf is a fault.
+  HBITMAP picture = stopped_ ? bitmaps.off : engine_->analysis().delivering() ? bitmaps.on : bitmaps.fault;
+  if (picture == statusShown_) return;
+  statusShown_ = picture;
+  ::SendDlgItemMessageA(dialog_, IDC_STATUS, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
+}
+
+void AlarmMonitor::onStatusTimer() {
+  showStatusPicture();
+  resultBox_.show();
+  showCaptureWarning();
+}
+
+void AlarmMonitor::listeningChanged(bool listening, const TimeValue& at) {
+  resultBox_.append(listening ? kListeningResumedLine : kListeningStoppedLine);
+  resultBox_.append(formatAlarmStamp(at));
+}
+
+void AlarmMonitor::captureWarning(const std::string& text, const std::string& caption) {
+  {
+    std::lock_guard<std::mutex> hold(warningMutex_);
+    warningText_ = text;
+    warningCaption_ = caption;
+    warningPending_ = true;
+  }
+  // A lost notice is made up by the timer.
+  ::PostMessageA(dialog_, kMsgCaptureWarning, 0, 0);
+}
+
+void AlarmMonitor::showCaptureWarning() {
+  // One box at a time; the next waits until this one is closed.
+  if (captureWarningOpen) return;
+  std::string text;
+  std::string caption;
+  {
+    std::lock_guard<std::mutex> hold(warningMutex_);
+    if (!warningPending_) return;
+    warningPending_ = false;
+    text = std::move(warningText_);
+    caption = std::move(warningCaption_);
+  }
+  captureWarningOpen = true;
+  // The box runs the window's messages; closing the window meanwhile frees
+  // this monitor, so nothing of it is touched afterwards.
+  ::MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONWARNING);
+  captureWarningOpen = false;
 }
 
 void AlarmMonitor::onCommand(HWND window, int32_t controlId, int32_t notification) {
@@ -268,11 +348,7 @@ void AlarmMonitor::setSpeedText() {
 
 void AlarmMonitor::stopMonitoring(HWND /*window*/) { engine_->analysis().stopCapture(); }
 
-bool AlarmMonitor::restartCapture() {
-  AnalysisControl& analysis = engine_->analysis();
-  analysis.stopCapture();
-  return analysis.startCapture();
-}
+bool AlarmMonitor::restartCapture() { return engine_->analysis().restartCapture(); }
 
 void AlarmMonitor::appendResultLine(const std::string& line) { resultBox_.append(line); }
 

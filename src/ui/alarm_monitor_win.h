@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
+#include "capture/capture_observer.h"
 #include "detector/detector_ports.h"
 #include "ui/step_scroll_bar.h"
 #include "ui/text_box.h"
@@ -21,6 +23,13 @@ namespace kantiq {
 
 // Posted to the main dialog when the result box has a new text to show.
 constexpr UINT kMsgResultText = WM_APP + 1;
+// Posted to the main dialog when the recorder has a box to show for a
+// restart that failed.
+constexpr UINT kMsgCaptureWarning = WM_APP + 3;
+// The main dialog's timer that keeps the status picture true and picks up
+// a result text or a box whose notice was lost.
+constexpr UINT_PTR kStatusTimerId = 1;
+constexpr UINT kStatusTimerMs = 500;
 
 // What the window needs from the capture chain.
 class AnalysisControl {
@@ -29,6 +38,12 @@ class AnalysisControl {
   virtual void resumeThread() = 0;
   virtual bool startCapture() = 0;
   virtual void stopCapture() = 0;
+  // Stop and start again, monitoring staying on; a failed start is tried
+  // again later by the capture chain itself.
+  virtual bool restartCapture() = 0;
+  // Whether capture is delivering buffers right now. Never waits for the
+  // analysis lock.
+  virtual bool delivering() = 0;
   virtual bool reconfigure(int32_t samplesPerBuffer, int32_t sampleRate, int32_t points,
                            int32_t bitsPerSample) = 0;
   // Stops the worker; true when it ended within its wait.
@@ -46,12 +61,13 @@ class MonitorEngine {
  public:
   virtual ~MonitorEngine() = default;
   virtual AnalysisControl& analysis() = 0;
+  // Alarms of the loaded configuration.
+  virtual int32_t alarmCount() = 0;
 };
 
-using EngineFactory =
-    std::function<std::unique_ptr<MonitorEngine>(HWND dialog, MonitorInterface& monitor,
-                                                 int32_t samplesPerBuffer, int32_t sampleRate,
-                                                 int32_t points)>;
+using EngineFactory = std::function<std::unique_ptr<MonitorEngine>(
+    HWND dialog, MonitorInterface& monitor, CaptureObserver& observer, int32_t samplesPerBuffer,
+    int32_t sampleRate, int32_t points)>;
 
 // The result box: an edit control and the text it shows. The text is built
 // on the thread that raises alarms and handed to the window's thread by a
@@ -64,9 +80,11 @@ class TextBox {
     dialog_ = dialog;
   }
   HWND control() const { return control_; }
-  // Any thread: builds the new text and tells the window's thread.
+  // The thread that raises alarms: builds the new text and tells the
+  // window's thread.
   void append(std::string_view line);
-  // The window's thread, on kMsgResultText: shows the newest text.
+  // The window's thread, on kMsgResultText and on its timer: shows the
+  // newest text if there is one it has not shown.
   void show();
 
  private:
@@ -76,7 +94,7 @@ class TextBox {
   PendingText pending_;
 };
 
-class AlarmMonitor final : public MonitorInterface {
+class AlarmMonitor final : public MonitorInterface, public CaptureObserver {
  public:
   AlarmMonitor(HWND dialog, const EngineFactory& makeEngine);
   ~AlarmMonitor() override = default;
@@ -93,6 +111,16 @@ class AlarmMonitor final : public MonitorInterface {
   void drawFrequencyScale();
   void showResultText() { resultBox_.show(); }
 
+  // CaptureObserver: the analysis thread's news, handed on without waiting.
+  void listeningChanged(bool listening, const TimeValue& at) override;
+  void captureWarning(const std::string& text, const std::string& caption) override;
+  // The window's thread: shows the recorder's box for a failed restart, one
+  // at a time. May run the window's messages, so the monitor may be gone
+  // when it returns: call it last.
+  void showCaptureWarning();
+  // The window's thread, every kStatusTimerMs.
+  void onStatusTimer();
+
   // Stops the worker and posts the quit message. True when the worker has
   // ended, so the monitor may be freed; otherwise it must be left alone.
   bool shutdown();
@@ -103,6 +131,8 @@ class AlarmMonitor final : public MonitorInterface {
  private:
   void setSpeedText();
   void showToggleState(HWND window);
+  // The status picture for the present state, set only when it changes.
+  void showStatusPicture();
 
   HWND dialog_;
   bool stopped_ = true;
@@ -123,8 +153,17 @@ class AlarmMonitor final : public MonitorInterface {
   HWND scaleControl_ = nullptr;
   win::UniqueEnhMetaFile scalePicture_;
   RECT scaleRect_{};
+  HBITMAP statusShown_ = nullptr;
+  std::mutex warningMutex_;
+  bool warningPending_ = false;
+  std::string warningText_;
+  std::string warningCaption_;
   std::unique_ptr<MonitorEngine> engine_;
 };
+
+// The switched-off look of the toggle and the status picture, for a window
+// left without a monitor.
+void showSwitchedOffState(HWND dialog);
 
 // The main dialog's procedure and the program's message loop.
 struct ProgramOptions {

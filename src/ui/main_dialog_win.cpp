@@ -39,6 +39,8 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         for (int id : {IDC_TOGGLE, IDC_ABOUT, IDC_STATUS, IDC_TEST_MESSAGE}) {
           ::EnableWindow(::GetDlgItem(dialog, id), FALSE);
         }
+        // Nothing listens: the window says so in full.
+        showSwitchedOffState(dialog);
       }
       return TRUE;
     case WM_CLOSE:
@@ -60,6 +62,13 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       return FALSE;
     case kMsgResultText:
       if (gMonitor != nullptr) gMonitor->showResultText();
+      return TRUE;
+    case kMsgCaptureWarning:
+      // Last: the box runs messages, and the monitor may be gone after it.
+      if (gMonitor != nullptr) gMonitor->showCaptureWarning();
+      return TRUE;
+    case WM_TIMER:
+      if (wParam == kStatusTimerId && gMonitor != nullptr) gMonitor->onStatusTimer();
       return TRUE;
     default:
       return FALSE;

@@ -20,8 +20,8 @@ namespace {
 
 class ProgramEngine final : public MonitorEngine, public AnalysisControl {
  public:
-  ProgramEngine(HWND dialog, MonitorInterface& monitor, int32_t samplesPerBuffer,
-                int32_t sampleRate, int32_t points)
+  ProgramEngine(HWND dialog, MonitorInterface& monitor, CaptureObserver& observer,
+                int32_t samplesPerBuffer, int32_t sampleRate, int32_t points)
       : waveformCanvas_(DrawingTarget(::GetDlgItem(dialog, IDC_WAVEFORM))),
         waveformView_(waveformCanvas_),
         spectrogramCanvas_(DrawingTarget(::GetDlgItem(dialog, IDC_SPECTROGRAM))),
@@ -35,6 +35,7 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
     detector_->alarmSink = &raiser_;
     detector_->watchdogStarter = &watchdogs_;
     analysis_ = std::make_unique<AnalysisThread>(frame_, samplesPerBuffer, sampleRate, points);
+    analysis_->setObserver(&observer);
     detector_->monitor = &monitor;
   }
 
@@ -44,11 +45,14 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
   ~ProgramEngine() override = default;
 
   AnalysisControl& analysis() override { return *this; }
+  int32_t alarmCount() override { return detector_->alarmCount; }
 
   // AnalysisControl
   void resumeThread() override { analysis_->resume(); }
   bool startCapture() override { return analysis_->startCapture(); }
   void stopCapture() override { analysis_->stopCapture(); }
+  bool restartCapture() override { return analysis_->restartCapture(); }
+  bool delivering() override { return analysis_->delivering(); }
   bool reconfigure(int32_t samplesPerBuffer, int32_t sampleRate, int32_t points,
                    int32_t bitsPerSample) override {
     return analysis_->reconfigure(samplesPerBuffer, sampleRate, points, bitsPerSample);
@@ -77,9 +81,9 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
 }  // namespace
 
 std::unique_ptr<MonitorEngine> makeProgramEngine(HWND dialog, MonitorInterface& monitor,
-                                                 int32_t samplesPerBuffer, int32_t sampleRate,
-                                                 int32_t points) {
-  return std::make_unique<ProgramEngine>(dialog, monitor, samplesPerBuffer, sampleRate, points);
+                                                 CaptureObserver& observer, int32_t samplesPerBuffer,
+                                                 int32_t sampleRate, int32_t points) {
+  return std::make_unique<ProgramEngine>(dialog, monitor, observer, samplesPerBuffer, sampleRate, points);
 }
 
 }  // namespace kantiq

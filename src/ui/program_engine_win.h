@@ -8,7 +8,7 @@ namespace kantiq {
 // controls, the detector with its start-up checks, alarm raising with the
 // dispatch jobs, the watchdogs and the analysis thread on the sound card.
 std::unique_ptr<MonitorEngine> makeProgramEngine(HWND dialog, MonitorInterface& monitor,
-                                                 int32_t samplesPerBuffer, int32_t sampleRate,
-                                                 int32_t points);
+                                                 CaptureObserver& observer, int32_t samplesPerBuffer,
+                                                 int32_t sampleRate, int32_t points);
 
 }  // namespace kantiq

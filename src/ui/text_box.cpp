@@ -28,15 +28,25 @@ void ResultText::append(std::string_view line) {
 bool PendingText::publish(std::string_view text) {
   std::lock_guard<std::mutex> hold(mutex_);
   text_.assign(text);
+  unseen_ = true;
   const bool mustNotify = !noticePending_;
   noticePending_ = true;
   return mustNotify;
 }
 
-std::string PendingText::take() {
+void PendingText::noticeFailed() {
   std::lock_guard<std::mutex> hold(mutex_);
   noticePending_ = false;
-  return std::move(text_);
+}
+
+bool PendingText::take(std::string& text) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  noticePending_ = false;
+  if (!unseen_) return false;
+  unseen_ = false;
+  text = std::move(text_);
+  text_.clear();
+  return true;
 }
 
 }  // namespace kantiq

@@ -48,12 +48,17 @@ class PendingText {
   // Stores the text; true when no notice is outstanding, so the caller must
   // send one (later texts ride on the same notice).
   bool publish(std::string_view text);
-  // Takes the newest text and clears the outstanding notice.
-  std::string take();
+  // The notice could not be sent: the next text sends one again. The text
+  // itself stays for the reader to find.
+  void noticeFailed();
+  // Takes the newest text when there is one not taken yet, and clears the
+  // outstanding notice either way.
+  bool take(std::string& text);
 
  private:
   std::mutex mutex_;
   std::string text_;
+  bool unseen_ = false;
   bool noticePending_ = false;
 };
 

@@ -389,5 +389,197 @@ TEST(AnalysisThreadTest, BufferLargerThanTheTransformIsSkipped) {
   EXPECT_TRUE(thread.stopThread());
 }
 
+// --- supervision: capture that stops delivering, on a clock turned by hand ---
+
+class HandTurnedTicks final : public TickSource {
+ public:
+  int64_t nowMs() override { return now.load(); }
+  std::atomic<int64_t> now{0};
+};
+
+class RecordingObserver final : public CaptureObserver {
+ public:
+  void listeningChanged(bool listening, const TimeValue&) override {
+    std::lock_guard<std::mutex> l(m_);
+    events_.push_back(listening ? "resumed" : "stopped");
+  }
+  void captureWarning(const std::string& text, const std::string& caption) override {
+    std::lock_guard<std::mutex> l(m_);
+    events_.push_back("box " + caption + ": " + text);
+  }
+  std::vector<std::string> events() {
+    std::lock_guard<std::mutex> l(m_);
+    return events_;
+  }
+
+ private:
+  std::mutex m_;
+  std::vector<std::string> events_;
+};
+
+// Polls until the condition holds; false after kPatience.
+bool eventually(const std::function<bool()>& condition) {
+  const auto end = std::chrono::steady_clock::now() + kPatience;
+  while (std::chrono::steady_clock::now() < end) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(5ms);
+  }
+  return condition();
+}
+
+struct SupervisedRig {
+  FakeWaveIn driver;
+  CapturedBoxes boxes;
+  RecordingConsumer consumer;
+  HandTurnedTicks ticks;
+  RecordingObserver observer;
+  AnalysisThread thread{consumer, 512, 11025, 1024, driver, boxes, ticks};
+
+  SupervisedRig() {
+    thread.setObserver(&observer);
+    thread.resume();
+  }
+  // Moves the clock on and waits until the worker has looked at it.
+  void turnTo(int64_t ms) {
+    ticks.now = ms;
+    eventually([&] { return thread.health().heartbeatMs == ms; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(kSupervisionPollMs + 50));
+  }
+};
+
+// The sound server goes away: no buffer comes, no frame runs, nothing wakes
+// the worker. It notices by itself, reopens until the device is back, and
+// says so twice: when listening stopped and when it resumed.
+TEST(AnalysisThreadSupervision, SilentCaptureIsRestartedWithoutAnyFrameUntilBuffersFlow) {
+  SupervisedRig rig;
+  ASSERT_TRUE(rig.thread.startCapture());
+  rig.driver.fill(1);
+  ASSERT_TRUE(rig.consumer.waitFinished(1));
+  EXPECT_TRUE(rig.thread.delivering());
+
+  rig.driver.openResult = MMSYSERR_ERROR;  // the device is gone
+  rig.turnTo(4000);
+  EXPECT_EQ(rig.driver.opens(), 1);  // within the limit: left alone
+  EXPECT_TRUE(rig.thread.delivering());
+  rig.turnTo(5100);
+  ASSERT_TRUE(eventually([&] { return rig.driver.opens() == 2; }));
+  EXPECT_FALSE(rig.thread.delivering());
+  EXPECT_EQ(rig.thread.status().supervision, CaptureSupervision::State::Outage);
+  // Refused again and again: tried after 1, 2, 4 s, each time one open.
+  struct Step {
+    int64_t atMs;
+    int opens;
+  };
+  for (const Step step : {Step{6000, 2}, Step{6200, 3}, Step{8100, 3}, Step{8300, 4}, Step{12400, 5}}) {
+    SCOPED_TRACE(step.atMs);
+    rig.turnTo(step.atMs);
+    EXPECT_TRUE(eventually([&] { return rig.driver.opens() == step.opens; }));
+  }
+
+  rig.driver.openResult = MMSYSERR_NOERROR;  // back
+  rig.turnTo(17500);
+  ASSERT_TRUE(eventually([&] { return rig.driver.opens() == 6; }));
+  EXPECT_EQ(rig.driver.queued(), 7u);
+  EXPECT_FALSE(rig.thread.delivering());  // open, but nothing heard yet
+  rig.driver.fill(2);
+  ASSERT_TRUE(rig.consumer.waitFinished(2));
+  EXPECT_TRUE(eventually([&] { return rig.thread.delivering(); }));
+
+  // One box for the whole outage, handed on rather than shown on the worker.
+  EXPECT_EQ(rig.observer.events(),
+            (std::vector<std::string>{"stopped", "box Recorder: fake error 1", "resumed"}));
+  EXPECT_TRUE(rig.boxes.boxes().empty());
+  EXPECT_TRUE(rig.thread.stopThread());
+  EXPECT_EQ(rig.driver.violations(), 0);
+}
+
+// A restart asked for inside a frame (the periodic one, say) cannot reopen
+// the device: it is not left at that, and the user hears of it once.
+TEST(AnalysisThreadSupervision, ARestartThatFailsInsideAFrameIsTriedAgain) {
+  SupervisedRig rig;
+  ASSERT_TRUE(rig.thread.startCapture());
+  bool restarted = true;
+  rig.consumer.runInFrame(1, [&] {
+    rig.driver.openResult = MMSYSERR_ALLOCATED;
+    restarted = rig.thread.restartCapture();
+  });
+  rig.driver.fill(1);
+  ASSERT_TRUE(rig.consumer.waitFinished(1));
+  EXPECT_FALSE(restarted);
+  EXPECT_FALSE(rig.thread.delivering());
+  rig.turnTo(1100);
+  ASSERT_TRUE(eventually([&] { return rig.driver.opens() == 3; }));
+  rig.driver.openResult = MMSYSERR_NOERROR;
+  rig.turnTo(3200);
+  ASSERT_TRUE(eventually([&] { return rig.driver.opens() == 4; }));
+  rig.driver.fill(2);
+  ASSERT_TRUE(rig.consumer.waitFinished(2));
+  EXPECT_TRUE(eventually([&] { return rig.thread.delivering(); }));
+  const auto events = rig.observer.events();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0], "stopped");
+  EXPECT_EQ(events[1].rfind("box Recorder: Fehler: Ihre Soundkarte wird zur Zeit", 0), 0u) << events[1];
+  EXPECT_EQ(events[2], "resumed");
+  EXPECT_TRUE(rig.boxes.boxes().empty());
+  EXPECT_TRUE(rig.thread.stopThread());
+}
+
+// A device that died keeps the buffers it held and lets none of them be
+// unprepared; only closing it works. The next device must still get a
+// whole ring: every buffer, in order, round after round.
+TEST(AnalysisThreadSupervision, ADeviceOpenedAfterADeadOneRunsTheWholeRing) {
+  SupervisedRig rig;
+  ASSERT_TRUE(rig.thread.startCapture());
+  for (int32_t k = 1; k <= 10; ++k) {  // past buffer 7, so every header has been in use
+    rig.driver.fill(k);
+    ASSERT_TRUE(rig.consumer.waitFinished(static_cast<size_t>(k)));
+  }
+  rig.driver.die();
+  rig.turnTo(5100);
+  ASSERT_TRUE(eventually([&] { return rig.driver.opens() == 2; }));
+  for (int32_t k = 11; k <= 30; ++k) {
+    SCOPED_TRACE(k);
+    ASSERT_NE(rig.driver.fill(k), nullptr);
+    ASSERT_TRUE(rig.consumer.waitFinished(static_cast<size_t>(k)));
+    ASSERT_EQ(rig.driver.queued(), 7u);
+  }
+  EXPECT_EQ(rig.consumer.newest().back(), 30);
+  EXPECT_EQ(rig.observer.events(), (std::vector<std::string>{"stopped", "resumed"}));
+  EXPECT_TRUE(rig.thread.stopThread());
+}
+
+// Switched off by the user: silence is what was asked for.
+TEST(AnalysisThreadSupervision, CaptureSwitchedOffIsLeftAlone) {
+  SupervisedRig rig;
+  ASSERT_TRUE(rig.thread.startCapture());
+  rig.thread.stopCapture();
+  rig.turnTo(60000);
+  EXPECT_EQ(rig.driver.opens(), 1);
+  EXPECT_FALSE(rig.thread.delivering());
+  EXPECT_TRUE(rig.observer.events().empty());
+  EXPECT_TRUE(rig.thread.stopThread());
+}
+
+// A worker stuck in a frame hears nothing either: the window must not show
+// it as listening, though buffers were flowing when it got stuck.
+TEST(AnalysisThreadSupervision, AWorkerStuckInAFrameIsNotDelivering) {
+  SupervisedRig rig;
+  ASSERT_TRUE(rig.thread.startCapture());
+  rig.consumer.hold();
+  rig.driver.fill(1);
+  ASSERT_TRUE(rig.consumer.waitEntered(1));
+  EXPECT_TRUE(rig.thread.delivering());
+  rig.ticks.now = 6000;
+  EXPECT_FALSE(rig.thread.delivering());
+  rig.consumer.release();
+  ASSERT_TRUE(rig.consumer.waitFinished(1));
+  // Six seconds in one frame starve any ring: capture is started afresh.
+  ASSERT_TRUE(eventually([&] { return rig.driver.opens() == 2; }));
+  rig.driver.fill(2);
+  ASSERT_TRUE(rig.consumer.waitFinished(2));
+  EXPECT_TRUE(eventually([&] { return rig.thread.delivering(); }));
+  EXPECT_TRUE(rig.thread.stopThread());
+}
+
 }  // namespace
 }  // namespace kantiq

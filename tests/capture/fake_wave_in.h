@@ -57,7 +57,9 @@ class FakeWaveIn final : public WaveInApi {
   MMRESULT unprepareHeader(HWAVEIN device, WAVEHDR* h) override {
     std::lock_guard<std::mutex> g(m_);
     checkDevice(device);
-    if (isQueued(h)) return WAVERR_STILLPLAYING;
+    // As winmm does, by the header's own flag: a header a dead device never
+    // handed back stays "in the queue" for good.
+    if (isQueued(h) || (h->dwFlags & WHDR_INQUEUE) != 0) return WAVERR_STILLPLAYING;
     h->dwFlags &= ~static_cast<DWORD>(WHDR_PREPARED);
     ++unprepares_;
     return MMSYSERR_NOERROR;
@@ -83,6 +85,7 @@ class FakeWaveIn final : public WaveInApi {
     std::lock_guard<std::mutex> g(m_);
     checkDevice(device);
     ++resets_;
+    if (dead_) return MMSYSERR_ERROR;  // keeps its buffers
     const bool any = !queue_.empty();
     for (WAVEHDR* h : queue_) markDone(h, 0);
     queue_.clear();
@@ -92,6 +95,11 @@ class FakeWaveIn final : public WaveInApi {
   MMRESULT close(HWAVEIN device) override {
     std::lock_guard<std::mutex> g(m_);
     checkDevice(device);
+    if (dead_) {
+      // Gone with the buffers it held, which keep their flags.
+      queue_.clear();
+      dead_ = false;
+    }
     if (!queue_.empty()) return WAVERR_STILLPLAYING;
     ++closes_;
     open_ = false;
@@ -111,7 +119,7 @@ class FakeWaveIn final : public WaveInApi {
   // filled header, or null when nothing is queued.
   WAVEHDR* fill(int32_t value, bool signal = true) {
     std::lock_guard<std::mutex> g(m_);
-    if (queue_.empty()) return nullptr;
+    if (dead_ || queue_.empty()) return nullptr;
     WAVEHDR* h = queue_.front();
     queue_.pop_front();
     auto* p = reinterpret_cast<uint8_t*>(h->lpData);
@@ -130,6 +138,13 @@ class FakeWaveIn final : public WaveInApi {
     filled_.push_back(h);
     if (signal) SetEvent(event_);
     return h;
+  }
+
+  // The sound server goes away: the open device fills nothing more, hands
+  // nothing back on reset, and can only be closed.
+  void die() {
+    std::lock_guard<std::mutex> g(m_);
+    dead_ = true;
   }
 
   size_t queued() {
@@ -191,6 +206,7 @@ class FakeWaveIn final : public WaveInApi {
   HANDLE event_ = nullptr;
   HWAVEIN device_ = nullptr;
   bool open_ = false;
+  bool dead_ = false;
   WAVEFORMATEX openedFormat_{};
   WAVEFORMATEX queriedFormat_{};
   DWORD openFlags_ = 0;

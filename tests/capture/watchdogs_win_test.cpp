@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include "capture/watchdogs_win.h"
@@ -79,6 +80,27 @@ TEST(WatchdogStarterTest, RestartsPeriodicallyAndSetsTheHeapVariableForChildren)
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   EXPECT_EQ(code, 0u);
+}
+
+// The threads outlive any detector. Once it is destroyed they must not
+// write into the memory it had: here a buffer that is checked afterwards.
+TEST(WatchdogStarterTest, ThreadsLeaveADestroyedDetectorAlone) {
+  alignas(ToneDetector) static unsigned char memory[sizeof(ToneDetector)];
+  auto* detector = new (memory) ToneDetector;
+  detector->restartInterval = 5;
+  detector->loadHighThreshold = 1000;
+  detector->loadLowThreshold = 0;
+  SystemWatchdogStarter starter;
+  detector->watchdogStarter = &starter;
+  starter.startWatchdogs(*detector);
+  ASSERT_TRUE(eventually([&] { return detector->restartRequested.load() == 1; }));
+
+  detector->~ToneDetector();
+  std::memset(memory, 0xA5, sizeof memory);
+  std::this_thread::sleep_for(200ms);  // forty periods
+  size_t touched = 0;
+  for (unsigned char b : memory) touched += b != 0xA5;
+  EXPECT_EQ(touched, 0u);
 }
 
 }  // namespace

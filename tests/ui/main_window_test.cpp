@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -34,18 +35,22 @@ struct FakeCapture {
   std::vector<Reconfiguration> reconfigurations;
   int starts = 0, stops = 0;
   bool recording = false;
-  bool threadStopped = false;
   bool threadEndsInTime = true;
   bool destroyed = false;
   int32_t points = 0, rate = 0;
+  int restarts = 0;
+  int32_t alarms = 1;
+  std::atomic<bool> delivering{true};
+  std::atomic<bool> threadStopped{false};
   // Runs on the fake worker thread once the monitor resumes it.
-  std::function<void(MonitorInterface&)> work;
+  std::function<void(MonitorInterface&, CaptureObserver&)> work;
 };
 
 class FakeAnalysis final : public AnalysisControl, public MonitorEngine {
  public:
-  FakeAnalysis(FakeCapture& c, MonitorInterface& monitor, int32_t points, int32_t rate)
-      : c_(c), monitor_(monitor) {
+  FakeAnalysis(FakeCapture& c, MonitorInterface& monitor, CaptureObserver& observer, int32_t points,
+               int32_t rate)
+      : c_(c), monitor_(monitor), observer_(observer) {
     c_.points = points;
     c_.rate = rate;
   }
@@ -54,8 +59,9 @@ class FakeAnalysis final : public AnalysisControl, public MonitorEngine {
     c_.destroyed = true;
   }
   AnalysisControl& analysis() override { return *this; }
+  int32_t alarmCount() override { return c_.alarms; }
   void resumeThread() override {
-    if (c_.work) worker_ = std::thread([this] { c_.work(monitor_); });
+    if (c_.work) worker_ = std::thread([this] { c_.work(monitor_, observer_); });
   }
   bool startCapture() override {
     std::lock_guard<std::recursive_mutex> hold(c_.lock);
@@ -68,6 +74,12 @@ class FakeAnalysis final : public AnalysisControl, public MonitorEngine {
     ++c_.stops;
     c_.recording = false;
   }
+  bool restartCapture() override {
+    std::lock_guard<std::recursive_mutex> hold(c_.lock);
+    ++c_.restarts;
+    return c_.recording;
+  }
+  bool delivering() override { return c_.recording && c_.delivering; }
   bool reconfigure(int32_t spb, int32_t rate, int32_t points, int32_t bits) override {
     std::lock_guard<std::recursive_mutex> hold(c_.lock);
     c_.reconfigurations.push_back({spb, rate, points, bits});
@@ -76,9 +88,11 @@ class FakeAnalysis final : public AnalysisControl, public MonitorEngine {
     return true;
   }
   bool stopThread() override {
-    if (worker_.joinable()) worker_.join();
     c_.threadStopped = true;
-    return c_.threadEndsInTime;
+    // A worker that does not end in time is left running, as the real one is.
+    if (!c_.threadEndsInTime) return false;
+    if (worker_.joinable()) worker_.join();
+    return true;
   }
   bool transformShape(int32_t& points, int32_t& rate) override {
     std::lock_guard<std::recursive_mutex> hold(c_.lock);
@@ -90,6 +104,7 @@ class FakeAnalysis final : public AnalysisControl, public MonitorEngine {
  private:
   FakeCapture& c_;
   MonitorInterface& monitor_;
+  CaptureObserver& observer_;
   std::thread worker_;
 };
 
@@ -108,6 +123,40 @@ bool eventually(const std::function<bool()>& condition) {
   return false;
 }
 
+// Which status picture a bitmap is, told by the colour of its lamp.
+std::string statusPicture(HWND main) {
+  auto bitmap = reinterpret_cast<HBITMAP>(::SendDlgItemMessageA(main, IDC_STATUS, BM_GETIMAGE, IMAGE_BITMAP, 0));
+  if (bitmap == nullptr) return "none";
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  HGDIOBJ old = ::SelectObject(dc, bitmap);
+  const COLORREF lamp = ::GetPixel(dc, 20, 20);
+  ::SelectObject(dc, old);
+  ::DeleteDC(dc);
+  const int r = GetRValue(lamp), g = GetGValue(lamp);
+  if (g > r) return "green";
+  return g > 200 ? "amber" : "red";
+}
+
+struct CaptionCount {
+  const char* caption;
+  int count;
+};
+
+BOOL CALLBACK countIfCaptioned(HWND w, LPARAM p) {
+  auto* search = reinterpret_cast<CaptionCount*>(p);
+  char text[64] = {};
+  ::GetWindowTextA(w, text, sizeof text);
+  if (std::string(text) == search->caption && ::IsWindowVisible(w)) ++search->count;
+  return TRUE;
+}
+
+// Visible top-level windows with the caption.
+int countVisible(const char* caption) {
+  CaptionCount search{caption, 0};
+  ::EnumWindows(countIfCaptioned, reinterpret_cast<LPARAM>(&search));
+  return search.count;
+}
+
 HWND findTopLevel(const char* caption) {
   HWND found = nullptr;
   eventually([&] {
@@ -123,9 +172,9 @@ int runWindow(FakeCapture& capture, const std::function<void()>& drive,
   ProgramOptions options;
   options.instance = ::GetModuleHandleA(nullptr);
   options.makeEngine = factory ? factory
-                               : EngineFactory([&](HWND, MonitorInterface& m, int32_t, int32_t rate,
-                                                   int32_t points) -> std::unique_ptr<MonitorEngine> {
-                                   return std::make_unique<FakeAnalysis>(capture, m, points, rate);
+                               : EngineFactory([&](HWND, MonitorInterface& m, CaptureObserver& o, int32_t,
+                                                   int32_t rate, int32_t points) -> std::unique_ptr<MonitorEngine> {
+                                   return std::make_unique<FakeAnalysis>(capture, m, o, points, rate);
                                  });
   std::thread driver(drive);
   const int code = runMainDialog(options);
@@ -225,7 +274,7 @@ TEST(MainWindow, AlarmLinesUnderTheLockNeverWaitForTheWindow) {
   std::atomic<int> raised{0};
   std::atomic<bool> go{false};
   std::atomic<int> roundsDuringAlarms{0};
-  capture.work = [&](MonitorInterface& monitor) {
+  capture.work = [&](MonitorInterface& monitor, CaptureObserver&) {
     while (!go) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     for (int i = 0; i < kAlarms; ++i) {
       std::lock_guard<std::recursive_mutex> hold(capture.lock);
@@ -293,7 +342,7 @@ TEST(MainWindow, FailedConstructionShowsTheTextAndClosingStillEndsTheProgram) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     FakeCapture capture;
-    std::string boxText;
+    std::string boxText, picture, toggle;
     bool engineBuilt = false;
     const int code = runWindow(
         capture,
@@ -304,19 +353,155 @@ TEST(MainWindow, FailedConstructionShowsTheTextAndClosingStillEndsTheProgram) {
           ::PostMessageA(box, WM_COMMAND, IDOK, 0);
           HWND main = findTopLevel("Brevalo Kantiq");
           ASSERT_NE(main, nullptr);
+          picture = statusPicture(main);
+          toggle = windowText(::GetDlgItem(main, IDC_TOGGLE));
           ::PostMessageA(main, WM_CLOSE, 0, 0);
         },
-        [&](HWND, MonitorInterface& m, int32_t, int32_t rate, int32_t points) -> std::unique_ptr<MonitorEngine> {
-          auto engine = std::make_unique<FakeAnalysis>(capture, m, points, rate);
+        [&](HWND, MonitorInterface& m, CaptureObserver& o, int32_t, int32_t rate,
+            int32_t points) -> std::unique_ptr<MonitorEngine> {
+          auto engine = std::make_unique<FakeAnalysis>(capture, m, o, points, rate);
           engineBuilt = true;
           c.fail();
           return engine;
         });
     EXPECT_EQ(code, 0);
     EXPECT_EQ(boxText, c.text);
+    // Nothing listens, and the window says so in full rather than half-drawn.
+    EXPECT_EQ(picture, "red");
+    EXPECT_EQ(toggle, "Kantiq jetzt aktivieren");
     EXPECT_TRUE(engineBuilt);
     EXPECT_TRUE(capture.destroyed);  // torn down again, nothing left running
   }
+}
+
+// The status picture follows what capture does, not only the toggle: green
+// while buffers arrive, amber while switched on but deaf, red when off.
+TEST(MainWindow, StatusPictureTellsWhetherCaptureDelivers) {
+  FakeCapture capture;
+  std::vector<std::string> seen;
+  runWindow(capture, [&] {
+    HWND main = findTopLevel("Brevalo Kantiq");
+    ASSERT_NE(main, nullptr);
+    const auto settlesOn = [&](const char* picture) {
+      eventually([&] { return statusPicture(main) == picture; });
+      seen.push_back(statusPicture(main));
+    };
+    settlesOn("green");
+    capture.delivering = false;
+    settlesOn("amber");
+    EXPECT_EQ(windowText(::GetDlgItem(main, IDC_TOGGLE)), "Kantiq jetzt deaktivieren");
+    capture.delivering = true;
+    settlesOn("green");
+    ::PostMessageA(main, WM_COMMAND, MAKEWPARAM(IDC_TOGGLE, BN_CLICKED), 0);
+    settlesOn("red");
+    ::PostMessageA(main, WM_CLOSE, 0, 0);
+  });
+  EXPECT_EQ(seen, (std::vector<std::string>{"green", "amber", "green", "red"}));
+}
+
+TEST(MainWindow, AConfigurationWithoutAlarmsIsAnnounced) {
+  for (const int32_t alarms : {0, 3}) {
+    SCOPED_TRACE(alarms);
+    FakeCapture capture;
+    capture.alarms = alarms;
+    std::string result;
+    runWindow(capture, [&] {
+      HWND main = findTopLevel("Brevalo Kantiq");
+      ASSERT_NE(main, nullptr);
+      eventually([&] { return windowText(::GetDlgItem(main, IDC_SPEED_BOX)) == "29"; });
+      ::Sleep(2 * kStatusTimerMs);
+      result = windowText(::GetDlgItem(main, IDC_RESULT_BOX));
+      ::PostMessageA(main, WM_CLOSE, 0, 0);
+    });
+    if (alarms == 0) {
+      EXPECT_EQ(result,
+                "\r\n HINWEIS: In SMSConfig1.dat ist keine Alarmierung eingerichtet. Kantiq erkennt keinen Alarm. ");
+    } else {
+      EXPECT_EQ(result, "");
+    }
+  }
+}
+
+// What the capture chain reports from its own thread: two lines for an
+// outage, each under its time, and its box one at a time on the window's
+// thread, never on the reporting one.
+TEST(MainWindow, OutagesAreListedAndTheirBoxesShownOneAtATime) {
+  FakeCapture capture;
+  std::atomic<bool> go{false};
+  std::atomic<bool> reported{false};
+  capture.work = [&](MonitorInterface&, CaptureObserver& observer) {
+    while (!go) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::lock_guard<std::recursive_mutex> hold(capture.lock);  // as the real thread does
+    observer.listeningChanged(false, TimeValue::fromCalendar(2026, 12, 9, 3, 4, 5));
+    observer.captureWarning("Fehler eins", "Recorder");
+    observer.captureWarning("Fehler zwei", "Recorder");
+    observer.listeningChanged(true, TimeValue::fromCalendar(2026, 12, 9, 3, 5, 6));
+    reported = true;
+  };
+  std::string result, boxText;
+  int mostBoxesAtOnce = 0;
+  bool anotherBoxLater = false;
+  runWindow(capture, [&] {
+    HWND main = findTopLevel("Brevalo Kantiq");
+    ASSERT_NE(main, nullptr);
+    go = true;
+    ASSERT_TRUE(eventually([&] { return reported.load(); }));
+    HWND box = findTopLevel("Recorder");
+    ASSERT_NE(box, nullptr);
+    boxText = windowText(::GetDlgItem(box, 0xFFFF));
+    // The second notice and the timer come by while it is open.
+    for (int i = 0; i < 6; ++i) {
+      mostBoxesAtOnce = std::max(mostBoxesAtOnce, countVisible("Recorder"));
+      ::Sleep(kStatusTimerMs / 2);
+    }
+    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    eventually([&] { return !::IsWindow(box); });
+    for (int i = 0; i < 6; ++i) {
+      anotherBoxLater = anotherBoxLater || countVisible("Recorder") > 0;
+      ::Sleep(kStatusTimerMs / 2);
+    }
+    eventually([&] { return windowText(::GetDlgItem(main, IDC_RESULT_BOX)).find("wieder") != std::string::npos; });
+    result = windowText(::GetDlgItem(main, IDC_RESULT_BOX));
+    ::PostMessageA(main, WM_CLOSE, 0, 0);
+  });
+  // The newer reason replaces one not shown yet; one box, one at a time.
+  EXPECT_EQ(boxText, "Fehler zwei");
+  EXPECT_EQ(mostBoxesAtOnce, 1);
+  EXPECT_FALSE(anotherBoxLater);
+  EXPECT_EQ(result,
+            "\r\n 09.12.2026 03:05:06:  "
+            "\r\n Aufnahme läuft wieder: Kantiq wertet das Signal aus. "
+            "\r\n 09.12.2026 03:04:05:  "
+            "\r\n STÖRUNG: Vom Aufnahmegerät kommt kein Signal. Kantiq hört nicht mit und startet die Aufnahme neu. ");
+}
+
+// Closing while the worker is stuck in a frame: the worker goes on and still
+// reaches the monitor (a restart, a result line, an outage) after the window
+// has gone. Nothing it reaches may have been freed.
+TEST(MainWindow, AWorkerStuckAtClosingMayStillReachTheMonitor) {
+  FakeCapture capture;
+  capture.threadEndsInTime = false;
+  std::atomic<bool> done{false};
+  capture.work = [&](MonitorInterface& monitor, CaptureObserver& observer) {
+    while (!capture.threadStopped) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the window is gone by now
+    std::lock_guard<std::recursive_mutex> hold(capture.lock);
+    monitor.restartCapture();
+    monitor.appendResultLine("ALARMIERUNG: spät");
+    observer.listeningChanged(false, TimeValue::now());
+    observer.captureWarning("Fehler", "Recorder");
+    done = true;
+  };
+  const int code = runWindow(capture, [&] {
+    HWND main = findTopLevel("Brevalo Kantiq");
+    ASSERT_NE(main, nullptr);
+    eventually([&] { return windowText(::GetDlgItem(main, IDC_SPEED_BOX)) == "29"; });
+    ::PostMessageA(main, WM_CLOSE, 0, 0);
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(eventually([&] { return done.load(); }));
+  EXPECT_EQ(capture.restarts, 1);
+  EXPECT_FALSE(capture.destroyed);
 }
 
 }  // namespace

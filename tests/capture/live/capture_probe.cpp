@@ -568,7 +568,8 @@ int detect(int seconds, int restartMs, const std::vector<std::string>& codes, bo
               static_cast<unsigned long long>(thread.status().framesProcessed),
               watchdogs.threadsStarted(), driver.opens(), ended ? 1 : 0);
   std::fflush(stdout);
-  // The watchdog threads hold the detector until the process ends.
+  // A worker that did not end in time may still use the detector: leave it
+  // to the end of the process.
   static_cast<void>(detector.release());
   return 0;
 }
