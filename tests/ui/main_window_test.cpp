@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "capture/analysis_thread_win.h"
+#include "capture/fake_wave_in.h"
 #include "capture/win_exception.h"
 #include "resources/resource_ids.h"
 #include "ui/alarm_monitor_win.h"
@@ -502,6 +504,85 @@ TEST(MainWindow, AWorkerStuckAtClosingMayStillReachTheMonitor) {
   EXPECT_TRUE(eventually([&] { return done.load(); }));
   EXPECT_EQ(capture.restarts, 1);
   EXPECT_FALSE(capture.destroyed);
+}
+
+// The real capture chain over a sound driver in memory. Its one slow frame
+// takes longer than closing waits, and then still reaches the monitor, as
+// a detector does that raised an alarm and asks for a restart.
+class SlowFrame final : public FrameConsumer {
+ public:
+  void onFrame(const SpectrumTransform&) override {
+    if (!slow.exchange(false)) return;
+    entered = true;
+    ::Sleep(2600);
+    monitor->appendResultLine("ALARMIERUNG: spät");
+    restarted = monitor->restartCapture();
+    done = true;
+  }
+  MonitorInterface* monitor = nullptr;
+  std::atomic<bool> slow{false}, entered{false}, done{false}, restarted{false};
+};
+
+class RealChainEngine final : public MonitorEngine, public AnalysisControl {
+ public:
+  RealChainEngine(SlowFrame& frame, testing::FakeWaveIn& driver, testing::CapturedBoxes& boxes,
+                  MonitorInterface& monitor, CaptureObserver& observer, int32_t spb, int32_t rate, int32_t points)
+      : analysis_(frame, spb, rate, points, driver, boxes) {
+    frame.monitor = &monitor;
+    analysis_.setObserver(&observer);
+  }
+  AnalysisControl& analysis() override { return *this; }
+  int32_t alarmCount() override { return 1; }
+  void resumeThread() override { analysis_.resume(); }
+  bool startCapture() override { return analysis_.startCapture(); }
+  void stopCapture() override { analysis_.stopCapture(); }
+  bool restartCapture() override { return analysis_.restartCapture(); }
+  bool delivering() override { return analysis_.delivering(); }
+  bool reconfigure(int32_t spb, int32_t rate, int32_t points, int32_t bits) override {
+    return analysis_.reconfigure(spb, rate, points, bits);
+  }
+  bool stopThread() override { return analysis_.stopThread(); }
+  bool transformShape(int32_t& points, int32_t& rate) override {
+    const AnalysisThread::Status s = analysis_.status();
+    points = s.points;
+    rate = s.sampleRate;
+    return points > 0;
+  }
+
+ private:
+  AnalysisThread analysis_;
+};
+
+TEST(MainWindow, ClosingDuringAFrameLongerThanTheWaitNeitherCrashesNorHangs) {
+  // Left to the end of the process: the worker uses them after the test.
+  auto* driver = new testing::FakeWaveIn;
+  auto* boxes = new testing::CapturedBoxes;
+  auto* frame = new SlowFrame;
+  FakeCapture unused;
+  const auto started = std::chrono::steady_clock::now();
+  const int code = runWindow(
+      unused,
+      [&] {
+        HWND main = findTopLevel("Brevalo Kantiq");
+        ASSERT_NE(main, nullptr);
+        eventually([&] { return windowText(::GetDlgItem(main, IDC_SPEED_BOX)) == "29"; });
+        ASSERT_TRUE(eventually([&] { return driver->queued() == 7u; }));
+        frame->slow = true;
+        driver->fill(1);
+        ASSERT_TRUE(eventually([&] { return frame->entered.load(); }));
+        ::PostMessageA(main, WM_CLOSE, 0, 0);
+      },
+      [&](HWND, MonitorInterface& m, CaptureObserver& o, int32_t spb, int32_t rate,
+          int32_t points) -> std::unique_ptr<MonitorEngine> {
+        return std::make_unique<RealChainEngine>(*frame, *driver, *boxes, m, o, spb, rate, points);
+      });
+  const auto closedAfter = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(code, 0);
+  EXPECT_FALSE(frame->done.load()) << "closing waited for the whole frame";
+  EXPECT_TRUE(eventually([&] { return frame->done.load(); }));
+  EXPECT_TRUE(frame->restarted.load());  // the engine was still there to restart
+  EXPECT_LT(closedAfter, std::chrono::seconds(10));
+  EXPECT_EQ(driver->violations(), 0);
 }
 
 }  // namespace
