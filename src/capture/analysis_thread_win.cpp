@@ -294,9 +294,10 @@ bool AnalysisThread::reconfigure(int32_t samplesPerBuffer, int32_t sampleRateHz,
     return false;
   }
 
-  // The user's own settings: a start that fails here is shown at once and
-  // ends the program.
-  if (wasRecording) return s.start();
+  // Capture was running: the new device is started as after any restart. One
+  // that will not start is an outage like any other, retried, its box shown
+  // once; ending the program over it would leave nobody listening at all.
+  if (wasRecording) s.restart();
   return true;
 }
 

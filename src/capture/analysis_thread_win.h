@@ -84,7 +84,9 @@ class AnalysisThread {
   // itself. A failed start is tried again later, and its box is handed to
   // the observer once per outage instead of being shown here.
   bool restartCapture();
-  // New capture settings; false after a failure the user has been told about.
+  // New capture settings; false when the new recorder or transform could
+  // not be built (the user has been told). Capture that was running is
+  // started again; a device that refuses is retried like any failed restart.
   bool reconfigure(int32_t samplesPerBuffer, int32_t sampleRateHz, int32_t points,
                    int32_t bitsPerSample);
 

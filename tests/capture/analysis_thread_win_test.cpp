@@ -548,6 +548,31 @@ TEST(AnalysisThreadSupervision, ADeviceOpenedAfterADeadOneRunsTheWholeRing) {
   EXPECT_TRUE(rig.thread.stopThread());
 }
 
+// New settings while capture runs, and the device refuses to start again:
+// the settings hold, and the refusal is an outage like any other instead of
+// a reason to end the program.
+TEST(AnalysisThreadSupervision, ADeviceRefusingAfterNewSettingsIsRetried) {
+  SupervisedRig rig;
+  ASSERT_TRUE(rig.thread.startCapture());
+  rig.driver.openResult = MMSYSERR_ALLOCATED;
+  EXPECT_TRUE(rig.thread.reconfigure(1472, 44100, 2048, 8));
+  EXPECT_EQ(rig.driver.opens(), 2);
+  EXPECT_FALSE(rig.thread.delivering());
+  EXPECT_TRUE(rig.boxes.boxes().empty());  // not shown on the caller's thread under the lock
+  rig.driver.openResult = MMSYSERR_NOERROR;
+  rig.turnTo(1100);
+  ASSERT_TRUE(eventually([&] { return rig.driver.opens() == 3; }));
+  EXPECT_EQ(rig.driver.openedFormat().nSamplesPerSec, 44100u);
+  rig.driver.fill(5);
+  ASSERT_TRUE(rig.consumer.waitFinished(1));
+  EXPECT_TRUE(eventually([&] { return rig.thread.delivering(); }));
+  const auto events = rig.observer.events();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0], "stopped");
+  EXPECT_EQ(events[2], "resumed");
+  EXPECT_TRUE(rig.thread.stopThread());
+}
+
 // Switched off by the user: silence is what was asked for.
 TEST(AnalysisThreadSupervision, CaptureSwitchedOffIsLeftAlone) {
   SupervisedRig rig;
