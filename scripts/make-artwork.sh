@@ -55,9 +55,12 @@ bmp24 "$tmp/about.png" "$out/about-button.bmp"
 
 # --- banner 117 ----------------------------------------------------------------
 # Night-blue background, a pager drawn from shapes with radio waves, the
-# product name and the slogan.
-convert -size 340x106 gradient:'#123a74-#061833' \
-  -fill '#ffffff10' -draw 'circle 300,-40 300,90' \
+# product name and the slogan. The dialogs centre the banner in its control
+# without scaling it, and with some fonts the control is a few pixels smaller
+# than the bitmap: the picture on it (pager and texts) is centred and must
+# keep clear of every edge by the margin below.
+banner_margin=8
+convert -size 340x106 xc:none \
   -fill '#2b2f36' -stroke '#9aa4b2' -strokewidth 2 -draw 'roundrectangle 18,22 92,92 10,10' \
   -stroke none -fill '#3c424c' -draw 'roundrectangle 24,28 86,86 7,7' \
   -fill '#b8e07a' -stroke '#1a1d22' -strokewidth 1 -draw 'rectangle 30,34 80,56' \
@@ -70,7 +73,16 @@ convert -size 340x106 gradient:'#123a74-#061833' \
   -stroke none -fill '#9cc8ff' -font "$sans" -pointsize 14 -annotate +150+34 'Brevalo' \
   -fill white -font "$bold" -pointsize 38 -annotate +148+70 'Kantiq' \
   -fill '#ffd24a' -font "$sans" -pointsize 13 -annotate +150+92 'Alarmierung per Handy' \
-  "$tmp/banner.png"
+  -trim +repage "$tmp/banner-picture.png"
+read -r pw ph < <(identify -format '%w %h\n' "$tmp/banner-picture.png")
+if ((pw > 340 - 2 * banner_margin || ph > 106 - 2 * banner_margin)); then
+  echo "make-artwork: the banner's picture (${pw}x${ph}) does not keep ${banner_margin} px from the edges" >&2
+  exit 1
+fi
+convert -size 340x106 gradient:'#123a74-#061833' \
+  -fill '#ffffff10' -draw 'circle 300,-40 300,90' \
+  "$tmp/banner-picture.png" -gravity center -compose Over -composite \
+  "${strip[@]}" "$tmp/banner.png"
 bmp24 "$tmp/banner.png" "$tmp/banner24.bmp"
 # 16-bit 5-5-5 with a plain info header (no bit masks), which every loader
 # reads; ImageMagick writes 16-bit bitmaps only with mask headers.

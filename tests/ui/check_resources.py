@@ -14,6 +14,8 @@ WS_TABSTOP = 0x00010000
 WS_GROUP = 0x00020000
 WS_BORDER = 0x00800000
 WS_VSCROLL = 0x00200000
+# Pictures are centred in their controls, never scaled.
+SS_CENTERIMAGE = 0x200
 EN_US, DE_DE = 0x409, 0x407
 
 failures = []
@@ -117,7 +119,7 @@ def main(path, version):
     expect_controls('106', d, [
         (1003, 'Button', '', (253, 4, 138, 19), True, 0x1 | WS_GROUP | WS_TABSTOP),
         (1019, 'Button', '', (395, 4, 22, 19), True, BMP | WS_TABSTOP),
-        (-1, 'Static', 117, (9, 4, 228, 66), True, 0xE | WS_BORDER),
+        (-1, 'Static', 117, (9, 4, 228, 66), True, 0xE | SS_CENTERIMAGE | WS_BORDER),
         (-1, 'Button', 'Aktueller Status', (252, 30, 165, 40), True, 0x7),
         (1020, 'Button', '', (258, 40, 154, 25), True, BMP | 0x8000 | WS_TABSTOP),
         (1021, 'Button', 'Alarmierung testen', (252, 73, 165, 13), True, WS_TABSTOP),
@@ -158,6 +160,7 @@ def main(path, version):
     check(ctl[6]['id'] == 1020 and ctl[6]['text'] == 'https://kantiq.example.org', 'home-page button')
     check(ctl[7]['id'] == 1 and ctl[7]['text'] == 'OK' and ctl[7]['style'] & 1, 'OK default button')
     check(ctl[0]['text'] == 117, 'about banner is bitmap 117')
+    check(ctl[0]['style'] & (0xE | SS_CENTERIMAGE) == 0xE | SS_CENTERIMAGE, 'about banner is a centred picture')
 
     # Test-message dialog.
     lang, data = res[(5, 119)]
