@@ -8,6 +8,7 @@
 ;   TEXT_DIR      folder with kantiq.toml, S.toml and Kurzanleitung.txt
 ;                 (Windows line ends)
 ;   ICON          the program's icon
+;   SIDE_BITMAP   the picture of the first and the last page (164x314)
 ;   OUTFILE       the setup program to write
 ;
 ; It runs without administrator rights: the program folder (C:\Kantiq by
@@ -54,6 +55,7 @@ Var KantiqWasRunning
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${SIDE_BITMAP}"
 !define MUI_ABORTWARNING
 ; The description under the list, so that the list is wide enough for its
 ; entries' names.
@@ -71,7 +73,8 @@ Var KantiqWasRunning
 
 !insertmacro MUI_PAGE_INSTFILES
 
-!define MUI_FINISHPAGE_TEXT "$(^NameDA) ist installiert.$\r$\n$\r$\nSo geht es weiter (die Kurzanleitung erklärt es genauer):$\r$\n1. Startmenü, Kantiq, $\"Einrichtung bearbeiten$\": Alarmierungen eintragen.$\r$\n2. $\"Einrichtung übernehmen$\": die Einrichtung für Kantiq schreiben.$\r$\n3. S.toml im Programmordner anpassen (Modem oder SMS-Dienst, Empfänger).$\r$\n4. Kantiq starten und eine Test-SMS senden."
+!define MUI_FINISHPAGE_TEXT_LARGE
+!define MUI_FINISHPAGE_TEXT "$(^NameDA) ist installiert.$\r$\n$\r$\nRichten Sie es im Startmenü, Ordner Kantiq, ein: erst $\"Einrichtung bearbeiten$\", dann $\"Einrichtung übernehmen$\". Danach S.toml anpassen und eine Test-SMS senden. Die Kurzanleitung erklärt jeden Schritt."
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\Kurzanleitung.txt"
 !define MUI_FINISHPAGE_SHOWREADME_TEXT "Kurzanleitung anzeigen"
 !insertmacro MUI_PAGE_FINISH
@@ -251,8 +254,8 @@ Section "-finish"
   ${EndIf}
 SectionEnd
 
-LangString DESC_SecProgram ${LANG_GERMAN} "Kantiq, das Sendeprogramm S.exe, kantiq-config, die Beispiele, die Kurzanleitung und die Einträge im Startmenü."
-LangString DESC_SecAutostart ${LANG_GERMAN} "Kantiq startet, sobald Sie sich bei Windows anmelden. Für einen PC ohne Aufsicht sagt die Kurzanleitung, wie Windows Sie nach dem Einschalten von selbst anmeldet."
+LangString DESC_SecProgram ${LANG_GERMAN} "Kantiq, kantiq-config, das Sendeprogramm S.exe, die Beispiele, die Kurzanleitung, das Startmenü."
+LangString DESC_SecAutostart ${LANG_GERMAN} "Kantiq startet, sobald Sie sich anmelden. Wie Windows Sie von selbst anmeldet, sagt die Kurzanleitung."
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} $(DESC_SecProgram)
   !insertmacro MUI_DESCRIPTION_TEXT ${SecAutostart} $(DESC_SecAutostart)
@@ -294,8 +297,8 @@ Section /o "un.Einrichtung und Protokolle löschen" UnSecData
   Delete "$INSTDIR\SendeLog.txt"
 SectionEnd
 
-LangString DESC_UnSecProgram ${LANG_GERMAN} "Entfernt die Programme, die Beispiele, die Kurzanleitung, die Einträge im Startmenü und den Start beim Anmelden."
-LangString DESC_UnSecData ${LANG_GERMAN} "Löscht auch die Einrichtung (SMSConfig1.dat, SMSConfig2.dat, kantiq.toml), S.toml und die Protokolle (KantiqLog.txt, SendeLog.txt). Ohne Haken bleiben sie im Ordner."
+LangString DESC_UnSecProgram ${LANG_GERMAN} "Die Programme, die Beispiele, die Kurzanleitung, das Startmenü und der Start beim Anmelden."
+LangString DESC_UnSecData ${LANG_GERMAN} "Auch die Einrichtung (kantiq.toml, SMSConfig*.dat), S.toml und die Protokolle. Ohne Haken bleiben sie."
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${UnSecProgram} $(DESC_UnSecProgram)
   !insertmacro MUI_DESCRIPTION_TEXT ${UnSecData} $(DESC_UnSecData)

@@ -2,8 +2,9 @@
 # Draws the program's icon and bitmaps from text and shapes with ImageMagick:
 #   make-artwork.sh OUTDIR
 # writes kantiq.ico (48/32/24/16 px, 32-bit with alpha), status-on.bmp and
-# status-off.bmp (230x40, 24-bit), about-button.bmp (30x30, 24-bit) and
-# banner.bmp (340x106, 16-bit). The output depends only on the fonts of
+# status-off.bmp (230x40, 24-bit), about-button.bmp (30x30, 24-bit),
+# banner.bmp (340x106, 16-bit) and, for the setup program's first and last
+# pages, setup-side.bmp (164x314, 24-bit). The output depends only on the fonts of
 # fonts-dejavu-core and on ImageMagick, so the build runs it every time.
 set -euo pipefail
 
@@ -122,3 +123,15 @@ emblem 32 'Kantiq' 46 "$tmp/i32.png"
 emblem 24 'K' 150 "$tmp/i24.png"
 emblem 16 'K' 150 "$tmp/i16.png"
 convert "$tmp/i48.png" "$tmp/i32.png" "$tmp/i24.png" "$tmp/i16.png" "$out/kantiq.ico"
+
+# --- the setup program's side picture -------------------------------------------
+# The banner's night blue, the emblem and the names, upright.
+emblem 256 'Kantiq' 46 "$tmp/emblem.png"
+convert -size 164x314 gradient:'#123a74-#061833' \
+  -fill '#ffffff10' -draw 'circle 150,-30 150,120' \
+  \( "$tmp/emblem.png" -resize 104x104 \) -gravity north -geometry +0+34 -compose Over -composite \
+  -gravity north -stroke none -fill '#9cc8ff' -font "$sans" -pointsize 15 -annotate +0+160 'Brevalo' \
+  -fill white -font "$bold" -pointsize 34 -annotate +0+180 'Kantiq' \
+  -fill '#ffd24a' -font "$sans" -pointsize 14 -annotate +0+232 'Alarmierung' -annotate +0+252 'per Handy' \
+  "$tmp/side.png"
+bmp24 "$tmp/side.png" "$out/setup-side.bmp"
