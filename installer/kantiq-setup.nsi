@@ -108,7 +108,7 @@ Function ${un}CloseKantiq
     Return
   ${EndIf}
   StrCpy $KantiqWasRunning 1
-  MessageBox MB_OKCANCEL|MB_ICONEXCLAMATION "Kantiq läuft gerade. Damit seine Dateien ersetzt werden können, wird es jetzt beendet.$\r$\n$\r$\nSolange Kantiq nicht läuft, werden keine Alarmierungen erkannt." /SD IDOK IDOK close
+  MessageBox MB_OKCANCEL|MB_ICONEXCLAMATION "Kantiq läuft gerade. Damit seine Dateien ersetzt oder entfernt werden können, wird es jetzt beendet.$\r$\n$\r$\nSolange Kantiq nicht läuft, werden keine Alarmierungen erkannt." /SD IDOK IDOK close
   Abort
 close:
   ; The about box has the same caption and lies above the main window: each
@@ -117,19 +117,38 @@ close:
   ${Do}
     FindWindow $R0 "${WINDOW_CLASS}" "${WINDOW_CAPTION}"
     ${If} $R0 == 0
-      ; The window is gone; give the process a moment to end.
-      Sleep 500
-      Return
+      ${Break}
     ${EndIf}
     ${If} $R1 >= 50
-      MessageBox MB_OK|MB_ICONSTOP "Kantiq lässt sich nicht beenden. Bitte schließen Sie Kantiq und starten Sie das Setup noch einmal." /SD IDOK
-      SetErrorLevel 2
-      Quit
+      Goto stuck
     ${EndIf}
     SendMessage $R0 ${WM_CLOSE} 0 0 /TIMEOUT=2000
     Sleep 200
     IntOp $R1 $R1 + 1
   ${Loop}
+  ; The window is gone; the program file is free once the process has ended
+  ; (a running program cannot be opened for writing).
+  ${IfNot} ${FileExists} "$INSTDIR\Kantiq.exe"
+    Return
+  ${EndIf}
+  StrCpy $R1 0
+  ${Do}
+    ClearErrors
+    FileOpen $R2 "$INSTDIR\Kantiq.exe" a
+    ${IfNot} ${Errors}
+      FileClose $R2
+      Return
+    ${EndIf}
+    ${If} $R1 >= 50
+      Goto stuck
+    ${EndIf}
+    Sleep 200
+    IntOp $R1 $R1 + 1
+  ${Loop}
+stuck:
+  MessageBox MB_OK|MB_ICONSTOP "Kantiq lässt sich nicht beenden. Bitte schließen Sie Kantiq und versuchen Sie es noch einmal." /SD IDOK
+  SetErrorLevel 2
+  Quit
 FunctionEnd
 !macroend
 !insertmacro DEFINE_CLOSE_KANTIQ ""
