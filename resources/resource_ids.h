@@ -38,5 +38,9 @@
 // Test-message dialog
 #define IDC_NUMBER 1019
 
+// The caption of the main window and of the about box; a second start finds
+// the running window by it.
+#define KANTIQ_WINDOW_CAPTION "Brevalo Kantiq"
+
 // The maker's home page: the about box's button caption and its target.
 #define KANTIQ_HOME_PAGE "https://kantiq.example.org"

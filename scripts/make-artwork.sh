@@ -2,8 +2,9 @@
 # Draws the program's icon and bitmaps from text and shapes with ImageMagick:
 #   make-artwork.sh OUTDIR
 # writes kantiq.ico (48/32/24/16 px, 32-bit with alpha), status-on.bmp,
-# status-off.bmp and status-fault.bmp (230x40, 24-bit), about-button.bmp (30x30, 24-bit) and
-# banner.bmp (340x106, 16-bit). The output depends only on the fonts of
+# status-off.bmp and status-fault.bmp (230x40, 24-bit), about-button.bmp
+# (30x30, 24-bit), banner.bmp (340x106, 16-bit) and, for the setup program's
+# first and last pages, setup-side.bmp (164x314, 24-bit). The output depends only on the fonts of
 # fonts-dejavu-core and on ImageMagick, so the build runs it every time.
 set -euo pipefail
 
@@ -56,9 +57,12 @@ bmp24 "$tmp/about.png" "$out/about-button.bmp"
 
 # --- banner 117 ----------------------------------------------------------------
 # Night-blue background, a pager drawn from shapes with radio waves, the
-# product name and the slogan.
-convert -size 340x106 gradient:'#123a74-#061833' \
-  -fill '#ffffff10' -draw 'circle 300,-40 300,90' \
+# product name and the slogan. The dialogs centre the banner in its control
+# without scaling it, and with some fonts the control is a few pixels smaller
+# than the bitmap: the picture on it (pager and texts) is centred and must
+# keep clear of every edge by the margin below.
+banner_margin=8
+convert -size 340x106 xc:none \
   -fill '#2b2f36' -stroke '#9aa4b2' -strokewidth 2 -draw 'roundrectangle 18,22 92,92 10,10' \
   -stroke none -fill '#3c424c' -draw 'roundrectangle 24,28 86,86 7,7' \
   -fill '#b8e07a' -stroke '#1a1d22' -strokewidth 1 -draw 'rectangle 30,34 80,56' \
@@ -71,7 +75,16 @@ convert -size 340x106 gradient:'#123a74-#061833' \
   -stroke none -fill '#9cc8ff' -font "$sans" -pointsize 14 -annotate +150+34 'Brevalo' \
   -fill white -font "$bold" -pointsize 38 -annotate +148+70 'Kantiq' \
   -fill '#ffd24a' -font "$sans" -pointsize 13 -annotate +150+92 'Alarmierung per Handy' \
-  "$tmp/banner.png"
+  -trim +repage "$tmp/banner-picture.png"
+read -r pw ph < <(identify -format '%w %h\n' "$tmp/banner-picture.png")
+if ((pw > 340 - 2 * banner_margin || ph > 106 - 2 * banner_margin)); then
+  echo "make-artwork: the banner's picture (${pw}x${ph}) does not keep ${banner_margin} px from the edges" >&2
+  exit 1
+fi
+convert -size 340x106 gradient:'#123a74-#061833' \
+  -fill '#ffffff10' -draw 'circle 300,-40 300,90' \
+  "$tmp/banner-picture.png" -gravity center -compose Over -composite \
+  "${strip[@]}" "$tmp/banner.png"
 bmp24 "$tmp/banner.png" "$tmp/banner24.bmp"
 # 16-bit 5-5-5 with a plain info header (no bit masks), which every loader
 # reads; ImageMagick writes 16-bit bitmaps only with mask headers.
@@ -111,3 +124,15 @@ emblem 32 'Kantiq' 46 "$tmp/i32.png"
 emblem 24 'K' 150 "$tmp/i24.png"
 emblem 16 'K' 150 "$tmp/i16.png"
 convert "$tmp/i48.png" "$tmp/i32.png" "$tmp/i24.png" "$tmp/i16.png" "$out/kantiq.ico"
+
+# --- the setup program's side picture -------------------------------------------
+# The banner's night blue, the emblem and the names, upright.
+emblem 256 'Kantiq' 46 "$tmp/emblem.png"
+convert -size 164x314 gradient:'#123a74-#061833' \
+  -fill '#ffffff10' -draw 'circle 150,-30 150,120' \
+  \( "$tmp/emblem.png" -resize 104x104 \) -gravity north -geometry +0+34 -compose Over -composite \
+  -gravity north -stroke none -fill '#9cc8ff' -font "$sans" -pointsize 15 -annotate +0+160 'Brevalo' \
+  -fill white -font "$bold" -pointsize 34 -annotate +0+180 'Kantiq' \
+  -fill '#ffd24a' -font "$sans" -pointsize 14 -annotate +0+232 'Alarmierung' -annotate +0+252 'per Handy' \
+  "$tmp/side.png"
+bmp24 "$tmp/side.png" "$out/setup-side.bmp"

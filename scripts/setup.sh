@@ -11,6 +11,7 @@ packages=(
   pulseaudio pulseaudio-utils sox
   libsndfile1-dev libsamplerate0-dev libtomlplusplus-dev libcli11-dev
   multimon-ng espeak-ng socat python3 python3-numpy
+  nsis
 )
 
 missing=()

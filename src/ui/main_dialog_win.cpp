@@ -8,6 +8,7 @@
 #include "capture/win_exception.h"
 #include "resources/resource_ids.h"
 #include "ui/alarm_monitor_win.h"
+#include "ui/picture_control_win.h"
 
 namespace kantiq {
 namespace {
@@ -25,6 +26,7 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   (void)lParam;
   switch (message) {
     case WM_INITDIALOG:
+      fitPicturesToBitmaps(dialog);
       try {
         auto monitor = std::make_unique<AlarmMonitor>(dialog, *gMakeEngine);
         gMonitor = monitor.release();
@@ -78,6 +80,7 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
   switch (message) {
     case WM_INITDIALOG:
+      fitPicturesToBitmaps(dialog);
       return TRUE;
     case WM_COMMAND:
       switch (LOWORD(wParam)) {

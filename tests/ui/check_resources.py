@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
 """Checks the compiled resources (a .res file) against the window layout:
 every dialog's controls with ids, positions, kinds, visibility and texts,
-the languages, and the sizes and depths of the icon and bitmaps."""
+the languages, and the sizes and depths of the icon and bitmaps.
+
+    check_resources.py kantiq.res VERSION
+
+VERSION is the release's version, which the about box must show."""
 import struct
 import sys
 
@@ -10,6 +14,8 @@ WS_TABSTOP = 0x00010000
 WS_GROUP = 0x00020000
 WS_BORDER = 0x00800000
 WS_VSCROLL = 0x00200000
+# Pictures are centred in their controls, never scaled.
+SS_CENTERIMAGE = 0x200
 EN_US, DE_DE = 0x409, 0x407
 
 failures = []
@@ -96,7 +102,7 @@ def bitmap_info(data):
     return w, h, bpp
 
 
-def main(path):
+def main(path, version):
     res = resources(open(path, 'rb').read())
     # Main window.
     lang, data = res[(5, 106)]
@@ -113,7 +119,7 @@ def main(path):
     expect_controls('106', d, [
         (1003, 'Button', '', (253, 4, 138, 19), True, 0x1 | WS_GROUP | WS_TABSTOP),
         (1019, 'Button', '', (395, 4, 22, 19), True, BMP | WS_TABSTOP),
-        (-1, 'Static', 117, (9, 4, 228, 66), True, 0xE | WS_BORDER),
+        (-1, 'Static', 117, (9, 4, 228, 66), True, 0xE | SS_CENTERIMAGE | WS_BORDER),
         (-1, 'Button', 'Aktueller Status', (252, 30, 165, 40), True, 0x7),
         (1020, 'Button', '', (258, 40, 154, 25), True, BMP | 0x8000 | WS_TABSTOP),
         (1021, 'Button', 'Alarmierung testen', (252, 73, 165, 13), True, WS_TABSTOP),
@@ -149,11 +155,12 @@ def main(path):
     check([c['pos'] for c in ctl] == [(6, 5, 228, 66), (41, 76, 157, 10), (16, 92, 211, 17),
                                       (7, 115, 223, 9), (7, 125, 225, 16), (33, 149, 170, 10),
                                       (7, 160, 227, 19), (91, 191, 58, 14)], 'dialog 107 positions')
-    check(ctl[1]['text'] == 'Version 1.1', 'version text')
+    check(ctl[1]['text'] == f'Version {version}', f'version text {ctl[1]["text"]!r}')
     check(ctl[5]['text'] == 'Mehr Informationen finden Sie auf', 'more-information text')
     check(ctl[6]['id'] == 1020 and ctl[6]['text'] == 'https://kantiq.example.org', 'home-page button')
     check(ctl[7]['id'] == 1 and ctl[7]['text'] == 'OK' and ctl[7]['style'] & 1, 'OK default button')
     check(ctl[0]['text'] == 117, 'about banner is bitmap 117')
+    check(ctl[0]['style'] & (0xE | SS_CENTERIMAGE) == 0xE | SS_CENTERIMAGE, 'about banner is a centred picture')
 
     # Test-message dialog.
     lang, data = res[(5, 119)]
@@ -186,6 +193,8 @@ def main(path):
         check(bitmap_info(img)[2] == 32, f'icon image {iid} is 32-bit')
     check(sorted(sizes) == sorted([(48, 48, 32), (32, 32, 32), (24, 24, 32), (16, 16, 32)]),
           f'icon sizes {sizes}')
+    # The version resource is not in this script: each program gets its own
+    # (resources/version.rc.in).
     check(not any(t in (4, 6, 9, 16, 24) for t, _ in res), 'no menu, string table, accelerator, version or manifest')
 
     for f in failures:
@@ -195,4 +204,4 @@ def main(path):
 
 
 if __name__ == '__main__':
-    sys.exit(main(sys.argv[1]))
+    sys.exit(main(sys.argv[1], sys.argv[2]))

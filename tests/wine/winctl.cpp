@@ -17,6 +17,15 @@
 //   winctl.exe send-key CAPTION VK [ID] [MS]  posts WM_KEYDOWN/WM_KEYUP of virtual key VK to the
 //                                           window, or to its control ID
 //   winctl.exe close CAPTION [MS]           posts WM_CLOSE
+//   winctl.exe minimize CAPTION [MS]        minimises the window (ShowWindowAsync)
+//   winctl.exe window-state CAPTION [MS]    "normal" or "iconic", then "foreground" or "background"
+//   winctl.exe control-state CAPTION ID [MS]  "enabled" or "disabled", then "visible" or "hidden"
+//   winctl.exe picture-rect CAPTION [MS]    "x y w h": screen rectangle of the client area of the
+//                                           window's first picture control (static, SS_BITMAP)
+//
+// A CAPTION ending in "*" matches every caption that begins with the rest
+// (a wizard's caption changes from page to page); "@HANDLE", a handle as
+// `list` prints it, names that one window (two windows may share a caption).
 //
 // MS is how long to wait for the window to appear (default 10000 ms); the
 // window is looked for every 50 ms. Arguments are read as Unicode, so German
@@ -92,16 +101,30 @@ struct Search {
   HWND found = nullptr;
 };
 
+bool captionMatches(const std::wstring& caption, const std::wstring& wanted) {
+  if (!wanted.empty() && wanted.back() == L'*') {
+    return caption.compare(0, wanted.size() - 1, wanted, 0, wanted.size() - 1) == 0;
+  }
+  return caption == wanted;
+}
+
 BOOL CALLBACK matchTopLevel(HWND h, LPARAM p) {
   auto* s = reinterpret_cast<Search*>(p);
   if (!IsWindowVisible(h)) return TRUE;
   if (s->className != nullptr && classOf(h) != s->className) return TRUE;
-  if (captionOf(h) != *s->caption) return TRUE;
+  if (!captionMatches(captionOf(h), *s->caption)) return TRUE;
   s->found = h;
   return FALSE;
 }
 
 HWND findNow(const std::wstring& caption, const wchar_t* className) {
+  if (caption.size() > 1 && caption[0] == L'@') {
+    wchar_t* end = nullptr;
+    const auto handle = reinterpret_cast<HWND>(static_cast<uintptr_t>(std::wcstoul(caption.c_str() + 1, &end, 16)));
+    if (*end != L'\0' || !IsWindow(handle) || !IsWindowVisible(handle)) return nullptr;
+    if (className != nullptr && classOf(handle) != className) return nullptr;
+    return handle;
+  }
   Search s{&caption, className};
   EnumWindows(matchTopLevel, reinterpret_cast<LPARAM>(&s));
   return s.found;
@@ -137,6 +160,12 @@ HWND findControl(HWND top, int id) {
   return s.found;
 }
 
+BOOL CALLBACK matchPicture(HWND h, LPARAM p) {
+  if (_wcsicmp(classOf(h).c_str(), L"Static") != 0 || (GetWindowLongW(h, GWL_STYLE) & SS_TYPEMASK) != SS_BITMAP) return TRUE;
+  *reinterpret_cast<HWND*>(p) = h;
+  return FALSE;
+}
+
 BOOL CALLBACK listTopLevel(HWND h, LPARAM) {
   char line[64];
   std::snprintf(line, sizeof line, "%08lX\t", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(h)));
@@ -163,7 +192,8 @@ int usage() {
   std::fputs("usage: winctl.exe list | children CAPTION [MS] | wait-window CAPTION [MS] |\n"
              "       wait-gone CAPTION [MS] | msgbox-text CAPTION [MS] | msgbox-ok CAPTION [MS] |\n"
              "       click CAPTION ID [MS] | get-text CAPTION ID [MS] | set-text CAPTION ID TEXT [MS] |\n"
-             "       send-key CAPTION VK [ID] [MS] | close CAPTION [MS]\n",
+             "       send-key CAPTION VK [ID] [MS] | close CAPTION [MS] | minimize CAPTION [MS] |\n"
+             "       window-state CAPTION [MS] | control-state CAPTION ID [MS] | picture-rect CAPTION [MS]\n",
              stderr);
   return 2;
 }
@@ -188,12 +218,34 @@ int run(const std::vector<std::wstring>& a) {
   };
   DWORD timeout = kDefaultTimeoutMs;
 
-  if (cmd == L"wait-window" || cmd == L"children" || cmd == L"close") {
+  if (cmd == L"picture-rect") {
+    if (!timeoutAt(2, timeout)) return usage();
+    HWND h = waitFor(caption, nullptr, timeout);
+    if (h == nullptr) return failure(L"no window \"" + caption + L"\"");
+    HWND picture = nullptr;
+    EnumChildWindows(h, matchPicture, reinterpret_cast<LPARAM>(&picture));
+    if (picture == nullptr) return failure(L"window \"" + caption + L"\" has no picture control");
+    RECT r{};
+    GetClientRect(picture, &r);
+    MapWindowPoints(picture, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    char text[64];
+    std::snprintf(text, sizeof text, "%ld %ld %ld %ld", r.left, r.top, r.right - r.left, r.bottom - r.top);
+    print(text);
+    return 0;
+  }
+  if (cmd == L"wait-window" || cmd == L"children" || cmd == L"close" || cmd == L"minimize" ||
+      cmd == L"window-state") {
     if (!timeoutAt(2, timeout)) return usage();
     HWND h = waitFor(caption, nullptr, timeout);
     if (h == nullptr) return failure(L"no window \"" + caption + L"\"");
     if (cmd == L"children") EnumChildWindows(h, listChild, 0);
     if (cmd == L"close") PostMessageW(h, WM_CLOSE, 0, 0);
+    // As the task bar does it, even to a window that a modal box disables.
+    if (cmd == L"minimize") ShowWindowAsync(h, SW_MINIMIZE);
+    if (cmd == L"window-state") {
+      print(std::string(IsIconic(h) ? "iconic" : "normal") +
+            (GetForegroundWindow() == h ? " foreground" : " background"));
+    }
     return 0;
   }
   if (cmd == L"wait-gone") {
@@ -231,7 +283,7 @@ int run(const std::vector<std::wstring>& a) {
   long id = 0;
   if (!parseNumber(a[2], id)) return usage();
 
-  if (cmd == L"click" || cmd == L"get-text") {
+  if (cmd == L"click" || cmd == L"get-text" || cmd == L"control-state") {
     if (!timeoutAt(3, timeout)) return usage();
     HWND h = waitFor(caption, nullptr, timeout);
     if (h == nullptr) return failure(L"no window \"" + caption + L"\"");
@@ -239,8 +291,11 @@ int run(const std::vector<std::wstring>& a) {
     if (control == nullptr) return failure(L"window \"" + caption + L"\" has no control " + a[2]);
     if (cmd == L"click") {
       PostMessageW(control, BM_CLICK, 0, 0);
-    } else {
+    } else if (cmd == L"get-text") {
       print(toUtf8(windowText(control)));
+    } else {
+      print(std::string(IsWindowEnabled(control) ? "enabled" : "disabled") +
+            (IsWindowVisible(control) ? " visible" : " hidden"));
     }
     return 0;
   }
