@@ -47,9 +47,16 @@ for f in src/ui/Kantiq.exe tools/kantiq-config/kantiq-config.exe tools/test-send
   tests/e2e/window_driver.exe; do
   [[ -f $build/$f ]] || { echo "live_soak: $build/$f missing: build the Windows flavour first" >&2; exit 2; }
 done
+# Whatever runs in the background ends with this script.
+children=()
+cleanup() {
+  ((${#children[@]})) && kill "${children[@]}" 2>/dev/null
+  [[ -n ${tempOut:-} ]] && rm -rf -- "$tempOut"
+}
+trap cleanup EXIT
 if [[ -z $out ]]; then
   out=$(mktemp -d "${TMPDIR:-/tmp}/live_soak.XXXXXX")
-  trap 'rm -rf -- "$out"' EXIT
+  tempOut=$out
 fi
 mkdir -p "$out"
 driver=$build/tests/e2e/window_driver.exe
@@ -101,8 +108,10 @@ done
 : >"$out/status.txt"
 (while :; do printf '%s %s\n' "$(nowMs)" "$(statusColour)" >>"$out/status.txt"; sleep 0.5; done) &
 sampler=$!
+children+=("$sampler")
 paplay "$out/noise.wav" 2>/dev/null &
 noise=$!
+children+=("$noise")
 
 # --- calls, and the server's outages -------------------------------------------------
 : >"$out/calls.txt"
@@ -114,7 +123,8 @@ serverDownAt=0
 i=0
 while (($(nowMs) < end)); do
   t=$(nowMs)
-  if ((serverDownAt == 0 && t >= nextRestart)); then
+  # No outage begins in the last minute: its return must still be seen.
+  if ((serverDownAt == 0 && t >= nextRestart && t < end - 60000)); then
     "$root/scripts/wine-env.sh" sound-server stop && serverDownAt=$(nowMs)
     kill "$noise" 2>/dev/null
   elif ((serverDownAt > 0 && t >= serverDownAt + down * 1000)); then
@@ -124,6 +134,7 @@ while (($(nowMs) < end)); do
     nextRestart=$(($(nowMs) + restartEvery * 1000))
     paplay "$out/noise.wav" 2>/dev/null &
     noise=$!
+    children+=("$noise")
   fi
   code=${codes[i % ${#codes[@]}]}
   callStart=$(nowMs)
@@ -135,6 +146,7 @@ done
 if ((serverDownAt > 0)); then
   "$root/scripts/wine-env.sh" sound-server start
   printf '%s %s\n' "$serverDownAt" "$(nowMs)" >>"$out/outages.txt"
+  sleep 12  # its return
 fi
 sleep 3  # the last call's alarm
 kill "$noise" "$sampler" 2>/dev/null
