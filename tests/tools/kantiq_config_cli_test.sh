@@ -36,7 +36,7 @@ grep -q 'Kräfte' "$scratch/shown.toml" || fail "show lost the umlaut"
 expect 0 "write shown" -- write "$scratch/shown.toml" "$scratch/b"
 cmp -s "$scratch/a/SMSConfig1.dat" "$scratch/b/SMSConfig1.dat" || fail "write/show/write changed the file"
 expect 0 "check" -- check "$scratch/a/SMSConfig1.dat"
-grep -q 'would load this file' <<<"$out" || fail "check did not say it loads: $out"
+grep -q 'würde diese Datei laden' <<<"$out" || fail "check did not say it loads: $out"
 
 # A broken source writes nothing: no folder made, an existing file untouched.
 printf '[detector]\nrequired_hits = 9\n[[alarm]]\ntext = "x#y"\ncode = "12"\n' > "$scratch/broken.toml"
@@ -58,7 +58,7 @@ expect 1 "check long file" -- check "$scratch/long.dat"
 grep -q 'zu groß' <<<"$out" || fail "long file not reported: $out"
 : > "$scratch/empty.dat"
 expect 0 "check empty file" -- check "$scratch/empty.dat"
-grep -q 'no alarms' <<<"$out" || fail "empty file: no warning about alarms: $out"
+grep -q 'keine Alarme' <<<"$out" || fail "empty file: no warning about alarms: $out"
 
 # Command line.
 for sub in "" write show check; do

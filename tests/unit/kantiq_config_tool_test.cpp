@@ -6,7 +6,7 @@
 #include "config/configuration_text.h"
 #include "config_source.h"
 #include "common/cp1252.h"
-#include "tone_sets.h"
+#include "common/tone_sets.h"
 
 namespace kantiq::tool {
 namespace {
@@ -97,15 +97,15 @@ colour = 1
 )",
                                                   "b.toml");
   EXPECT_FALSE(r.ok());
-  EXPECT_TRUE(hasError(r, 2, "required_hits is 6"));
-  EXPECT_TRUE(hasError(r, 3, "unknown detector parameter 'tolerance'"));
+  EXPECT_TRUE(hasError(r, 2, "required_hits ist 6"));
+  EXPECT_TRUE(hasError(r, 3, "unbekannter Parameter 'tolerance'"));
   EXPECT_TRUE(hasError(r, 5, "'#'"));
-  EXPECT_TRUE(hasError(r, 6, "digits 0 to 9"));
-  EXPECT_TRUE(hasError(r, 9, "11 tones"));
-  EXPECT_TRUE(hasError(r, 10, "no tones"));
-  EXPECT_TRUE(hasError(r, 13, "must be a string"));
-  EXPECT_TRUE(hasError(r, 14, "between 1 and 22049"));
-  EXPECT_TRUE(hasError(r, 15, "unknown key 'colour'"));
+  EXPECT_TRUE(hasError(r, 6, "Ziffern 0 bis 9"));
+  EXPECT_TRUE(hasError(r, 9, "11 Töne"));
+  EXPECT_TRUE(hasError(r, 10, "keine Töne"));
+  EXPECT_TRUE(hasError(r, 13, "muss eine Zeichenkette sein"));
+  EXPECT_TRUE(hasError(r, 14, "1 bis 22049"));
+  EXPECT_TRUE(hasError(r, 15, "unbekannter Schlüssel 'colour'"));
 
   const SourceReading syntax = readConfigurationSource("[[alarm]]\ntext = \"x\n", "s.toml");
   ASSERT_FALSE(syntax.ok());
@@ -116,7 +116,7 @@ TEST(ConfigurationSource, MoreThan999AlarmsAreRefused) {
   std::string toml;
   for (int i = 0; i < 1000; ++i) toml += "[[alarm]]\ntext = \"a\"\nsteps = [1060]\n";
   const SourceReading r = readConfigurationSource(toml, "m.toml");
-  EXPECT_TRUE(hasError(r, 2998, "more than 999 alarms"));
+  EXPECT_TRUE(hasError(r, 2998, "mehr als 999 Alarme"));
 }
 
 TEST(ConfigurationSource, TextsTheStoredFormWouldChangeAreRefusedByName) {
@@ -137,15 +137,15 @@ TEST(ConfigurationSource, TextsTheStoredFormWouldChangeAreRefusedByName) {
   ASSERT_TRUE(r.ok());
   composeCheckedText(r);
   ASSERT_FALSE(r.ok());
-  EXPECT_TRUE(hasError(r, 1, "alarm 1")) << r.diagnostics.at(0).message;
-  EXPECT_TRUE(hasError(r, 1, "end-of-file mark"));
-  EXPECT_TRUE(hasError(r, 1, "at character 1"));
+  EXPECT_TRUE(hasError(r, 1, "Alarm 1")) << r.diagnostics.at(0).message;
+  EXPECT_TRUE(hasError(r, 1, "Dateiende-Zeichen"));
+  EXPECT_TRUE(hasError(r, 1, "an Zeichen 1"));
 
   std::snprintf(toml, sizeof toml, "[[alarm]]\ntext = \"\\u%04X\\u%04X\"\nsteps = [1060]\n", cr, lf);
   r = readConfigurationSource(toml, "c.toml");
   ASSERT_TRUE(r.ok());
   composeCheckedText(r);
-  EXPECT_TRUE(hasError(r, 1, "carriage return right before a line feed"));
+  EXPECT_TRUE(hasError(r, 1, "Wagenrücklauf direkt vor einem Zeilenvorschub"));
 
   r = readConfigurationSource("[[alarm]]\ntext = \"a\\u0000b\"\nsteps = [1060]\n", "z.toml");
   EXPECT_TRUE(hasError(r, 2, "U+0000"));
