@@ -38,6 +38,12 @@ cmp -s "$scratch/a/SMSConfig1.dat" "$scratch/b/SMSConfig1.dat" || fail "write/sh
 expect 0 "check" -- check "$scratch/a/SMSConfig1.dat"
 grep -q 'würde diese Datei laden' <<<"$out" || fail "check did not say it loads: $out"
 
+# Names outside Windows-1252 (the ANSI code page) open and print as they are.
+cp "$example" "$scratch/Einrichtung für Jürgen.toml"
+expect 0 "names outside the code page" -- write "$scratch/Einrichtung für Jürgen.toml" "$scratch/Kräfte ✓"
+cmp -s "$scratch/a/SMSConfig1.dat" "$scratch/Kräfte ✓/SMSConfig1.dat" || fail "no file in 'Kräfte ✓'"
+grep -q 'Kräfte ✓' <<<"$out" || fail "the folder's name did not print: $out"
+
 # A broken source writes nothing: no folder made, an existing file untouched.
 printf '[detector]\nrequired_hits = 9\n[[alarm]]\ntext = "x#y"\ncode = "12"\n' > "$scratch/broken.toml"
 expect 1 "broken source" -- write "$scratch/broken.toml" "$scratch/c"
