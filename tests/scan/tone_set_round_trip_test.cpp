@@ -38,7 +38,9 @@ const std::vector<std::string> kCalls = {"1234567890", "10223"};
 //   one more line). ZVEI1 keeps the example's 50 Hz; CCIR, EEA and CCITT,
 //   whose nearest tones lie 73 Hz apart, get 30 Hz. At 39 Hz CCITT calls of
 //   100 ms tones raised a code differing in the last digit (4 of 40 random
-//   calls), at 50 Hz CCIR calls did (2 of 25); at 30 Hz none did.
+//   calls), at 50 Hz CCIR calls did (2 of 25); at 30 Hz none of those did
+//   (bench/tone_sets.sh still finds 1 in 120 CCITT calls of 100 ms tones:
+//   the detector smears a tone change, see docs/configuration.md).
 // - minimum_frequency_hz lies 100 Hz below the set's lowest tone (at most
 //   the example's 1000 Hz), or CCITT's 400 Hz and EIA's 459 Hz would never
 //   be peaks.
