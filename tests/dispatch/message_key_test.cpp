@@ -7,6 +7,7 @@
 #include <string>
 
 #include "dispatch/sender_protocol.h"
+#include "sender/hex_argument.h"
 
 namespace kantiq {
 namespace {
@@ -31,6 +32,45 @@ TEST(MessageKey, HoldsDecimalDigitsOfAllValues) {
   // The compile-time digits are the same key.
   for (size_t p = 0; p < 40; ++p) EXPECT_EQ(messageKeyDigit(p), key[p]) << "position " << p;
   EXPECT_EQ(messageKeyDigit(kMessageKeyLength - 1), key.back());
+}
+
+// The key is fixed for good: every deployed S.exe unscrambles with it. A
+// change to how it is built must fail here, not in the field.
+TEST(MessageKey, IsPinned) {
+  const auto& key = messageKey();
+  std::string first;
+  for (size_t i = 0; i < 60; ++i) first += static_cast<char>('0' + key[i]);
+  EXPECT_EQ(first, "044611942967013788845346785420870199691976862891357261959997");
+  uint32_t fnv = 2166136261u;  // FNV-1a over all 3601 digits
+  for (uint8_t d : key) fnv = (fnv ^ d) * 16777619u;
+  EXPECT_EQ(fnv, 0x45D47E13u);
+}
+
+// Two command lines as a deployed sender receives them, byte for byte.
+TEST(MessageKey, SenderCommandLinesArePinned) {
+  struct Case {
+    const char* hex;
+    SenderRequest::Kind kind;
+    std::string alarmText;
+    std::string number;
+  } cases[] = {
+      {"433A5C4B616E7469715C532E65786520456D72796275832455056A332054777C6E6D2835", SenderRequest::Kind::Alarm,
+       "Einsatz S\xFC" "d, Stufe 1", ""},
+      {"433A5C4B616E7469715C532E6578652023584959555456572520303137302031323334353637", SenderRequest::Kind::Test,
+       "", "0170 1234567"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.hex);
+    std::string line;
+    ASSERT_TRUE(unhex(c.hex, line));
+    const SenderRequest r = parseSenderCommandLine(line);
+    EXPECT_EQ(r.kind, c.kind);
+    EXPECT_EQ(r.alarmText, c.alarmText);
+    EXPECT_EQ(r.number, c.number);
+    EXPECT_EQ(c.kind == SenderRequest::Kind::Alarm ? buildAlarmCommandLine("C:\\Kantiq", c.alarmText)
+                                                   : buildTestCommandLine("C:\\Kantiq", c.number),
+              line);
+  }
 }
 
 TEST(ScrambleMessage, AddsTheKeyFromPositionZeroEveryTime) {

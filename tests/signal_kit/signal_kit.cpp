@@ -55,21 +55,22 @@ void putLe(std::FILE* f, uint32_t v, int bytes) {
 
 }  // namespace
 
-const ToneSet& zvei1() {
-  static const ToneSet set{{2400, 1060, 1160, 1270, 1400, 1530, 1670, 1830, 2000, 2200}, 2600};
-  return set;
+const ToneSet& toneSet(std::string_view name) {
+  const ToneSet* set = tool::findToneSet(name);
+  if (set == nullptr) throw std::invalid_argument("unknown tone set " + std::string(name));
+  return *set;
 }
 
+const ToneSet& zvei1() { return toneSet("ZVEI1"); }
+
 std::vector<double> codeFrequencies(std::string_view digits, const ToneSet& set) {
-  // The repeat tone stands in for a tone equal to the tone sent just before,
-  // so three equal digits go out as digit, repeat, digit.
-  std::vector<double> out;
-  for (char d : digits) {
-    if (d < '0' || d > '9') throw std::invalid_argument("code digits must be 0 to 9");
-    const double hz = set.digitHz[static_cast<size_t>(d - '0')];
-    out.push_back(!out.empty() && out.back() == hz ? set.repeatHz : hz);
+  if (digits.find_first_not_of("0123456789") != std::string_view::npos) {
+    throw std::invalid_argument("code digits must be 0 to 9");
   }
-  return out;
+  // The repeat-tone rule is the table's own: a tone equal to the tone sent
+  // just before goes out as the repeat tone ("111" is digit, repeat, digit).
+  const std::vector<int32_t> hz = tool::expandCode(digits, set);
+  return {hz.begin(), hz.end()};
 }
 
 Samples silence(double seconds, int sampleRate) { return Samples(sampleCount(seconds, sampleRate), 0.0); }

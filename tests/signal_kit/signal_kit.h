@@ -10,17 +10,20 @@
 #include <string_view>
 #include <vector>
 
+#include "common/tone_sets.h"
+
 namespace kantiq::signal {
 
 using Samples = std::vector<double>;
 
-// A five-tone code's frequencies: one per digit 0 to 9, and the repeat tone
-// sent in place of a digit equal to the one before it.
-struct ToneSet {
-  std::array<double, 10> digitHz{};
-  double repeatHz = 0;
-};
+// A five-tone system's frequencies: one per digit 0 to 9, and the repeat tone
+// sent in place of a digit equal to the one before it. The same table
+// kantiq-config reads codes with (tools/common/tone_sets.cpp).
+using ToneSet = tool::ToneSet;
 
+// The set of that name (ZVEI1, CCIR, ...); throws std::invalid_argument for
+// a name the table lacks.
+const ToneSet& toneSet(std::string_view name);
 // ZVEI1: 1=1060, 2=1160, ... 9=2200, 0=2400 Hz, repeat tone 2600 Hz.
 const ToneSet& zvei1();
 

@@ -36,7 +36,13 @@ grep -q 'Kräfte' "$scratch/shown.toml" || fail "show lost the umlaut"
 expect 0 "write shown" -- write "$scratch/shown.toml" "$scratch/b"
 cmp -s "$scratch/a/SMSConfig1.dat" "$scratch/b/SMSConfig1.dat" || fail "write/show/write changed the file"
 expect 0 "check" -- check "$scratch/a/SMSConfig1.dat"
-grep -q 'would load this file' <<<"$out" || fail "check did not say it loads: $out"
+grep -q 'würde diese Datei laden' <<<"$out" || fail "check did not say it loads: $out"
+
+# Names outside Windows-1252 (the ANSI code page) open and print as they are.
+cp "$example" "$scratch/Einrichtung für Jürgen.toml"
+expect 0 "names outside the code page" -- write "$scratch/Einrichtung für Jürgen.toml" "$scratch/Kräfte ✓"
+cmp -s "$scratch/a/SMSConfig1.dat" "$scratch/Kräfte ✓/SMSConfig1.dat" || fail "no file in 'Kräfte ✓'"
+grep -q 'Kräfte ✓' <<<"$out" || fail "the folder's name did not print: $out"
 
 # A broken source writes nothing: no folder made, an existing file untouched.
 printf '[detector]\nrequired_hits = 9\n[[alarm]]\ntext = "x#y"\ncode = "12"\n' > "$scratch/broken.toml"
@@ -58,7 +64,47 @@ expect 1 "check long file" -- check "$scratch/long.dat"
 grep -q 'zu groß' <<<"$out" || fail "long file not reported: $out"
 : > "$scratch/empty.dat"
 expect 0 "check empty file" -- check "$scratch/empty.dat"
-grep -q 'no alarms' <<<"$out" || fail "empty file: no warning about alarms: $out"
+grep -q 'keine Alarme' <<<"$out" || fail "empty file: no warning about alarms: $out"
+
+# A .toml file dropped onto the program: written into the program's own folder
+# (a copy of the tool in a folder of its own), then it waits for a key. The
+# key comes through a FIFO, so the test sees the wait.
+app="$scratch/app"
+mkdir -p "$app"
+cp "${tool[-1]}" "$app/"
+drop=("${tool[@]:0:${#tool[@]}-1}" "$app/$(basename "${tool[-1]}")")
+cp "$example" "$scratch/Einrichtung.toml"
+mkfifo "$scratch/key"
+exec 7<>"$scratch/key"
+"${drop[@]}" "$scratch/Einrichtung.toml" <"$scratch/key" >"$scratch/drop.out" 2>&1 &
+pid=$!
+for ((i = 0; i < 300; i++)); do
+  grep -q 'Taste' "$scratch/drop.out" 2>/dev/null && break
+  sleep 0.1
+done
+sleep 0.5
+if kill -0 "$pid" 2>/dev/null; then
+  printf 'x' >&7
+  wait "$pid"
+  got=$?
+  [[ $got == 0 ]] || fail "drop: exit $got, expected 0: $(cat "$scratch/drop.out")"
+else
+  wait "$pid"
+  fail "drop: did not wait for a key: $(cat "$scratch/drop.out")"
+fi
+exec 7>&-
+cmp -s "$scratch/a/SMSConfig1.dat" "$app/SMSConfig1.dat" || fail "drop did not write the program's folder"
+[[ -f $app/SMSConfig2.dat ]] || fail "drop wrote no SMSConfig2.dat"
+grep -q 'Einrichtung übernehmen' "$scratch/drop.out" || fail "drop: no German heading: $(cat "$scratch/drop.out")"
+grep -q 'Fertig' "$scratch/drop.out" || fail "drop: no success line: $(cat "$scratch/drop.out")"
+# A broken source: nothing written, the same wait (here: the end of input).
+cp "$scratch/broken.toml" "$scratch/Kaputt.TOML"
+cp "$app/SMSConfig1.dat" "$scratch/before-drop"
+out=$("${drop[@]}" "$scratch/Kaputt.TOML" </dev/null 2>&1)
+got=$?
+[[ $got == 1 ]] || fail "broken drop: exit $got, expected 1: $out"
+grep -q 'nicht übernommen' <<<"$out" || fail "broken drop: no failure line: $out"
+cmp -s "$scratch/before-drop" "$app/SMSConfig1.dat" || fail "broken drop changed the file"
 
 # Command line.
 for sub in "" write show check; do

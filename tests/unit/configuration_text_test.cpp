@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "config/startup.h"
+#include "detector/tone_detector.h"
+#include "sender/hex_argument.h"
+
 namespace kantiq {
 namespace {
 
@@ -30,6 +34,45 @@ TEST(ConfigurationKey, HoldsDigitsOfEveryValue) {
   }
   EXPECT_EQ(seen.size(), 10u);
   EXPECT_EQ(&configurationKey(), &key);  // built once
+}
+
+// The key is fixed for good: every SMSConfig1.dat in use was written with it.
+// A change to how it is built must fail here, not in the field.
+TEST(ConfigurationKey, IsPinned) {
+  const auto& key = configurationKey();
+  std::string first;
+  for (size_t i = 0; i < 60; ++i) first += static_cast<char>('0' + key[i]);
+  EXPECT_EQ(first, "719125800807300772961122060189258588513025236579179790387273");
+  uint32_t fnv = 2166136261u;  // FNV-1a over all 3601 digits
+  for (uint8_t d : key) fnv = (fnv ^ d) * 16777619u;
+  EXPECT_EQ(fnv, 0xB2D5982Cu);
+}
+
+// One stored file as it lies on a user's disk, byte for byte: it loads to the
+// configuration it was written from.
+TEST(ConfigurationKey, AStoredFileOfTheFieldStillLoads) {
+  std::string raw;
+  ASSERT_TRUE(unhex("3831392437352B313038302A3523313737322C3924392538303630312B423228"
+                    "3B352B3B3B3133303235255A67686F6E215A056B2C3526393838372635263826"
+                    "32353A372438263529383D353626392A342A383430372C3427392439353C3329"
+                    "322C3724",
+                    raw));
+  const std::vector<uint8_t> stored(raw.begin(), raw.end());
+  const std::string text =
+      "100#50#1000#2#1000#3#8#60000#90#30#3600000#Wache S\xFC" "d#5#1160#0#0#1270#0#0#2600#0#0#1400#0#0#1530#0#0#";
+  EXPECT_EQ(decodeConfiguration(deliverStoredBytes(stored)), text);
+  EXPECT_EQ(encodeConfiguration(text), stored);
+  auto d = std::make_unique<ToneDetector>();
+  ASSERT_FALSE(loadStoredConfiguration(stored, *d).has_value());
+  EXPECT_EQ(d->frequencyTolerance, 50);
+  EXPECT_EQ(d->minimumFrequency, 1000);
+  EXPECT_EQ(d->retriggerDelay, 60000);
+  EXPECT_EQ(d->restartInterval, 3600000);
+  ASSERT_EQ(d->alarmCount, 1);
+  EXPECT_EQ(d->alarms[0].text, "Wache S\xFC" "d");
+  ASSERT_EQ(d->alarms[0].stepCount, 5);
+  EXPECT_EQ(d->alarms[0].steps[2].frequency1, 2600);
+  EXPECT_EQ(d->alarms[0].steps[4].frequency1, 1530);
 }
 
 TEST(TextDelivery, CrLfBecomesOneLineFeedAndEndOfFileEndsTheData) {

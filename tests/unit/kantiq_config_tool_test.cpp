@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <set>
 #include <string>
 
 #include "config/configuration_text.h"
 #include "config_source.h"
+#include "command_line.h"
 #include "common/cp1252.h"
-#include "tone_sets.h"
+#include "common/tone_sets.h"
 
 namespace kantiq::tool {
 namespace {
@@ -30,6 +33,148 @@ TEST(ToneCodes, RepeatToneReplacesAToneEqualToTheOneBefore) {
   EXPECT_FALSE(codeOfTones({2600}, zvei).has_value());
   EXPECT_FALSE(codeOfTones({1061}, zvei).has_value());
   EXPECT_EQ(findToneSet("ZVEI9"), nullptr);
+}
+
+// The table itself: every set can send every code unambiguously.
+TEST(ToneSets, EachSetHasElevenDistinctTonesInTheVoiceBand) {
+  std::set<std::string> names;
+  for (const ToneSet& set : allToneSets()) {
+    SCOPED_TRACE(std::string(set.name));
+    names.insert(std::string(set.name));
+    std::set<int32_t> tones(set.digitHz.begin(), set.digitHz.end());
+    tones.insert(set.repeatHz);
+    EXPECT_EQ(tones.size(), 11u);  // the repeat tone differs from every digit's
+    EXPECT_GE(*tones.begin(), 300);
+    EXPECT_LE(*tones.rbegin(), 3000);
+    std::string lower(set.name);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    EXPECT_EQ(findToneSet(lower), &set);
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"ZVEI1", "ZVEI2", "ZVEI3", "DZVEI", "PZVEI", "CCIR", "CCITT", "EEA", "EIA"}));
+  EXPECT_EQ(defaultToneSet().name, "ZVEI1");
+  EXPECT_EQ(allToneSets().front().name, "ZVEI1");
+}
+
+// Steps that are a code of several sets are named for ZVEI1 first, then for
+// the first set of the table.
+TEST(ToneSets, StepsAreNamedForTheFirstSetThatSendsThem) {
+  struct Case {
+    const char* sentIn;
+    const char* code;
+    const char* namedFor;
+    const char* namedCode;
+  } cases[] = {
+      {"ZVEI1", "12345", "ZVEI1", "12345"},  // also DZVEI 23456, ZVEI2 and PZVEI 12345
+      {"PZVEI", "11", "ZVEI1", "11"},        // PZVEI sends ZVEI1's frequencies
+      {"ZVEI2", "11", "ZVEI2", "11"},        // its own repeat tone, 970 Hz
+      {"ZVEI2", "12", "ZVEI1", "12"},        // no repeat: the same tones as ZVEI1
+      {"DZVEI", "1", "DZVEI", "1"},          // 970 Hz is no ZVEI1 digit
+      {"ZVEI3", "1556", "DZVEI", "1556"},    // ZVEI3 sends DZVEI's frequencies
+      {"DZVEI", "4556", "ZVEI1", "3405"},    // all of them ZVEI1 tones, its repeat 2400 Hz ZVEI1's 0
+      {"EEA", "9112", "CCIR", "9112"},
+      {"CCITT", "00", "CCITT", "00"},        // 400 Hz and its repeat 2300 Hz
+      {"EIA", "1234567890", "EIA", "1234567890"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.sentIn) + " " + c.code);
+    const std::vector<int32_t> tones = expandCode(c.code, *findToneSet(c.sentIn));
+    const auto named = codeInAnySet(tones);
+    ASSERT_TRUE(named.has_value());
+    EXPECT_EQ(named->set->name, c.namedFor);
+    EXPECT_EQ(named->code, c.namedCode);
+    EXPECT_EQ(expandCode(named->code, *named->set), tones);
+  }
+  EXPECT_FALSE(codeInAnySet({1060, 1061}).has_value());
+  EXPECT_FALSE(codeInAnySet({}).has_value());
+}
+
+TEST(ConfigurationSource, ToneSetIsChosenPerAlarm) {
+  const SourceReading r = readConfigurationSource(R"(
+[detector]
+minimum_frequency_hz = 300
+[[alarm]]
+text = "a"
+code = "112"
+tone_set = "cCiR"
+[[alarm]]
+text = "b"
+code = "112"
+[[alarm]]
+text = "c"
+code = "10"
+tone_set = "CCITT"
+[[alarm]]
+text = "d"
+code = "1"
+tone_set = "ZVEI4"
+)",
+                                                  "s.toml");
+  ASSERT_EQ(r.configuration.alarms.size(), 4u);
+  auto tones = [&](size_t a) {
+    std::vector<int32_t> hz;
+    for (const ConfiguredStep& s : r.configuration.alarms[a].steps) hz.push_back(s.frequency1Hz);
+    return hz;
+  };
+  EXPECT_EQ(tones(0), (std::vector<int32_t>{1124, 2110, 1197}));
+  EXPECT_EQ(tones(1), (std::vector<int32_t>{1060, 2600, 1160}));  // ZVEI1 when none is named
+  EXPECT_EQ(tones(2), (std::vector<int32_t>{697, 400}));
+  EXPECT_TRUE(hasError(r, 18, "unbekanntes Tonsystem 'ZVEI4'"));
+  EXPECT_TRUE(hasError(r, 18, "ZVEI1, ZVEI2, DZVEI, ZVEI3, PZVEI, CCIR, CCITT, EEA, EIA"));
+}
+
+// A tone the detector never examines makes its alarm deaf: write says so.
+TEST(ConfigurationSource, TonesAtOrBelowTheMinimumFrequencyAreWarnedAbout) {
+  const std::string alarms = "[[alarm]]\ntext = \"EIA\"\ncode = \"10\"\ntone_set = \"EIA\"\n";
+  const SourceReading deaf = readConfigurationSource("[detector]\nminimum_frequency_hz = 741\n" + alarms, "d.toml");
+  EXPECT_TRUE(deaf.ok());  // a warning, the file is still written
+  std::vector<std::string> warnings;
+  for (const Diagnostic& d : deaf.diagnostics) {
+    if (d.warning) warnings.push_back(d.message);
+  }
+  ASSERT_EQ(warnings.size(), 2u);  // 741 Hz (equal to the minimum) and 600 Hz, once each
+  EXPECT_NE(warnings[0].find("741 Hz kann nie erkannt werden"), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[1].find("600 Hz"), std::string::npos) << warnings[1];
+  const SourceReading heard = readConfigurationSource("[detector]\nminimum_frequency_hz = 500\n" + alarms, "h.toml");
+  EXPECT_TRUE(heard.diagnostics.empty()) << formatDiagnostics(heard.diagnostics, "h.toml");
+}
+
+TEST(CommandLine, SubcommandsDropAndMistakes) {
+  struct Case {
+    std::vector<std::string> args;
+    CommandKind kind;
+    std::vector<std::string> operands;
+    const char* says;  // part of the help or the complaint
+  } cases[] = {
+      {{"write", "a.toml", "C:\\Kantiq"}, CommandKind::Write, {"a.toml", "C:\\Kantiq"}, ""},
+      {{"check", "--", "-x.dat"}, CommandKind::Check, {"-x.dat"}, ""},
+      {{"show", "/tmp/SMSConfig1.dat"}, CommandKind::Show, {"/tmp/SMSConfig1.dat"}, ""},
+      {{"encode", "t.txt", "o.dat"}, CommandKind::Encode, {"t.txt", "o.dat"}, ""},
+      {{"decode", "o.dat"}, CommandKind::Decode, {"o.dat"}, ""},
+      {{"C:\\Users\\J\u00fcrgen\\Einrichtung.TOML"}, CommandKind::Drop,
+       {"C:\\Users\\J\u00fcrgen\\Einrichtung.TOML"}, ""},
+      {{"write"}, CommandKind::Usage, {}, "fehlt QUELLE"},
+      {{"write", "a.toml"}, CommandKind::Usage, {}, "fehlt ORDNER"},
+      {{"show", "a", "b"}, CommandKind::Usage, {}, "Zu viele Angaben"},
+      {{"check", "--frob", "x"}, CommandKind::Usage, {}, "Unbekannte Option '--frob'"},
+      {{"a.toml", "C:\\Kantiq"}, CommandKind::Usage, {}, "Unbekannter Befehl 'a.toml'"},
+      {{".toml"}, CommandKind::Usage, {}, "Unbekannter Befehl"},
+      {{"kantiq.txt"}, CommandKind::Usage, {}, "Unbekannter Befehl"},
+      {{}, CommandKind::Usage, {}, "Es fehlt ein Befehl"},
+      {{"--help"}, CommandKind::Help, {}, "Rückgabewerte: 0 erledigt"},
+      {{"/?"}, CommandKind::Help, {}, "QUELLE.toml"},
+      {{"write", "-h"}, CommandKind::Help, {}, "Aufruf: kantiq-config write QUELLE ORDNER"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"kantiq-config"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::string line;
+    for (const std::string& a : c.args) line += a + " ";
+    SCOPED_TRACE(line);
+    const Command command = parseCommandLine(args);
+    EXPECT_EQ(command.kind, c.kind) << command.text;
+    EXPECT_EQ(command.operands, c.operands);
+    EXPECT_NE(command.text.find(c.says), std::string::npos) << command.text;
+  }
 }
 
 TEST(Cp1252, EveryByteSurvivesTheWayThroughUtf8) {
@@ -97,15 +242,15 @@ colour = 1
 )",
                                                   "b.toml");
   EXPECT_FALSE(r.ok());
-  EXPECT_TRUE(hasError(r, 2, "required_hits is 6"));
-  EXPECT_TRUE(hasError(r, 3, "unknown detector parameter 'tolerance'"));
+  EXPECT_TRUE(hasError(r, 2, "required_hits ist 6"));
+  EXPECT_TRUE(hasError(r, 3, "unbekannter Parameter 'tolerance'"));
   EXPECT_TRUE(hasError(r, 5, "'#'"));
-  EXPECT_TRUE(hasError(r, 6, "digits 0 to 9"));
-  EXPECT_TRUE(hasError(r, 9, "11 tones"));
-  EXPECT_TRUE(hasError(r, 10, "no tones"));
-  EXPECT_TRUE(hasError(r, 13, "must be a string"));
-  EXPECT_TRUE(hasError(r, 14, "between 1 and 22049"));
-  EXPECT_TRUE(hasError(r, 15, "unknown key 'colour'"));
+  EXPECT_TRUE(hasError(r, 6, "Ziffern 0 bis 9"));
+  EXPECT_TRUE(hasError(r, 9, "11 Töne"));
+  EXPECT_TRUE(hasError(r, 10, "keine Töne"));
+  EXPECT_TRUE(hasError(r, 13, "muss eine Zeichenkette sein"));
+  EXPECT_TRUE(hasError(r, 14, "1 bis 22049"));
+  EXPECT_TRUE(hasError(r, 15, "unbekannter Schlüssel 'colour'"));
 
   const SourceReading syntax = readConfigurationSource("[[alarm]]\ntext = \"x\n", "s.toml");
   ASSERT_FALSE(syntax.ok());
@@ -116,7 +261,7 @@ TEST(ConfigurationSource, MoreThan999AlarmsAreRefused) {
   std::string toml;
   for (int i = 0; i < 1000; ++i) toml += "[[alarm]]\ntext = \"a\"\nsteps = [1060]\n";
   const SourceReading r = readConfigurationSource(toml, "m.toml");
-  EXPECT_TRUE(hasError(r, 2998, "more than 999 alarms"));
+  EXPECT_TRUE(hasError(r, 2998, "mehr als 999 Alarme"));
 }
 
 TEST(ConfigurationSource, TextsTheStoredFormWouldChangeAreRefusedByName) {
@@ -137,15 +282,15 @@ TEST(ConfigurationSource, TextsTheStoredFormWouldChangeAreRefusedByName) {
   ASSERT_TRUE(r.ok());
   composeCheckedText(r);
   ASSERT_FALSE(r.ok());
-  EXPECT_TRUE(hasError(r, 1, "alarm 1")) << r.diagnostics.at(0).message;
-  EXPECT_TRUE(hasError(r, 1, "end-of-file mark"));
-  EXPECT_TRUE(hasError(r, 1, "at character 1"));
+  EXPECT_TRUE(hasError(r, 1, "Alarm 1")) << r.diagnostics.at(0).message;
+  EXPECT_TRUE(hasError(r, 1, "Dateiende-Zeichen"));
+  EXPECT_TRUE(hasError(r, 1, "an Zeichen 1"));
 
   std::snprintf(toml, sizeof toml, "[[alarm]]\ntext = \"\\u%04X\\u%04X\"\nsteps = [1060]\n", cr, lf);
   r = readConfigurationSource(toml, "c.toml");
   ASSERT_TRUE(r.ok());
   composeCheckedText(r);
-  EXPECT_TRUE(hasError(r, 1, "carriage return right before a line feed"));
+  EXPECT_TRUE(hasError(r, 1, "Wagenrücklauf direkt vor einem Zeilenvorschub"));
 
   r = readConfigurationSource("[[alarm]]\ntext = \"a\\u0000b\"\nsteps = [1060]\n", "z.toml");
   EXPECT_TRUE(hasError(r, 2, "U+0000"));

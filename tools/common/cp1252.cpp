@@ -114,14 +114,16 @@ std::string describeCodePoint(char32_t cp) {
   std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(cp));
   std::string name;
   switch (cp) {
+    // German, for kantiq-config's messages; the escapes are UTF-8, as this
+    // file is compiled for Windows-1252.
     case 0x00: name = "NUL"; break;
-    case 0x09: name = "tab"; break;
-    case 0x0A: name = "line feed"; break;
-    case 0x0D: name = "carriage return"; break;
-    case 0x1A: name = "end-of-file mark"; break;
+    case 0x09: name = "Tabulator"; break;
+    case 0x0A: name = "Zeilenvorschub"; break;
+    case 0x0D: name = "Wagenr\xC3\xBC" "cklauf"; break;
+    case 0x1A: name = "Dateiende-Zeichen"; break;
     default:
       if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) {
-        name = "control character";
+        name = "Steuerzeichen";
       } else {
         std::string glyph;
         appendUtf8(glyph, cp);

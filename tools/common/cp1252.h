@@ -29,7 +29,8 @@ struct Utf8Conversion {
 };
 Utf8Conversion utf8ToCp1252(std::string_view utf8);
 
-// "U+00E4 'ä'" style name of a character for messages; controls get their name.
+// "U+00E4 'ä'" style name of a character for kantiq-config's messages;
+// controls get their German name ("Zeilenvorschub").
 std::string describeCodePoint(char32_t codePoint);
 
 }  // namespace kantiq::tool

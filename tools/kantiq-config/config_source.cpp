@@ -12,7 +12,7 @@
 #include "config/configuration_text.h"
 #include "common/cp1252.h"
 #include "detector/tone_detector.h"
-#include "tone_sets.h"
+#include "common/tone_sets.h"
 
 namespace kantiq::tool {
 
@@ -30,27 +30,27 @@ struct ParameterDescription {
 constexpr int32_t kMaxInt = std::numeric_limits<int32_t>::max();
 
 constexpr ParameterDescription kParameters[kDetectorParameterCount] = {
-    {"frequency_tolerance_hz", "a peak counts as a tone when it lies less than this many Hz from it", 1, kMaxInt},
-    {"minimum_frequency_hz", "spectrum lines at or below this frequency are never peaks", 0, kMaxInt},
-    {"required_hits", "matching peaks a tone needs before the next tone is looked for (1 to 5)", 1, 5},
-    {"sequence_timeout_ms", "a call must complete within this time after its first tone", 0, kMaxInt},
-    {"peaks_examined", "strongest peaks of each spectrum compared with the tones", 1, 1000},
-    {"magnitude_threshold", "spectrum lines at or below this magnitude are never peaks", 0, kMaxInt},
-    {"retrigger_delay_ms", "a raised alarm is not raised again within this time", 0, kMaxInt},
-    {"load_high_percent", "processor load above which the load watcher arms itself", 0, 100},
-    {"load_low_percent", "load below which an armed load watcher restarts capture", 0, 100},
-    {"restart_interval_ms", "capture is restarted this often", 1000, kMaxInt},
+    {"frequency_tolerance_hz", "eine Spitze zählt als Ton, wenn sie weniger als so viele Hz von ihm entfernt liegt", 1, kMaxInt},
+    {"minimum_frequency_hz", "Spektrallinien bis einschließlich dieser Frequenz sind nie Spitzen", 0, kMaxInt},
+    {"required_hits", "passende Spitzen, die ein Ton braucht, bevor der nächste gesucht wird (1 bis 5)", 1, 5},
+    {"sequence_timeout_ms", "ein Ruf muss innerhalb dieser Zeit nach seinem ersten Ton vollständig sein", 0, kMaxInt},
+    {"peaks_examined", "die stärksten Spitzen jedes Spektrums, die mit den Tönen verglichen werden", 1, 1000},
+    {"magnitude_threshold", "Spektrallinien bis einschließlich dieser Stärke sind nie Spitzen", 0, kMaxInt},
+    {"retrigger_delay_ms", "ein ausgelöster Alarm wird innerhalb dieser Zeit nicht erneut ausgelöst", 0, kMaxInt},
+    {"load_high_percent", "Prozessorlast, ab der die Lastüberwachung scharf wird", 0, 100},
+    {"load_low_percent", "Last, unter der eine scharfe Lastüberwachung die Aufnahme neu startet", 0, 100},
+    {"restart_interval_ms", "so oft wird die Aufnahme neu gestartet", 1000, kMaxInt},
 };
 
 const char* typeName(const toml::node& node) {
   switch (node.type()) {
-    case toml::node_type::table: return "a table";
-    case toml::node_type::array: return "an array";
-    case toml::node_type::string: return "a string";
-    case toml::node_type::integer: return "an integer";
-    case toml::node_type::floating_point: return "a floating-point number";
-    case toml::node_type::boolean: return "a boolean";
-    default: return "a date or time";
+    case toml::node_type::table: return "eine Tabelle";
+    case toml::node_type::array: return "eine Liste";
+    case toml::node_type::string: return "eine Zeichenkette";
+    case toml::node_type::integer: return "eine ganze Zahl";
+    case toml::node_type::floating_point: return "eine Gleitkommazahl";
+    case toml::node_type::boolean: return "ein Wahrheitswert";
+    default: return "ein Datum oder eine Uhrzeit";
   }
 }
 
@@ -72,20 +72,23 @@ class Reader {
         if (const toml::table* t = node.as_table()) {
           readDetector(*t);
         } else {
-          error(node.source(), "'detector' must be a table ([detector]), not " + std::string(typeName(node)));
+          error(node.source(), "'detector' muss eine Tabelle sein ([detector]), nicht " + std::string(typeName(node)));
         }
       } else if (name == "alarm") {
         if (const toml::array* a = node.as_array(); a != nullptr && a->is_array_of_tables()) {
           readAlarms(*a);
         } else {
-          error(node.source(), "'alarm' must be a list of tables ([[alarm]]), not " + std::string(typeName(node)));
+          error(node.source(), "'alarm' muss eine Liste von Tabellen sein ([[alarm]]), nicht " + std::string(typeName(node)));
         }
       } else {
-        error(key.source(), "unknown key '" + name + "' (expected [detector] or [[alarm]])");
+        error(key.source(), "unbekannter Schlüssel '" + name + "' (erwartet: [detector] oder [[alarm]])");
       }
     }
     if (out_.configuration.alarms.empty()) {
-      warning({}, "no [[alarm]] entries: the program will run but never raise an alarm");
+      warning({}, "keine [[alarm]]-Einträge: Kantiq läuft, löst aber nie einen Alarm aus");
+    }
+    for (Diagnostic& d : findUndetectableTones(out_.configuration, out_.alarmLines)) {
+      out_.diagnostics.push_back(std::move(d));
     }
   }
 
@@ -94,13 +97,13 @@ class Reader {
                                      int64_t maximum) {
     const auto* value = node.as_integer();
     if (value == nullptr) {
-      error(node.source(), what + " must be an integer, not " + typeName(node));
+      error(node.source(), what + " muss eine ganze Zahl sein, nicht " + typeName(node));
       return std::nullopt;
     }
     const int64_t v = value->get();
     if (v < minimum || v > maximum) {
-      error(node.source(), what + " is " + std::to_string(v) + ", must be between " +
-                               std::to_string(minimum) + " and " + std::to_string(maximum));
+      error(node.source(), what + " ist " + std::to_string(v) + ", erlaubt ist " + std::to_string(minimum) +
+                               " bis " + std::to_string(maximum));
       return std::nullopt;
     }
     return static_cast<int32_t>(v);
@@ -116,7 +119,7 @@ class Reader {
       if (n == 0) {
         std::string known;
         for (const ParameterDescription& p : kParameters) known += std::string(known.empty() ? "" : ", ") + p.key;
-        error(key.source(), "unknown detector parameter '" + name + "' (known: " + known + ")");
+        error(key.source(), "unbekannter Parameter '" + name + "' in [detector] (bekannt: " + known + ")");
         continue;
       }
       const ParameterDescription& parameter = kParameters[n - 1];
@@ -132,15 +135,15 @@ class Reader {
       ++index;
       const toml::table& t = *node.as_table();
       if (index == ToneDetector::kMaxAlarms + 1) {
-        error(t.source(), "alarm " + std::to_string(index) + ": more than " +
-                              std::to_string(ToneDetector::kMaxAlarms) + " alarms");
+        error(t.source(), "Alarm " + std::to_string(index) + ": mehr als " +
+                              std::to_string(ToneDetector::kMaxAlarms) + " Alarme");
       }
       readAlarm(t, index);
     }
   }
 
   void readAlarm(const toml::table& t, int index) {
-    const std::string where = "alarm " + std::to_string(index);
+    const std::string where = "Alarm " + std::to_string(index);
     ConfiguredAlarm alarm;
     bool haveText = false;
     const toml::node* code = nullptr;
@@ -157,19 +160,19 @@ class Reader {
       } else if (name == "steps") {
         steps = &node;
       } else {
-        error(key.source(), where + ": unknown key '" + name + "' (known: text, code, tone_set, steps)");
+        error(key.source(), where + ": unbekannter Schlüssel '" + name + "' (bekannt: text, code, tone_set, steps)");
       }
     }
-    if (!haveText && t.get("text") == nullptr) error(t.source(), where + ": 'text' is missing");
+    if (!haveText && t.get("text") == nullptr) error(t.source(), where + ": 'text' fehlt");
     if (code != nullptr && steps != nullptr) {
-      error(steps->source(), where + ": give either 'code' or 'steps', not both");
+      error(steps->source(), where + ": entweder 'code' oder 'steps' angeben, nicht beides");
     } else if (code != nullptr) {
       readCode(*code, toneSet, where, alarm);
     } else if (steps != nullptr) {
-      if (toneSet != nullptr) error(toneSet->source(), where + ": 'tone_set' only goes with 'code'");
+      if (toneSet != nullptr) error(toneSet->source(), where + ": 'tone_set' gilt nur zusammen mit 'code'");
       readSteps(*steps, where, alarm);
     } else {
-      error(t.source(), where + ": no tones: give 'code' (e.g. code = \"23345\") or 'steps'");
+      error(t.source(), where + ": keine Töne: 'code' (z. B. code = \"23345\") oder 'steps' angeben");
     }
     out_.configuration.alarms.push_back(std::move(alarm));
     out_.alarmLines.push_back(t.source().begin.line);
@@ -178,28 +181,28 @@ class Reader {
   bool readText(const toml::node& node, const std::string& where, std::string& text) {
     const auto* s = node.as_string();
     if (s == nullptr) {
-      error(node.source(), where + ": 'text' must be a string, not " + typeName(node));
+      error(node.source(), where + ": 'text' muss eine Zeichenkette sein, nicht " + typeName(node));
       return false;
     }
     const std::string& utf8 = s->get();
     const Utf8Conversion converted = utf8ToCp1252(utf8);
     if (!converted.ok) {
-      error(node.source(), where + ": 'text' holds " +
-                               (converted.malformed ? std::string("bytes that are not UTF-8")
+      error(node.source(), where + ": 'text' enthält " +
+                               (converted.malformed ? std::string("Bytes, die kein UTF-8 sind")
                                                     : describeCodePoint(converted.badCodePoint) +
-                                                          ", which Windows-1252 lacks"));
+                                                          ", das es in Windows-1252 nicht gibt"));
       return false;
     }
     bool fine = true;
     for (size_t i = 0; i < converted.text.size(); ++i) {
       const char c = converted.text[i];
       if (c == '#') {
-        error(node.source(), where + ": 'text' holds '#' at character " + std::to_string(i + 1) +
-                                 ", which ends a field of the configuration file");
+        error(node.source(), where + ": 'text' enthält '#' an Zeichen " + std::to_string(i + 1) +
+                                 "; '#' beendet ein Feld der Einrichtungsdatei");
         fine = false;
       } else if (c == '\0') {
-        error(node.source(), where + ": 'text' holds " + describeCodePoint(0) +
-                                 ", which would end the configuration text");
+        error(node.source(), where + ": 'text' enthält " + describeCodePoint(0) +
+                                 ", das den Einrichtungstext beenden würde");
         fine = false;
       }
     }
@@ -209,34 +212,34 @@ class Reader {
 
   void readCode(const toml::node& node, const toml::node* toneSetNode, const std::string& where,
                 ConfiguredAlarm& alarm) {
-    const ToneSet* set = findToneSet("ZVEI1");
+    const ToneSet* set = &defaultToneSet();
     if (toneSetNode != nullptr) {
       const auto* name = toneSetNode->as_string();
       if (name == nullptr) {
-        error(toneSetNode->source(), where + ": 'tone_set' must be a string, not " + typeName(*toneSetNode));
+        error(toneSetNode->source(), where + ": 'tone_set' muss eine Zeichenkette sein, nicht " + typeName(*toneSetNode));
         return;
       }
       set = findToneSet(name->get());
       if (set == nullptr) {
-        error(toneSetNode->source(), where + ": unknown tone set '" + name->get() + "' (known: " +
+        error(toneSetNode->source(), where + ": unbekanntes Tonsystem '" + name->get() + "' (bekannt: " +
                                          toneSetNames() + ")");
         return;
       }
     }
     const auto* s = node.as_string();
     if (s == nullptr) {
-      error(node.source(), where + ": 'code' must be a string of digits such as \"23345\", not " +
+      error(node.source(), where + ": 'code' muss eine Ziffernfolge wie \"23345\" sein, nicht " +
                                typeName(node));
       return;
     }
     const std::string& digits = s->get();
     if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
-      error(node.source(), where + ": 'code' \"" + digits + "\" must consist of the digits 0 to 9");
+      error(node.source(), where + ": 'code' \"" + digits + "\" darf nur die Ziffern 0 bis 9 enthalten");
       return;
     }
     if (digits.size() > AlarmDefinition::kMaxSteps) {
-      error(node.source(), where + ": 'code' has " + std::to_string(digits.size()) +
-                               " digits, at most " + std::to_string(AlarmDefinition::kMaxSteps) + " tones are possible");
+      error(node.source(), where + ": 'code' hat " + std::to_string(digits.size()) + " Ziffern, möglich sind höchstens " +
+                               std::to_string(AlarmDefinition::kMaxSteps) + " Töne");
       return;
     }
     for (int32_t hz : expandCode(digits, *set)) alarm.steps.push_back({hz, 0, false});
@@ -249,22 +252,22 @@ class Reader {
   void readSteps(const toml::node& node, const std::string& where, ConfiguredAlarm& alarm) {
     const toml::array* steps = node.as_array();
     if (steps == nullptr) {
-      error(node.source(), where + ": 'steps' must be an array such as [1060, [1160, 1270]], not " +
+      error(node.source(), where + ": 'steps' muss eine Liste wie [1060, [1160, 1270]] sein, nicht " +
                                typeName(node));
       return;
     }
     if (steps->empty()) {
-      error(node.source(), where + ": 'steps' is empty; an alarm without tones would be raised all the time");
+      error(node.source(), where + ": 'steps' ist leer; ein Alarm ohne Töne würde ständig ausgelöst");
       return;
     }
     if (steps->size() > static_cast<size_t>(AlarmDefinition::kMaxSteps)) {
-      error(node.source(), where + ": 'steps' has " + std::to_string(steps->size()) +
-                               " tones, at most " + std::to_string(AlarmDefinition::kMaxSteps) + " are possible");
+      error(node.source(), where + ": 'steps' hat " + std::to_string(steps->size()) + " Töne, möglich sind höchstens " +
+                               std::to_string(AlarmDefinition::kMaxSteps));
       return;
     }
     int number = 0;
     for (const toml::node& step : *steps) {
-      const std::string what = where + " step " + std::to_string(++number);
+      const std::string what = where + ", Schritt " + std::to_string(++number);
       ConfiguredStep out;
       if (step.is_integer()) {
         auto f = readTone(step, what);
@@ -272,18 +275,18 @@ class Reader {
         out.frequency1Hz = *f;
       } else if (const toml::array* pair = step.as_array()) {
         if (pair->size() != 2) {
-          error(step.source(), what + ": a dual tone is a pair of frequencies such as [675, 1240]");
+          error(step.source(), what + ": ein Doppelton ist ein Paar von Frequenzen wie [675, 1240]");
           continue;
         }
-        auto f1 = readTone(*pair->get(0), what + " first tone");
-        auto f2 = readTone(*pair->get(1), what + " second tone");
+        auto f1 = readTone(*pair->get(0), what + ", erster Ton");
+        auto f2 = readTone(*pair->get(1), what + ", zweiter Ton");
         if (!f1 || !f2) continue;
         out = {*f1, *f2, true};
       } else if (const toml::table* raw = step.as_table()) {
         if (!readRawStep(*raw, what, out)) continue;
       } else {
-        error(step.source(), what + ": a step is a frequency (1060) or a pair of frequencies "
-                                    "([675, 1240]), not " + typeName(step));
+        error(step.source(), what + ": ein Schritt ist eine Frequenz (1060) oder ein Paar von Frequenzen "
+                                    "([675, 1240]), nicht " + typeName(step));
         continue;
       }
       alarm.steps.push_back(out);
@@ -299,20 +302,20 @@ class Reader {
       const std::string name(key.str());
       constexpr int64_t kMin = std::numeric_limits<int32_t>::min();
       if (name == "frequency1_hz" || name == "frequency2_hz") {
-        auto v = readInteger(node, what + " " + name, kMin, kMaxInt);
+        auto v = readInteger(node, what + ": " + name, kMin, kMaxInt);
         if (!v) fine = false;
         else if (name == "frequency1_hz") out.frequency1Hz = *v, haveFirst = true;
         else out.frequency2Hz = *v;
       } else if (name == "dual_tone") {
         if (const auto* b = node.as_boolean()) out.dualTone = b->get();
-        else error(node.source(), what + " dual_tone must be true or false, not " + typeName(node)), fine = false;
+        else error(node.source(), what + ": dual_tone muss true oder false sein, nicht " + typeName(node)), fine = false;
       } else {
-        error(key.source(), what + ": unknown key '" + name + "' (known: frequency1_hz, frequency2_hz, dual_tone)");
+        error(key.source(), what + ": unbekannter Schlüssel '" + name + "' (bekannt: frequency1_hz, frequency2_hz, dual_tone)");
         fine = false;
       }
     }
     if (!haveFirst && fine) {
-      error(t.source(), what + ": 'frequency1_hz' is missing");
+      error(t.source(), what + ": 'frequency1_hz' fehlt");
       fine = false;
     }
     return fine;
@@ -375,6 +378,29 @@ std::string stepSource(const ConfiguredStep& s) {
 
 }  // namespace
 
+std::vector<Diagnostic> findUndetectableTones(const Configuration& c, const std::vector<uint32_t>& alarmLines) {
+  std::vector<Diagnostic> found;
+  for (size_t a = 0; a < c.alarms.size(); ++a) {
+    std::vector<int32_t> reported;
+    for (const ConfiguredStep& step : c.alarms[a].steps) {
+      for (int32_t hz : {step.frequency1Hz, step.dualTone ? step.frequency2Hz : step.frequency1Hz}) {
+        const bool tooLow = hz <= c.parameters.minimumFrequencyHz;
+        if ((!tooLow && hz <= kHighestToneHz) || std::find(reported.begin(), reported.end(), hz) != reported.end()) {
+          continue;
+        }
+        reported.push_back(hz);
+        found.push_back({a < alarmLines.size() ? alarmLines[a] : 0, 0,
+                         "Alarm " + std::to_string(a + 1) + ": " + std::to_string(hz) + " Hz kann nie erkannt werden (" +
+                             (tooLow ? "nicht über minimum_frequency_hz = " + std::to_string(c.parameters.minimumFrequencyHz)
+                                     : "über dem, was die Abtastung mit 44100 Hz fassen kann") +
+                             ")",
+                         true});
+      }
+    }
+  }
+  return found;
+}
+
 bool SourceReading::ok() const {
   for (const Diagnostic& d : diagnostics) {
     if (!d.warning) return false;
@@ -388,8 +414,9 @@ SourceReading readConfigurationSource(std::string_view toml, std::string_view so
     const toml::table root = toml::parse(toml, sourceName);
     Reader(reading).readDocument(root);
   } catch (const toml::parse_error& e) {
-    reading.diagnostics.push_back(
-        {e.source().begin.line, e.source().begin.column, std::string(e.description()), false});
+    // toml++ describes the fault in English; the place is what matters most.
+    reading.diagnostics.push_back({e.source().begin.line, e.source().begin.column,
+                                   "TOML-Syntaxfehler: " + std::string(e.description()), false});
   }
   return reading;
 }
@@ -406,26 +433,26 @@ std::string composeCheckedText(SourceReading& reading) {
     const auto byte = static_cast<uint8_t>(text[h.position]);
     std::string why;
     switch (h.kind) {
-      case StorageHazard::Kind::TextByteZero: why = "would end the configuration text"; break;
+      case StorageHazard::Kind::TextByteZero: why = "würde den Einrichtungstext beenden"; break;
       case StorageHazard::Kind::StoredEndOfFile:
-        why = "would be stored as the end-of-file mark 0x1A, so everything after it would be lost";
+        why = "würde als Dateiende-Zeichen 0x1A gespeichert, alles danach ginge verloren";
         break;
       case StorageHazard::Kind::StoredCrLf:
-        why = "would be stored as a carriage return right before a line feed, which the program "
-              "reads as one line break";
+        why = "würde als Wagenrücklauf direkt vor einem Zeilenvorschub gespeichert, die Kantiq "
+              "als einen Zeilenumbruch liest";
         break;
     }
     reading.diagnostics.push_back(
         {line, 0,
-         "alarm " + std::to_string(alarm + 1) + " " +
-             tomlString(c.alarms.empty() ? "" : c.alarms[alarm].text) + ": " + describeCodePoint(byte) + " at character " + std::to_string(charIndex + 1) + " " +
-             why + "; the file would load differently. Remove or move the character.",
+         "Alarm " + std::to_string(alarm + 1) + " " + tomlString(c.alarms.empty() ? "" : c.alarms[alarm].text) +
+             ": " + describeCodePoint(byte) + " an Zeichen " + std::to_string(charIndex + 1) + " " + why +
+             "; die Datei würde anders geladen. Entfernen oder verschieben Sie das Zeichen.",
          false});
   }
   if (text.size() > kMaxConfigurationBytes) {
     reading.diagnostics.push_back({0, 0,
-                                   "the configuration text is " + std::to_string(text.size()) +
-                                       " bytes long; the program reads at most " +
+                                   "der Einrichtungstext ist " + std::to_string(text.size()) +
+                                       " Bytes lang; Kantiq liest höchstens " +
                                        std::to_string(kMaxConfigurationBytes),
                                    false});
   }
@@ -434,14 +461,13 @@ std::string composeCheckedText(SourceReading& reading) {
 
 std::string writeConfigurationSource(const Configuration& c) {
   std::string out;
-  out += "# Kantiq configuration. Write it with: kantiq-config write THIS-FILE FOLDER\n\n";
+  out += "# Einrichtung für Kantiq. Schreiben mit: kantiq-config write DIESE-DATEI ORDNER\n\n";
   out += "[detector]\n";
   for (int n = 1; n <= kDetectorParameterCount; ++n) {
     const ParameterDescription& parameter = kParameters[n - 1];
     out += std::string("# ") + parameter.comment + "\n";
     out += std::string(parameter.key) + " = " + std::to_string(detectorParameter(c.parameters, n)) + "\n";
   }
-  const ToneSet* zvei = findToneSet("ZVEI1");
   for (const ConfiguredAlarm& a : c.alarms) {
     out += "\n[[alarm]]\ntext = " + tomlString(a.text) + "\n";
     std::vector<int32_t> plain;
@@ -451,8 +477,8 @@ std::string writeConfigurationSource(const Configuration& c) {
       plain.push_back(s.frequency1Hz);
     }
     if (allPlain) {
-      if (auto code = codeOfTones(plain, *zvei)) {
-        out += "code = \"" + *code + "\"\ntone_set = \"" + std::string(zvei->name) + "\"\n";
+      if (auto code = codeInAnySet(plain)) {
+        out += "code = \"" + code->code + "\"\ntone_set = \"" + std::string(code->set->name) + "\"\n";
         continue;
       }
     }
@@ -487,7 +513,7 @@ std::string formatDiagnostics(const std::vector<Diagnostic>& diagnostics, std::s
       out += ":" + std::to_string(d.line);
       if (d.column != 0) out += ":" + std::to_string(d.column);
     }
-    out += d.warning ? ": warning: " : ": error: ";
+    out += d.warning ? ": Warnung: " : ": Fehler: ";
     out += d.message + "\n";
   }
   return out;

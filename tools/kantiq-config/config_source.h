@@ -40,14 +40,22 @@ SourceReading readConfigurationSource(std::string_view toml, std::string_view so
 // Adds its findings to reading.diagnostics; returns the text.
 std::string composeCheckedText(SourceReading& reading);
 
+// Warnings for tones no detector set-up can hear: at or below
+// minimum_frequency_hz, or above what 44100 Hz sampling holds. One per alarm
+// and frequency; alarmLines (may be empty) gives their source lines.
+std::vector<Diagnostic> findUndetectableTones(const Configuration& configuration,
+                                              const std::vector<uint32_t>& alarmLines);
+
 // A configuration as TOML that readConfigurationSource reads back to the same
-// configuration (used by "show").
+// configuration (used by "show"). Steps that are exactly a code of a known
+// tone set are written as that code with its tone_set (ZVEI1 preferred, then
+// the table's order).
 std::string writeConfigurationSource(const Configuration& configuration);
 
 // One "  name = value" line per detector parameter.
 std::string listParameters(const DetectorParameters& parameters);
 
-// "file:line:column: error: message" lines.
+// "Datei:Zeile:Spalte: Fehler: Meldung" lines.
 std::string formatDiagnostics(const std::vector<Diagnostic>& diagnostics, std::string_view sourceName);
 
 }  // namespace kantiq::tool

@@ -1,35 +1,30 @@
 // kantiq-config: writes, shows and checks the configuration files that Kantiq
-// reads at start ("SMSConfig1.dat" and "SMSConfig2.dat").
+// reads at start ("SMSConfig1.dat" and "SMSConfig2.dat"). It talks German.
 //
 // Exit codes: 0 done; 1 the source or the file is not fit for the program
 // (nothing written); 2 bad command line; 3 a file could not be read or written.
 
-#include <CLI/CLI.hpp>
-
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <system_error>
 #include <vector>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-#endif
-
+#include "command_line.h"
+#include "common/cp1252.h"
+#include "common/tone_sets.h"
 #include "config/configuration_messages.h"
 #include "config/configuration_text.h"
 #include "config/configuration_writer.h"
 #include "config/startup.h"
 #include "config_source.h"
-#include "common/cp1252.h"
 #include "detector/tone_detector.h"
-#include "tone_sets.h"
+#include "tool_platform.h"
 
 namespace fs = std::filesystem;
 using namespace kantiq;
@@ -45,6 +40,16 @@ constexpr int kExitIo = 3;
 // The sender takes at most this many bytes of an alarm's text.
 constexpr size_t kSenderTextBytes = 499;
 
+// A file named on the command line: the name as given (UTF-8) for messages,
+// and the path to open.
+struct NamedPath {
+  std::string name;
+  fs::path path;
+
+  explicit NamedPath(std::string utf8) : name(std::move(utf8)), path(pathFromUtf8(name)) {}
+  explicit NamedPath(const fs::path& p) : name(utf8FromPath(p)), path(p) {}
+};
+
 bool readWholeFile(const fs::path& path, std::string& out) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -52,82 +57,90 @@ bool readWholeFile(const fs::path& path, std::string& out) {
   return !in.bad();
 }
 
-bool writeWholeFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return static_cast<bool>(out);
-}
-
-// Writes next to the target and renames, so a failed write leaves the old file.
-bool replaceFile(const fs::path& target, const std::vector<uint8_t>& bytes) {
-  fs::path temporary = target;
-  temporary += ".new";
-  if (!writeWholeFile(temporary, bytes)) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    return false;
-  }
-  std::error_code ec;
-  fs::rename(temporary, target, ec);
-  if (ec) {
-    // Some platforms refuse to rename over an existing file.
-    fs::remove(target, ec);
-    fs::rename(temporary, target, ec);
-  }
-  return !ec;
-}
-
 std::string utf8(const std::string& cp1252) { return cp1252ToUtf8(cp1252); }
 
-int runWrite(const std::string& sourcePath, const std::string& folder) {
-  std::string source;
-  if (!readWholeFile(sourcePath, source)) {
-    std::cerr << sourcePath << ": error: cannot read the file\n";
+void reportUnreadable(const NamedPath& file) {
+  std::cerr << file.name << ": Fehler: Die Datei kann nicht gelesen werden.\n";
+}
+
+// Replaces the file in one step, or says why not (the old file is then as it was).
+bool writeFile(const NamedPath& file, std::span<const uint8_t> bytes) {
+  if (const auto failure = replaceFile(file.path, bytes)) {
+    std::cerr << file.name << ": Fehler: " << failure->step << ": " << failure->systemText << " (Fehler "
+              << failure->code << "). Die alte Datei ist unverändert.\n";
+    return false;
+  }
+  return true;
+}
+
+std::string countOf(size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+int runWrite(const NamedPath& source, const NamedPath& folder) {
+  std::string text;
+  if (!readWholeFile(source.path, text)) {
+    reportUnreadable(source);
     return kExitIo;
   }
-  SourceReading reading = readConfigurationSource(source, sourcePath);
-  std::string text;
-  if (reading.ok()) text = composeCheckedText(reading);
-  std::cerr << formatDiagnostics(reading.diagnostics, sourcePath);
+  SourceReading reading = readConfigurationSource(text, source.name);
+  std::string configurationText;
+  if (reading.ok()) configurationText = composeCheckedText(reading);
+  std::cerr << formatDiagnostics(reading.diagnostics, source.name);
   if (!reading.ok()) {
-    std::cerr << sourcePath << ": nothing written\n";
+    std::cerr << source.name << ": Nichts geschrieben.\n";
     return kExitRefused;
   }
   // Load what would be stored exactly as the program does and compare.
-  const std::vector<uint8_t> stored = encodeConfiguration(text);
+  const std::vector<uint8_t> stored = encodeConfiguration(configurationText);
   auto detector = std::make_unique<ToneDetector>();
   ParseResult details;
   const auto refusal = loadStoredConfiguration(stored, *detector, &details);
   if (refusal || configurationOf(*detector) != reading.configuration) {
-    std::cerr << sourcePath << ": error: the stored file would not load back as written"
-              << (refusal ? ": " + utf8(refusal->text) : std::string()) << "\n"
-              << sourcePath << ": nothing written\n";
+    std::cerr << source.name << ": Fehler: Die gespeicherte Datei würde nicht so geladen, wie sie geschrieben wurde"
+              << (refusal ? ": " + utf8(refusal->text) : std::string(".")) << "\n"
+              << source.name << ": Nichts geschrieben.\n";
     return kExitRefused;
   }
 
-  const fs::path dir(folder);
   std::error_code ec;
-  fs::create_directories(dir, ec);
-  if (!fs::is_directory(dir, ec)) {
-    std::cerr << folder << ": error: not a folder and cannot be made one\n";
+  fs::create_directories(folder.path, ec);
+  if (!fs::is_directory(folder.path, ec)) {
+    std::cerr << folder.name << ": Fehler: Das ist kein Ordner, und er kann nicht angelegt werden.\n";
     return kExitIo;
   }
-  const fs::path config = dir / kConfigurationFileName;
-  const fs::path presence = dir / kPresenceFileName;
-  if (!replaceFile(config, stored)) {
-    std::cerr << config.string() << ": error: cannot write the file\n";
-    return kExitIo;
-  }
+  const NamedPath config(folder.path / kConfigurationFileName);
+  const NamedPath presence(folder.path / kPresenceFileName);
+  if (!writeFile(config, stored)) return kExitIo;
   // Only its presence counts: an existing one is left as it is.
-  if (!fs::exists(presence, ec) && !writeWholeFile(presence, {})) {
-    std::cerr << presence.string() << ": error: cannot write the file\n";
-    return kExitIo;
-  }
-  std::cout << "wrote " << config.string() << " (" << reading.configuration.alarms.size()
-            << " alarms, " << stored.size() << " bytes) and " << presence.string() << "\n";
+  if (!fs::exists(presence.path, ec) && !writeFile(presence, {})) return kExitIo;
+  std::cout << "Geschrieben: " << config.name << " ("
+            << countOf(reading.configuration.alarms.size(), "Alarm", "Alarme") << ", "
+            << countOf(stored.size(), "Byte", "Bytes") << ") und " << presence.name << "\n";
   return kExitOk;
+}
+
+// A .toml file dropped onto the program: written into the program's own
+// folder, where Kantiq.exe lives, and the window stays until a key is pressed.
+int runDrop(const NamedPath& source) {
+  const fs::path folder = programFolder();
+  int status = kExitIo;
+  if (folder.empty()) {
+    std::cerr << "Fehler: Der Ordner dieses Programms lässt sich nicht bestimmen.\n";
+  } else {
+    const NamedPath target(folder);
+    std::cout << "Einrichtung übernehmen: " << source.name << "\n  nach " << target.name << "\n\n" << std::flush;
+    status = runWrite(source, target);
+    std::cerr << std::flush;
+    if (status == kExitOk) {
+      std::cout << "\nFertig. Kantiq liest die neue Einrichtung beim nächsten Start.\n";
+    } else {
+      std::cout << "\nDie Einrichtung wurde nicht übernommen. Bitte beheben Sie die genannten Fehler.\n";
+    }
+  }
+  std::cout << "\nZum Schließen eine Taste drücken ..." << std::endl;
+  waitForKey();
+  return status;
 }
 
 // The file as the program would load it.
@@ -139,10 +152,10 @@ struct LoadedFile {
   size_t textBytes = 0;
 };
 
-bool loadFile(const std::string& path, LoadedFile& loaded) {
+bool loadFile(const NamedPath& file, LoadedFile& loaded) {
   std::string raw;
-  if (!readWholeFile(path, raw)) {
-    std::cerr << path << ": error: cannot read the file\n";
+  if (!readWholeFile(file.path, raw)) {
+    reportUnreadable(file);
     return false;
   }
   // The program reads no more than this; the verdict is the same.
@@ -161,13 +174,13 @@ bool formatKnown(const ParseResult& r) {
          r.status != ConfigurationProblem::DataTooLong;
 }
 
-void printRefusal(const std::string& path, const StartupRefusal& refusal) {
-  std::cerr << path << ": refused: Kantiq would show the box \"" << utf8(refusal.caption)
-            << "\":\n" << utf8(refusal.text) << "\n";
+void printRefusal(const NamedPath& file, const StartupRefusal& refusal) {
+  std::cerr << file.name << ": abgelehnt: Kantiq würde die Meldung \"" << utf8(refusal.caption)
+            << "\" zeigen:\n" << utf8(refusal.text) << "\n";
 }
 
 // One line per problem: the reason Kantiq's box would give.
-void printFindings(std::ostream& out, const std::string& path, const ParseResult& r) {
+void printFindings(std::ostream& out, const NamedPath& file, const ParseResult& r) {
   for (const ConfigurationFinding& f : r.findings) {
     std::string text = utf8(refusalFor(f).text);
     const size_t reason = text.find("Grund: ");
@@ -178,46 +191,44 @@ void printFindings(std::ostream& out, const std::string& path, const ParseResult
     for (char& c : text) {
       if (c == '\n') c = ' ';
     }
-    out << path << ": problem: " << text << "\n";
+    out << file.name << ": Problem: " << text << "\n";
   }
 }
 
-int runShow(const std::string& path) {
+int runShow(const NamedPath& file) {
   LoadedFile loaded;
-  if (!loadFile(path, loaded)) return kExitIo;
+  if (!loadFile(file, loaded)) return kExitIo;
   if (formatKnown(loaded.details)) {
     std::cout << writeConfigurationSource(configurationOf(*loaded.detector));
   }
   if (loaded.refusal) {
-    printFindings(std::cerr, path, loaded.details);
-    printRefusal(path, *loaded.refusal);
+    printFindings(std::cerr, file, loaded.details);
+    printRefusal(file, *loaded.refusal);
     return kExitRefused;
   }
   return kExitOk;
 }
 
-int runCheck(const std::string& path) {
+int runCheck(const NamedPath& file) {
   LoadedFile loaded;
-  if (!loadFile(path, loaded)) return kExitIo;
+  if (!loadFile(file, loaded)) return kExitIo;
   const ToneDetector& d = *loaded.detector;
   const ParseResult& r = loaded.details;
   std::vector<std::string> warnings;
 
-  std::cout << path << ": " << loaded.deliveredBytes << " bytes delivered, text of "
-            << loaded.textBytes << " bytes";
-  if (r.status != ConfigurationProblem::DataTooLong) std::cout << ", format number " << r.formatNumber;
+  std::cout << file.name << ": " << countOf(loaded.deliveredBytes, "Byte", "Bytes") << " gelesen, Text von "
+            << countOf(loaded.textBytes, "Byte", "Bytes");
+  if (r.status != ConfigurationProblem::DataTooLong) std::cout << ", Formatnummer " << r.formatNumber;
   std::cout << "\n";
   if (!formatKnown(r)) {
-    printRefusal(path, *loaded.refusal);
+    printRefusal(file, *loaded.refusal);
     return kExitRefused;
   }
 
   const Configuration c = configurationOf(d);
-  std::cout << "detector parameters" << (r.parametersRead == 0 ? " (none in the file: defaults)" : "")
-            << ":\n";
+  std::cout << "Erkennungsparameter" << (r.parametersRead == 0 ? " (keine in der Datei: Vorgaben)" : "") << ":\n";
   std::cout << listParameters(c.parameters);
-  std::cout << c.alarms.size() << " alarms:\n";
-  const ToneSet* zvei = findToneSet("ZVEI1");
+  std::cout << countOf(c.alarms.size(), "Alarm", "Alarme") << ":\n";
   for (size_t a = 0; a < c.alarms.size(); ++a) {
     const ConfiguredAlarm& alarm = c.alarms[a];
     std::cout << "  " << a + 1 << ". \"" << utf8(alarm.text) << "\": ";
@@ -227,70 +238,58 @@ int runCheck(const std::string& path) {
       std::cout << (s ? " " : "") << step.frequency1Hz;
       if (step.dualTone) std::cout << "+" << step.frequency2Hz;
       plain.push_back(step.dualTone ? -1 : step.frequency1Hz);
-      for (int32_t hz : {step.frequency1Hz, step.dualTone ? step.frequency2Hz : step.frequency1Hz}) {
-        if (hz <= c.parameters.minimumFrequencyHz || hz > kHighestToneHz) {
-          warnings.push_back("alarm " + std::to_string(a + 1) + ": " + std::to_string(hz) +
-                             " Hz can never be detected (at or below minimum_frequency_hz, or "
-                             "above what 44100 Hz sampling can hold)");
-        }
-      }
     }
-    if (auto code = codeOfTones(plain, *zvei)) std::cout << " (ZVEI1 " << *code << ")";
+    if (auto code = codeInAnySet(plain)) std::cout << " (" << code->set->name << " " << code->code << ")";
     std::cout << "\n";
     if (alarm.text.size() > kSenderTextBytes) {
-      warnings.push_back("alarm " + std::to_string(a + 1) + ": the text has " +
-                         std::to_string(alarm.text.size()) + " bytes; the sender gets only the first " +
-                         std::to_string(kSenderTextBytes));
+      warnings.push_back("Alarm " + std::to_string(a + 1) + ": Der Text hat " + std::to_string(alarm.text.size()) +
+                         " Bytes; das Sendeprogramm erhält nur die ersten " + std::to_string(kSenderTextBytes));
     }
   }
+  for (const Diagnostic& undetectable : findUndetectableTones(c, {})) warnings.push_back(undetectable.message);
   if (!r.formatTested && loaded.textBytes > 0) {
-    warnings.push_back("the text holds fewer than two '#': its format number is never tested and "
-                       "the program starts with the default parameters");
+    warnings.push_back("Der Text enthält weniger als zwei '#': Seine Formatnummer wird nie geprüft, und Kantiq "
+                       "startet mit den Vorgaben");
   }
-  if (c.alarms.empty()) warnings.push_back("no alarms: the program will run but never raise one");
+  if (c.alarms.empty()) warnings.push_back("keine Alarme: Kantiq läuft, löst aber nie einen aus");
   if (r.ignoredTrailingBytes > 0) {
-    warnings.push_back(std::to_string(r.ignoredTrailingBytes) + " bytes after the last '#' are ignored");
+    warnings.push_back(countOf(r.ignoredTrailingBytes, "Byte", "Bytes") + " nach dem letzten '#' bleiben unbeachtet");
   }
   if (loaded.textBytes < loaded.deliveredBytes) {
-    warnings.push_back("the text ends at a byte that decodes to 0; " +
-                       std::to_string(loaded.deliveredBytes - loaded.textBytes - 1) +
-                       " delivered bytes after it are ignored");
+    warnings.push_back("Der Text endet an einem Byte, das zu 0 entschlüsselt wird; " +
+                       countOf(loaded.deliveredBytes - loaded.textBytes - 1, "Byte", "Bytes") +
+                       " danach bleiben unbeachtet");
   }
   std::error_code ec;
-  const fs::path presence = fs::path(path).parent_path() / kPresenceFileName;
-  if (!fs::exists(presence, ec)) {
-    warnings.push_back("there is no " + std::string(kPresenceFileName) +
-                       " beside the file; the program will not start without it");
+  if (!fs::exists(file.path.parent_path() / kPresenceFileName, ec)) {
+    warnings.push_back("Neben der Datei liegt keine " + std::string(kPresenceFileName) +
+                       "; ohne sie startet Kantiq nicht");
   }
-  for (const std::string& w : warnings) std::cout << path << ": warning: " << w << "\n";
+  for (const std::string& w : warnings) std::cout << file.name << ": Warnung: " << w << "\n";
   if (loaded.refusal) {
-    printFindings(std::cout, path, r);
-    std::cout << path << ": the program would refuse this file and show the box \""
-              << utf8(loaded.refusal->caption) << "\":\n" << utf8(loaded.refusal->text) << "\n";
+    printFindings(std::cout, file, r);
+    std::cout << file.name << ": Kantiq würde diese Datei ablehnen und die Meldung \""
+              << utf8(loaded.refusal->caption) << "\" zeigen:\n" << utf8(loaded.refusal->text) << "\n";
     return kExitRefused;
   }
-  std::cout << path << ": the program would load this file\n";
+  std::cout << file.name << ": Kantiq würde diese Datei laden.\n";
   return kExitOk;
 }
 
 // The raw stored form, without any checks: for making test files.
-int runEncode(const std::string& textPath, const std::string& outPath) {
+int runEncode(const NamedPath& textFile, const NamedPath& out) {
   std::string text;
-  if (!readWholeFile(textPath, text)) {
-    std::cerr << textPath << ": error: cannot read the file\n";
+  if (!readWholeFile(textFile.path, text)) {
+    reportUnreadable(textFile);
     return kExitIo;
   }
-  if (!writeWholeFile(outPath, encodeConfiguration(text))) {
-    std::cerr << outPath << ": error: cannot write the file\n";
-    return kExitIo;
-  }
-  return kExitOk;
+  return writeFile(out, encodeConfiguration(text)) ? kExitOk : kExitIo;
 }
 
-int runDecode(const std::string& path) {
+int runDecode(const NamedPath& file) {
   std::string raw;
-  if (!readWholeFile(path, raw)) {
-    std::cerr << path << ": error: cannot read the file\n";
+  if (!readWholeFile(file.path, raw)) {
+    reportUnreadable(file);
     return kExitIo;
   }
   const std::vector<uint8_t> bytes(raw.begin(), raw.end());
@@ -301,53 +300,22 @@ int runDecode(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifdef _WIN32
-  // Binary, so that decode hands out the text's bytes unchanged.
-  SetConsoleOutputCP(CP_UTF8);
-  _setmode(_fileno(stdout), _O_BINARY);
-  _setmode(_fileno(stderr), _O_BINARY);
-#endif
-  CLI::App app{
-      "Writes, shows and checks the configuration files Kantiq reads at start.\n"
-      "Exit codes: 0 done, 1 source or file not fit for the program (nothing written),\n"
-      "2 bad command line, 3 a file could not be read or written."};
-  app.name("kantiq-config");
-  app.require_subcommand(1);
-  app.allow_windows_style_options(false);  // "/tmp/x" is a path, not an option
-
-  std::string source;
-  std::string folder;
-  std::string file;
-  CLI::App* write = app.add_subcommand(
-      "write", "Reads a TOML configuration and writes SMSConfig1.dat and SMSConfig2.dat into DIR");
-  write->add_option("SOURCE", source, "TOML configuration (see examples/)")->required();
-  write->add_option("DIR", folder, "folder of Kantiq.exe; made when missing")->required();
-
-  CLI::App* show = app.add_subcommand("show", "Decodes SMSConfig1.dat and prints it as TOML");
-  show->add_option("FILE", file, "an SMSConfig1.dat")->required();
-
-  CLI::App* check = app.add_subcommand(
-      "check", "Reports what Kantiq would load from SMSConfig1.dat and every problem");
-  check->add_option("FILE", file, "an SMSConfig1.dat")->required();
-
-  std::string textFile;
-  CLI::App* encode = app.add_subcommand(
-      "encode", "Scrambles a raw configuration text into OUT without any checks (for test files)");
-  encode->add_option("TEXT", textFile, "the configuration text, e.g. 100#25#...#")->required();
-  encode->add_option("OUT", source, "the stored file to write")->required();
-  CLI::App* decode = app.add_subcommand(
-      "decode", "Prints the raw configuration text of FILE as the program decodes it");
-  decode->add_option("FILE", file, "an SMSConfig1.dat")->required();
-
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? kExitOk : kExitUsage;
+  prepareConsole();
+  const Command command = parseCommandLine(commandLineArguments(argc, argv));
+  const std::vector<std::string>& operands = command.operands;
+  switch (command.kind) {
+    case CommandKind::Help:
+      std::cout << command.text;
+      return kExitOk;
+    case CommandKind::Usage:
+      std::cerr << command.text;
+      return kExitUsage;
+    case CommandKind::Write: return runWrite(NamedPath(operands[0]), NamedPath(operands[1]));
+    case CommandKind::Show: return runShow(NamedPath(operands[0]));
+    case CommandKind::Check: return runCheck(NamedPath(operands[0]));
+    case CommandKind::Encode: return runEncode(NamedPath(operands[0]), NamedPath(operands[1]));
+    case CommandKind::Decode: return runDecode(NamedPath(operands[0]));
+    case CommandKind::Drop: return runDrop(NamedPath(operands[0]));
   }
-  if (write->parsed()) return runWrite(source, folder);
-  if (show->parsed()) return runShow(file);
-  if (encode->parsed()) return runEncode(textFile, source);
-  if (decode->parsed()) return runDecode(file);
-  return runCheck(file);
+  return kExitUsage;
 }
