@@ -6,6 +6,9 @@
 
 namespace kantiq::sender {
 
+// The program reads these two as "sent" (the test message's box).
+static_assert(kExitAllSent == kantiq::kSenderExitSent && kExitSentLogFailed == kantiq::kSenderExitSentLogFailed);
+
 bool requestFromCommandLine(std::string_view commandLine, std::string_view programPath, SendRequest& out) {
   const SenderRequest parsed = parseSenderCommandLine(commandLine, programPath);
   switch (parsed.kind) {
