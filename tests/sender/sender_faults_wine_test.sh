@@ -141,8 +141,8 @@ name = "Alle vier"
 alle_alarme = true
 nummern = ["+491703333333", "+491704444444", "+491705555555"]
 TOML
-    sed -i 's/antwortzeit_s = 1/antwortzeit_s = 8/' "$dir/S.toml"
-    start_modem --prompt-delay 3
+    sed -i 's/antwortzeit_s = 1/antwortzeit_s = 5/' "$dir/S.toml"
+    start_modem --prompt-delay 1.5
     wine "$launcher" "$winfolder" alarm "$(hex "Brand eins")" >"$dir/stdout.killed" 2>&1 &
     first=$!
     wait_for 30 sms_lines_at_least 2 || fail "the first two messages did not arrive"
