@@ -155,22 +155,35 @@ SenderRunResult runSender(const std::string& programPath, const std::string& com
   // blocks on a full pipe.
   const ULONGLONG begin = ::GetTickCount64();
   std::vector<char> chunk(kDrainChunkBytes);
-  for (;;) {
+  // Reads what the pipe holds now; the number of bytes read.
+  const auto drain = [&]() -> DWORD {
     DWORD available = 0;
+    DWORD got = 0;
     if (readEnd && ::PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) &&
         available > 0) {
-      DWORD got = 0;
       if (::ReadFile(readEnd.get(), chunk.data(), std::min(available, kDrainChunkBytes), &got, nullptr)) {
         result.outputBytes += got;
+        result.outputTail.append(chunk.data(), got);
+        if (result.outputTail.size() > kSenderOutputTailBytes)
+          result.outputTail.erase(0, result.outputTail.size() - kSenderOutputTailBytes);
       }
     }
+    return got;
+  };
+  for (;;) {
+    const DWORD read = drain();
     const ULONGLONG elapsed = ::GetTickCount64() - begin;
     if (elapsed >= waitLimitMs) break;
     const DWORD slice =
-        available > 0 ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(kDrainPollMs, waitLimitMs - elapsed));
+        read > 0 ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(kDrainPollMs, waitLimitMs - elapsed));
     const DWORD waited = ::WaitForSingleObject(process.get(), slice);
     if (waited == WAIT_OBJECT_0) {
       result.ended = true;
+      DWORD code = 0;
+      if (::GetExitCodeProcess(process.get(), &code)) result.exitCode = code;
+      // Its last words (the summary line) may still be in the pipe.
+      while (drain() > 0) {
+      }
       break;
     }
     if (waited == WAIT_FAILED) break;

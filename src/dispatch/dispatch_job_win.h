@@ -19,12 +19,17 @@ struct DispatchJobTiming {
 struct SenderRunResult {
   bool started = false;
   bool ended = false;          // false: not started, or still running at the limit
-  uint64_t outputBytes = 0;    // read from its output and thrown away
+  uint32_t exitCode = 0;       // when it ended
+  uint64_t outputBytes = 0;    // read from its output
+  std::string outputTail;      // the last kSenderOutputTailBytes of it
 };
+
+inline constexpr size_t kSenderOutputTailBytes = 4096;
 
 // Starts the sender by its full path with the given command line: hidden,
 // standard output and error on a pipe (only the write end is inherited), no
-// standard input. Reads the pipe empty while it waits, at most waitLimitMs.
+// standard input. Reads the pipe empty while it waits, at most waitLimitMs,
+// and keeps the end of what it read (the sender's summary line is last).
 SenderRunResult runSender(const std::string& programPath, const std::string& commandLine,
                           uint32_t waitLimitMs);
 

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -46,6 +47,12 @@ inline constexpr std::string_view senderTestArgument() {
 // told apart from a test; that character is a control code because this
 // digit is not 0.
 static_assert(messageKeyDigit(kSenderTestArgumentChars) != 0);
+
+// The sender's exit codes that mean its messages went out: all sent, and
+// all sent but its send log could not be written. Every other code means
+// at least one did not.
+inline constexpr uint32_t kSenderExitSent = 0;
+inline constexpr uint32_t kSenderExitSentLogFailed = 7;
 
 // The sender's path: the folder followed by "\S.exe".
 std::string senderPath(std::string_view folder);

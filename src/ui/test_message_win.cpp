@@ -1,7 +1,12 @@
 // The test-message dialog: asks for a mobile number and runs the sender once
 // with the test argument and that number. The sender runs on a worker thread
-// so the window stays responsive and alarm raising is never held up; the
-// dialog closes when the sender has ended.
+// so the window stays responsive and alarm raising is never held up; while
+// it runs the dialog says that it is sending, and when it has ended a box
+// tells whether the test message went out, in the sender's own words.
+//
+// The dialog can be destroyed while the worker still runs (the main window
+// closed during a test): the worker holds its own share of what it uses and
+// posts its notice only to a dialog that still exists.
 
 #include <windows.h>
 
@@ -10,11 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "dispatch/sender_protocol.h"
 #include "dispatch/dispatch_job_win.h"
+#include "dispatch/sender_protocol.h"
+#include "dispatch/test_message_verdict.h"
 #include "resources/resource_ids.h"
 #include "ui/alarm_monitor_win.h"
 #include "ui/win_owners.h"
+#include "ui/worker_share.h"
 
 namespace kantiq {
 namespace {
@@ -23,32 +30,34 @@ constexpr UINT kMsgSenderEnded = WM_APP + 2;
 // The same limit as an alarm's sender: one still running then is left alone.
 constexpr uint32_t kSenderWaitLimitMs = 18'000'000;
 
+using TestShare = WorkerShare<SenderRunResult>;
+
+// What the worker is started with; it owns this.
 struct TestSend {
-  HWND dialog = nullptr;
   std::string senderPath;
   std::string commandLine;
-  win::UniqueKernelHandle worker;
-  bool started = false;  // whether the sender could be started at all
+  std::shared_ptr<TestShare> share;
 };
 
-void sendTest(TestSend& send) {
-  send.started = runSender(send.senderPath, send.commandLine, kSenderWaitLimitMs).started;
+// The dialog's own state, reached through its user data.
+struct TestDialog {
+  std::shared_ptr<TestShare> share;
+  win::UniqueKernelHandle worker;
+};
+
+SenderRunResult sendTest(const TestSend& send) {
+  return runSender(send.senderPath, send.commandLine, kSenderWaitLimitMs);
 }
 
-// A test that could not even start the sender must not look like one that
-// went out.
-void reportIfNotStarted(HWND dialog, const TestSend& send) {
-  if (send.started) return;
-  ::MessageBoxA(dialog,
-                "Das Sendeprogramm S.exe konnte nicht gestartet werden.\n"
-                "Die Test-SMS wurde nicht gesendet.",
-                "Fehler", MB_ICONWARNING | MB_OK);
+void reportOutcome(HWND dialog, const SenderRunResult& r) {
+  const TestMessageVerdict verdict = judgeTestMessage(r.started, r.ended, r.exitCode, r.outputTail);
+  ::MessageBoxA(dialog, verdict.text.c_str(), verdict.caption.c_str(),
+                (verdict.sent ? MB_ICONINFORMATION : MB_ICONWARNING) | MB_OK);
 }
 
 DWORD WINAPI testSendThread(void* parameter) {
-  auto* send = static_cast<TestSend*>(parameter);
-  sendTest(*send);
-  ::PostMessageA(send->dialog, kMsgSenderEnded, 0, 0);
+  const std::unique_ptr<TestSend> send(static_cast<TestSend*>(parameter));
+  send->share->finish(sendTest(*send));
   return 0;
 }
 
@@ -65,56 +74,73 @@ std::string readNumber(HWND dialog) {
   return std::string(buffer.data(), static_cast<size_t>(std::clamp(copied, 0, length)));
 }
 
-void startTest(HWND dialog, TestSend& send) {
-  send.dialog = dialog;
-  const std::string folder = executableFolder();
-  send.senderPath = senderPath(folder);
-  send.commandLine = buildTestCommandLine(folder, readNumber(dialog));
-  // Nothing more to type or press while the sender runs.
+void showSending(HWND dialog) {
+  // The prompt is the dialog's one static text.
+  if (HWND prompt = ::FindWindowExA(dialog, nullptr, "Static", nullptr))
+    ::SetWindowTextA(prompt, "Die Test-SMS wird gesendet ...\nBitte warten, bis S.exe fertig ist.");
   for (int id : {IDC_NUMBER, IDOK, IDCANCEL}) ::EnableWindow(::GetDlgItem(dialog, id), FALSE);
-  send.worker.reset(::CreateThread(nullptr, 0, testSendThread, &send, 0, nullptr));
-  if (!send.worker) {
-    // No thread: send here and close as after any test.
-    sendTest(send);
-    reportIfNotStarted(dialog, send);
-    ::EndDialog(dialog, 0);
+}
+
+void startTest(HWND dialog, TestDialog& state) {
+  state.share = std::make_shared<TestShare>([dialog] { ::PostMessageA(dialog, kMsgSenderEnded, 0, 0); });
+  auto send = std::make_unique<TestSend>();
+  const std::string folder = executableFolder();
+  send->senderPath = senderPath(folder);
+  send->commandLine = buildTestCommandLine(folder, readNumber(dialog));
+  send->share = state.share;
+  // Nothing more to type or press while the sender runs.
+  showSending(dialog);
+  state.worker.reset(::CreateThread(nullptr, 0, testSendThread, send.get(), 0, nullptr));
+  if (state.worker) {
+    send.release();  // the thread owns it now
+    return;
   }
+  // No thread: send here and answer as after any test.
+  state.share->detach();
+  reportOutcome(dialog, sendTest(*send));
+  ::EndDialog(dialog, 0);
 }
 
 INT_PTR CALLBACK testMessageDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
-  auto* send = reinterpret_cast<TestSend*>(::GetWindowLongPtrA(dialog, GWLP_USERDATA));
+  auto* state = reinterpret_cast<TestDialog*>(::GetWindowLongPtrA(dialog, GWLP_USERDATA));
   switch (message) {
     case WM_INITDIALOG:
       return TRUE;
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case IDOK:
-          if (send == nullptr) {
-            send = new TestSend;
-            ::SetWindowLongPtrA(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(send));
-            startTest(dialog, *send);
+          if (state == nullptr) {
+            state = new TestDialog;
+            ::SetWindowLongPtrA(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
+            startTest(dialog, *state);
           }
           return TRUE;
         case IDCANCEL:
           // A send in progress cannot be cancelled.
-          if (send == nullptr) ::EndDialog(dialog, 0);
+          if (state == nullptr) ::EndDialog(dialog, 0);
           return TRUE;
         default:
           return FALSE;
       }
     case kMsgSenderEnded:
-      if (send != nullptr && send->worker) {
-        ::WaitForSingleObject(send->worker.get(), INFINITE);
-        send->worker.reset();
+      if (state != nullptr && state->worker) {
+        ::WaitForSingleObject(state->worker.get(), INFINITE);
+        state->worker.reset();
+        // Copied out first: the box runs its own message loop, in which the
+        // dialog may be destroyed and `state` with it.
+        SenderRunResult result;
+        if (state->share->result(result)) reportOutcome(dialog, result);
       }
-      if (send != nullptr) reportIfNotStarted(dialog, *send);
       ::EndDialog(dialog, 0);
       return TRUE;
     case WM_DESTROY:
-      // Reached only after the worker has ended (it is the one that asks
-      // for the dialog to close).
-      delete send;
-      ::SetWindowLongPtrA(dialog, GWLP_USERDATA, 0);
+      // The worker may still be running: it keeps its own share of the
+      // test, and from now on has no dialog to tell.
+      if (state != nullptr) {
+        if (state->share) state->share->detach();
+        delete state;
+        ::SetWindowLongPtrA(dialog, GWLP_USERDATA, 0);
+      }
       return FALSE;
     default:
       return FALSE;

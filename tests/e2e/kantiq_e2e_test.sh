@@ -155,15 +155,21 @@ drv click "Mobilfunknummer" 1
 sleep 0.5
 # While the sender runs, the main window still answers.
 checkTrue "window answers while the sender runs" bash -c "[[ \$(wine '$driver' text '$mainWin' 1003 | tr -d '\r') == 'Kantiq jetzt deaktivieren' ]]"
-checkTrue "dialog closes when the sender has ended" drv gone "Mobilfunknummer" 15000
+check "a box when the sender has ended" "$(drv box Test-SMS 15000 | tr -d '\r')" "Die Test-SMS wurde gesendet."
+checkTrue "then the dialog closes" drv gone "Mobilfunknummer" 5000
 rm -f "$app/sender-control.txt"
 check "test sender run with the number as typed" "$(senderRuns "$app" | tail -n1 | cut -d' ' -f1,3-)" "test  0171 2345678 "
 check "one more sender run" "$(senderRuns "$app" | wc -l)" "$((before + 1))"
-# An empty number still runs the sender, with an empty last argument.
+# An empty number still runs the sender, with an empty last argument. This
+# sender fails without a word: the box says so by its exit code.
+printf 'exit 3\n' >"$app/sender-control.txt"
 drv click "$mainWin" 1021
 drv wait "Mobilfunknummer" >/dev/null
 drv key "Mobilfunknummer" 1019 13
-checkTrue "enter sends and closes the dialog" drv gone "Mobilfunknummer" 15000
+checkTrue "enter sends: a box says it did not go out" \
+  grep -qF "S.exe hat sich mit dem Code 3 beendet." <<<"$(drv box Fehler 15000 | tr -d '\r')"
+checkTrue "then the dialog closes" drv gone "Mobilfunknummer" 5000
+rm -f "$app/sender-control.txt"
 check "empty number passed as empty" "$(senderRuns "$app" | tail -n1 | cut -d' ' -f1,3-)" "test "
 before=$((before + 1))
 drv click "$mainWin" 1021

@@ -4,7 +4,9 @@
 # alarm text to a fake GSM modem on a pseudo-terminal (linked as COM6 in the
 # prefix) for the recipients S.toml chooses for that text. Then "Alarmierung
 # testen" with a typed number delivers the sender's own test text to exactly
-# that number. Runs inside scripts/wine-env.sh (with audio):
+# that number and says so in a box; with a PIN the SIM refuses, a box says it
+# did not go out and why; and closing the main window while a test is being
+# sent ends the program normally. Runs inside scripts/wine-env.sh (with audio):
 #   kantiq_sender_e2e_test.sh Kantiq.exe kantiq-config.exe S.exe window_driver.exe example.toml OUTDIR
 # OUTDIR keeps the program's folder (logs, what the modem received).
 set -uo pipefail
@@ -98,7 +100,7 @@ modemPid=$!
 for _ in $(seq 1 100); do [[ -e $app/modem.ready ]] && break; sleep 0.05; done
 [[ -e $app/modem.ready ]] || { say "FAIL the fake modem did not start"; exit 1; }
 
-(cd "$app" && exec wine "$app/Kantiq.exe") &
+(cd "$app" && exec wine "$app/Kantiq.exe" 2>"$out/kantiq.stderr") &
 kantiqPid=$!
 drv wait "$mainWin" 20000 || { say "FAIL the main window did not appear"; exit 1; }
 sleep 1
@@ -116,12 +118,34 @@ checkTrue "send log: the alarm and its groups" \
   logHas "Alarmierung \"$alarmText\" an 2 Empfänger (\"Wehrführung\", \"Einsatzleitung\") über Modem an COM6"
 checkTrue "send log: both sent" logHas 'Ende: alle 2 Nachrichten wurden gesendet.'
 
-say "== \"Alarmierung testen\" with a typed number"
-drv click "$mainWin" 1021
-checkTrue "number dialog opens" drv wait "Mobilfunknummer"
-drv settext "Mobilfunknummer" 1019 " 0171 2345678 "
-drv click "Mobilfunknummer" 1
-checkTrue "dialog closes when the sender has ended" drv gone "Mobilfunknummer" 20000
+# The fake modem again, now taking a moment per message, so the dialog can
+# be seen while it sends.
+restartModem() { # fake modem options...
+  kill "$modemPid" 2>/dev/null && wait "$modemPid" 2>/dev/null
+  rm -f "$app/modem.ready"
+  python3 "$here/../sender/fake_modem.py" --link "$comLink" --record "$app/modem" "$@" &
+  modemPid=$!
+  for _ in $(seq 1 100); do [[ -e $app/modem.ready ]] && break; sleep 0.05; done
+}
+# Types a number into "Alarmierung testen" and presses OK.
+startTest() { # number
+  drv click "$mainWin" 1021
+  drv wait "Mobilfunknummer" || return 1
+  drv settext "Mobilfunknummer" 1019 "$1"
+  drv click "Mobilfunknummer" 1
+}
+
+say "== \"Alarmierung testen\" with a typed number: the success box"
+restartModem --send-delay 2
+startTest " 0171 2345678 "
+sleep 0.5
+check "the dialog says it is sending" "$(drv statictext "Mobilfunknummer" | head -n 1 | tr -d '\r')" \
+  "Die Test-SMS wird gesendet ..."
+checkTrue "the OK button is off while it sends" bash -c "! wine '$driver' enabled Mobilfunknummer 1"
+box=$(drv box "Test-SMS" 30000 | tr -d '\r')
+checkTrue "a box says the test went out" grep -qF "Die Test-SMS wurde gesendet." <<<"$box"
+checkTrue "in the sender's words" grep -qF "Test-SMS an 01712345678 gesendet." <<<"$box"
+checkTrue "dialog closes after the box" drv gone "Mobilfunknummer" 10000
 checkTrue "the sender finished the test" waitForSenderEnds 2
 check "the modem received the test text for that number only" "$(received | tail -n +3)" \
   "$(printf '01712345678\tKantiq Test-SMS: Die Alarmierung per SMS funktioniert.')"
@@ -131,11 +155,34 @@ check "send log: the test message went out" "$(sendLog | grep 'Ende:' | tail -n 
   "die Nachricht wurde gesendet."
 checkTrue "send log: no failed attempt" bash -c "! grep -qE 'fehlgeschlagen|FEHLGESCHLAGEN' <<<\"\$1\"" _ "$(sendLog)"
 
-say "== closing the window"
+say "== a test with a PIN the SIM refuses: the failure box"
+restartModem --pin 9999
+sed -i 's/^antwortzeit_s = 2$/antwortzeit_s = 2\npin = "1234"/' "$app/S.toml"
+startTest "0171 2345678"
+box=$(drv box "Fehler" 30000 | tr -d '\r')
+checkTrue "a box says the test did not go out" grep -qF "Die Test-SMS wurde nicht gesendet." <<<"$box"
+checkTrue "and why, in the sender's words" \
+  grep -qF 'Test-SMS an 01712345678 nicht gesendet: Die SIM-Karte hat die PIN abgelehnt' <<<"$box"
+checkTrue "dialog closes after the box" drv gone "Mobilfunknummer" 10000
+check "the wrong PIN was entered once" "$(grep -o 'AT+CPIN="' "$app/modem.raw" | wc -l)" "1"
+check "nothing more reached the modem" "$(received | wc -l)" "3"
+sed -i '/^pin = "1234"$/d' "$app/S.toml"
+
+say "== the main window closed while a test message is being sent"
+restartModem --send-delay 4
+startTest "0171 7654321"
+sleep 1
+check "the dialog is sending" "$(drv statictext "Mobilfunknummer" | head -n 1 | tr -d '\r')" \
+  "Die Test-SMS wird gesendet ..."
 drv close "$mainWin"
 wait "$kantiqPid"
-check "exit code after closing" "$?" "0"
+check "exit code after closing during a test" "$?" "0"
 kantiqPid=''
+checkTrue "no crash was reported" bash -c "! grep -qiE 'unhandled exception|page fault|Assertion' '$out/kantiq.stderr'"
+# The sender goes on by itself and delivers.
+for _ in $(seq 1 100); do (($(received | wc -l) >= 4)) && break; sleep 0.1; done
+check "the sender still delivered the test" "$(received | tail -n 1)" \
+  "$(printf '01717654321\tKantiq Test-SMS: Die Alarmierung per SMS funktioniert.')"
 
 if ((failed)); then
   say "SOME CHECKS FAILED (send log: $app/SendeLog.txt)"

@@ -6,6 +6,7 @@
 //   window_driver wait CAPTION [ms]        exit 0 once a visible window has the caption
 //   window_driver gone CAPTION [ms]        exit 0 once no window has it
 //   window_driver text CAPTION ID          print a control's text (ID -1: the window's)
+//   window_driver statictext CAPTION       print the text of the window's first static control
 //   window_driver settext CAPTION ID TEXT  set an edit control's text
 //   window_driver click CAPTION ID         press a button (posted)
 //   window_driver command CAPTION ID       post WM_COMMAND with the id
@@ -123,6 +124,13 @@ int main(int argc, char** argv) {
   if (!w) return fail("no window", caption);
   if (cmd == "close") {
     ::PostMessageA(w, WM_CLOSE, 0, 0);
+    return 0;
+  }
+  if (cmd == "statictext") {
+    // Dialog templates give their labels no id of their own.
+    HWND label = ::FindWindowExA(w, nullptr, "Static", nullptr);
+    if (!label) return fail("no static control", caption);
+    std::printf("%s\n", cp1252ToUtf8(textOf(label)).c_str());
     return 0;
   }
   if (argc < 4) return 2;

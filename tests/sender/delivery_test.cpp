@@ -10,50 +10,78 @@ namespace kantiq::sender {
 namespace {
 
 using testing::FakeClock;
+using testing::MemoryOutboxFolder;
 using testing::RecordingLog;
 
 // Fails each number a given number of times, then delivers. Every attempt
-// costs `attemptMs` of (fake) time.
+// costs `attemptMs` of (fake) time. What the outbox holds at the moment of
+// each attempt is noted, so tests can see that a message was safe before it
+// was tried.
 class ScriptedChannel : public SmsChannel {
  public:
-  explicit ScriptedChannel(FakeClock& clock) : clock_(clock) {}
+  explicit ScriptedChannel(FakeClock& clock, MemoryOutboxFolder* folder = nullptr) : clock_(clock), folder_(folder) {}
   SendOutcome send(const std::string& number, const std::string& text) override {
     calls.push_back(number);
     texts.push_back(text);
+    if (folder_ != nullptr) filesAtAttempt.push_back(folder_->files.size());
+    committing();
+    if (folder_ != nullptr)
+      underWayMarked.push_back(std::any_of(folder_->files.begin(), folder_->files.end(), [](const auto& f) {
+        return f.second.find("unterwegs=\r") == std::string::npos;
+      }));
     clock_.now += attemptMs;
     if (failuresLeft[number] > 0) {
       --failuresLeft[number];
-      return {false, "+CMS ERROR: 500"};
+      return failed(failureKind.count(number) ? failureKind[number] : Failure::MessageRetry, "+CMS ERROR: 500");
     }
-    return {true, "Referenz 7"};
+    return {true, "Referenz 7", Failure::MessageRetry};
   }
   std::map<std::string, int> failuresLeft;
+  std::map<std::string, Failure> failureKind;
   int64_t attemptMs = 1000;
   std::vector<std::string> calls;
   std::vector<std::string> texts;
+  std::vector<size_t> filesAtAttempt;
+  std::vector<bool> underWayMarked;
 
  private:
   FakeClock& clock_;
+  MemoryOutboxFolder* folder_;
 };
 
 RetrySettings retry(int attempts, int32_t firstMs, int32_t maxMs, int32_t totalMs) {
   return {attempts, firstMs, maxMs, totalMs};
 }
 
-std::vector<OutgoingMessage> messages(std::initializer_list<const char*> numbers) {
-  std::vector<OutgoingMessage> out;
-  for (const char* n : numbers) out.push_back({n, "Text", n});
+std::vector<OutboxEntry> messages(std::initializer_list<const char*> numbers) {
+  std::vector<OutboxEntry> out;
+  for (const char* n : numbers) {
+    OutboxEntry e;
+    e.number = n;
+    e.text = "Text";
+    out.push_back(e);
+  }
   return out;
 }
+
+std::vector<Route> one(SmsChannel& channel) { return {{&channel, ChannelKind::Http, "HTTP-Gateway"}}; }
+
+// Delivery without an outbox folder; its one complaint goes elsewhere.
+struct Plain {
+  RecordingLog outboxLog;
+  Outbox outbox{nullptr, "1-1", outboxLog};
+};
 
 TEST(Delivery, RetriesInRoundsWithGrowingWaits) {
   FakeClock clock;
   ScriptedChannel channel(clock);
   channel.failuresLeft["A"] = 2;
   RecordingLog log;
+  Plain plain;
   const auto r = retry(5, 10'000, 15'000, 600'000);
+  auto list = messages({"A", "B"});
   const DeliveryReport report =
-      deliverMessages(messages({"A", "B"}), channel, r, clock, log, clock.now + r.totalLimitMs);
+      deliverMessages(list, one(channel), r, clock, log, plain.outbox, clock.now + r.totalLimitMs);
   EXPECT_EQ(report.sent, 2u);
   EXPECT_EQ(report.failed, 0u);
   EXPECT_EQ(channel.calls, (std::vector<std::string>{"A", "B", "A", "A"})) << "every recipient is tried before any retry";
@@ -66,13 +94,28 @@ TEST(Delivery, RetriesInRoundsWithGrowingWaits) {
                        }));
 }
 
+TEST(Delivery, WaitsBetweenRoundsNeverPassFifteenSeconds) {
+  FakeClock clock;
+  ScriptedChannel channel(clock);
+  channel.failuresLeft["A"] = 100;
+  RecordingLog log;
+  Plain plain;
+  const auto r = retry(6, 60'000, 1'800'000, 3'600'000);  // what an older S.toml may still say
+  auto list = messages({"A"});
+  deliverMessages(list, one(channel), r, clock, log, plain.outbox, clock.now + r.totalLimitMs);
+  EXPECT_EQ(clock.sleeps, (std::vector<int64_t>(5, kMaxRetryWaitMs)));
+}
+
 TEST(Delivery, GivesUpAfterTheLastAttemptAndSaysWhy) {
   FakeClock clock;
   ScriptedChannel channel(clock);
   channel.failuresLeft["A"] = 100;
   RecordingLog log;
+  Plain plain;
   const auto r = retry(3, 5'000, 60'000, 600'000);
-  const DeliveryReport report = deliverMessages(messages({"A"}), channel, r, clock, log, clock.now + r.totalLimitMs);
+  auto list = messages({"A"});
+  const DeliveryReport report =
+      deliverMessages(list, one(channel), r, clock, log, plain.outbox, clock.now + r.totalLimitMs);
   EXPECT_EQ(report.failed, 1u);
   EXPECT_EQ(channel.calls.size(), 3u);
   EXPECT_EQ(clock.sleeps, (std::vector<int64_t>{5'000, 10'000}));
@@ -85,10 +128,11 @@ TEST(Delivery, TheTimeLimitStopsRetriesAndUntriedMessagesAreReported) {
   channel.attemptMs = 4 * 60'000;  // a modem that times out slowly
   channel.failuresLeft = {{"A", 100}, {"B", 100}, {"C", 100}};
   RecordingLog log;
+  Plain plain;
   const auto r = retry(20, 1'000, 1'000, 10 * 60'000);
   const int64_t start = clock.now;
-  const DeliveryReport report =
-      deliverMessages(messages({"A", "B", "C"}), channel, r, clock, log, start + r.totalLimitMs);
+  auto list = messages({"A", "B", "C"});
+  const DeliveryReport report = deliverMessages(list, one(channel), r, clock, log, plain.outbox, start + r.totalLimitMs);
   EXPECT_EQ(report.failed, 3u);
   EXPECT_EQ(channel.calls, (std::vector<std::string>{"A", "B", "C"}));
   EXPECT_LE(clock.now - start, r.totalLimitMs + channel.attemptMs) << "at most one attempt runs past the limit";
@@ -98,9 +142,141 @@ TEST(Delivery, TheTimeLimitStopsRetriesAndUntriedMessagesAreReported) {
   ScriptedChannel slow(late);
   slow.attemptMs = 11 * 60'000;
   RecordingLog log2;
-  deliverMessages(messages({"A", "B"}), slow, r, late, log2, late.now + r.totalLimitMs);
+  auto two = messages({"A", "B"});
+  deliverMessages(two, one(slow), r, late, log2, plain.outbox, late.now + r.totalLimitMs);
   EXPECT_EQ(slow.calls.size(), 1u);
   EXPECT_EQ(log2.lines.back(), "FEHLGESCHLAGEN an B: das Zeitlimit war erreicht, bevor ein Versuch möglich war");
+}
+
+TEST(Delivery, FailuresAreRetriedOnlyWhenTheyMightPass) {
+  struct Case {
+    Failure kind;
+    std::vector<std::string> calls;  // A fails whenever it is tried, B never does
+    size_t sleeps;
+    size_t failed;
+  };
+  const Case cases[] = {
+      {Failure::MessageRetry, {"A", "B", "A", "A"}, 2, 1},
+      {Failure::MessageRejected, {"A", "B"}, 0, 1},   // tried once, the others still get it, no wait
+      {Failure::ChannelUnusable, {"A"}, 0, 2},        // nothing more goes out this way in this run
+      {Failure::ChannelDown, {"A", "B", "A", "A"}, 2, 1},  // the rest of the round waits; next round B goes first
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.kind));
+    FakeClock clock;
+    ScriptedChannel channel(clock);
+    channel.failuresLeft["A"] = 100;
+    channel.failureKind["A"] = c.kind;
+    RecordingLog log;
+    Plain plain;
+    auto list = messages({"A", "B"});
+    const auto r = retry(3, 1'000, 1'000, 600'000);
+    const DeliveryReport report = deliverMessages(list, one(channel), r, clock, log, plain.outbox, clock.now + 600'000);
+    EXPECT_EQ(channel.calls, c.calls);
+    EXPECT_EQ(clock.sleeps.size(), c.sleeps);
+    EXPECT_EQ(report.failed, c.failed);
+    if (isPermanent(c.kind)) {
+      EXPECT_TRUE(log.has("Die Nachricht wird nicht wiederholt.")) << log.all();
+    }
+  }
+}
+
+TEST(Delivery, TheOtherChannelTakesOverAtOnce) {
+  struct Case {
+    Failure kind;
+    std::vector<std::string> primaryCalls;
+  };
+  const Case cases[] = {
+      {Failure::ChannelDown, {"A"}},            // down: the rest goes the other way this round
+      {Failure::ChannelUnusable, {"A"}},        // unusable: for the whole run
+      {Failure::MessageRetry, {"A", "B", "C"}},  // one message failed: only it goes the other way
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.kind));
+    FakeClock clock;
+    ScriptedChannel modem(clock);
+    ScriptedChannel gateway(clock);
+    for (const char* n : {"A", "B", "C"}) {
+      modem.failuresLeft[n] = 100;
+      modem.failureKind[n] = c.kind;
+    }
+    RecordingLog log;
+    Plain plain;
+    auto list = messages({"A", "B", "C"});
+    const std::vector<Route> routes{{&modem, ChannelKind::Modem, "Modem an COM5"},
+                                    {&gateway, ChannelKind::Http, "HTTP-Gateway"}};
+    const DeliveryReport report =
+        deliverMessages(list, routes, retry(3, 1'000, 1'000, 600'000), clock, log, plain.outbox, clock.now + 600'000);
+    EXPECT_EQ(report.sent, 3u);
+    EXPECT_TRUE(clock.sleeps.empty()) << "no waiting while the other channel works";
+    EXPECT_EQ(modem.calls, c.primaryCalls);
+    EXPECT_EQ(gateway.calls, (std::vector<std::string>{"A", "B", "C"}));
+    EXPECT_EQ(report.fallbackUsed, "HTTP-Gateway");
+    EXPECT_TRUE(log.has("gesendet an C (Versuch ")) << log.all();
+    EXPECT_TRUE(log.has(") über HTTP-Gateway (Ersatzweg): Referenz 7")) << log.all();
+  }
+}
+
+TEST(Delivery, MessagesAreSafeBeforeTheFirstAttemptAndLeaveOnlyWhenDone) {
+  FakeClock clock;
+  MemoryOutboxFolder folder;
+  ScriptedChannel channel(clock, &folder);
+  channel.failuresLeft = {{"A", 100}, {"B", 1}, {"C", 100}};
+  channel.failureKind["C"] = Failure::MessageRejected;
+  RecordingLog log;
+  Outbox outbox(&folder, "1700000000000-7", log);
+  auto list = messages({"A", "B", "C"});
+  outbox.store(list);
+  EXPECT_EQ(folder.files.size(), 3u);
+  const DeliveryReport report =
+      deliverMessages(list, one(channel), retry(2, 1'000, 1'000, 600'000), clock, log, outbox, clock.now + 600'000);
+  EXPECT_EQ(channel.filesAtAttempt.front(), 3u);
+  EXPECT_TRUE(std::all_of(channel.underWayMarked.begin(), channel.underWayMarked.end(), [](bool b) { return b; }))
+      << "each attempt is marked under way when it is committed";
+  EXPECT_EQ(report.sent, 1u);
+  EXPECT_EQ(report.failed, 1u) << "C was refused";
+  EXPECT_EQ(report.kept, 1u) << "A failed for now";
+  ASSERT_EQ(folder.files.size(), 1u);
+  OutboxEntry left;
+  ASSERT_TRUE(decodeOutboxEntry(folder.files.begin()->second, left));
+  EXPECT_EQ(left.number, "A");
+  EXPECT_TRUE(left.underWay.empty());
+  EXPECT_TRUE(log.has("Sie bleibt im Postausgang")) << log.all();
+}
+
+TEST(Delivery, ALongTextGoesOutPartByPartAndRemembersItsProgress) {
+  FakeClock clock;
+  MemoryOutboxFolder folder;
+  ScriptedChannel modem(clock, &folder);
+  ScriptedChannel gateway(clock);
+  RecordingLog log;
+  Outbox outbox(&folder, "1700000000000-7", log);
+  std::vector<OutboxEntry> list(1);
+  list[0].number = "A";
+  list[0].text = std::string(150, 'x') + " " + std::string(150, 'y');
+  outbox.store(list);
+  // The modem takes the first part, then stops answering: the gateway
+  // sends the second part only.
+  const std::vector<Route> routes{{&modem, ChannelKind::Modem, "Modem an COM5"},
+                                  {&gateway, ChannelKind::Http, "HTTP-Gateway"}};
+  struct FailSecond : SmsChannel {
+    SmsChannel& inner;
+    int calls = 0;
+    explicit FailSecond(SmsChannel& c) : inner(c) {}
+    SendOutcome send(const std::string& n, const std::string& t) override {
+      return ++calls == 1 ? inner.send(n, t) : failed(Failure::ChannelDown, "Das Modem antwortet nicht auf AT.");
+    }
+  } flaky(modem);
+  const std::vector<Route> flakyRoutes{{&flaky, ChannelKind::Modem, "Modem an COM5"}, routes[1]};
+  const DeliveryReport report =
+      deliverMessages(list, flakyRoutes, retry(2, 1'000, 1'000, 600'000), clock, log, outbox, clock.now + 600'000);
+  EXPECT_EQ(report.sent, 1u);
+  ASSERT_EQ(modem.texts.size(), 1u);
+  ASSERT_EQ(gateway.texts.size(), 1u);
+  EXPECT_EQ(modem.texts[0].substr(0, 6), "(1/2) ");
+  EXPECT_EQ(gateway.texts[0].substr(0, 6), "(2/2) ") << "the gateway sends only what is missing";
+  EXPECT_TRUE(log.has("gesendet an A (Teil 2/2) (Versuch 2) über HTTP-Gateway (Ersatzweg)")) << log.all();
+  EXPECT_TRUE(folder.files.empty());
 }
 
 SenderConfig twoGroups(ChannelKind channel) {
@@ -115,78 +291,194 @@ SenderConfig twoGroups(ChannelKind channel) {
   return c;
 }
 
-TEST(SendRequests, AlarmGoesToTheChosenGroupsAndTheExitCodeTellsTheOutcome) {
+// One whole run: plan, then deliver over the channel as the config's kind.
+struct OneRun {
   FakeClock clock;
-  ScriptedChannel channel(clock);
   RecordingLog log;
+  MemoryOutboxFolder folder;
+  Outbox outbox{&folder, "1700000000000-9", log};
+  WallTime now{1'700'000'000, "14.11.2023 23:13:20"};
+
+  RunResult go(const SendRequest& request, const SenderConfig& config, SmsChannel& channel) {
+    SendRun run(request, config, log, outbox);
+    if (!run.plan(now)) return run.result();
+    return run.deliver({{&channel, config.channel, routeName(config, config.channel)}}, clock, clock.now + 60'000, now);
+  }
+};
+
+TEST(SendRequests, AlarmGoesToTheChosenGroupsAndTheExitCodeTellsTheOutcome) {
+  OneRun run;
+  ScriptedChannel channel(run.clock);
   const SenderConfig c = twoGroups(ChannelKind::Modem);
   SendRequest alarm{SendRequest::Kind::Alarm, "Brand SÜD", ""};
-  EXPECT_EQ(runSendRequest(alarm, c, channel, clock, log, clock.now + 60'000), kExitAllSent);
+  const RunResult ok = run.go(alarm, c, channel);
+  EXPECT_EQ(ok.exitCode, kExitAllSent);
+  EXPECT_EQ(ok.summary, "Alarmierung \"Brand SÜD\": alle 2 SMS gesendet.");
   EXPECT_EQ(channel.calls, (std::vector<std::string>{"+491701111111", "+491702222222"}));
   EXPECT_EQ(channel.texts[0], "Brand SUeD") << "texts for a modem are made GSM-safe";
-  EXPECT_EQ(log.lines.front(), "Alarmierung \"Brand SÜD\" an 2 Empfänger (\"Alle\", \"Süd\") über Modem an COM5");
-  EXPECT_EQ(log.lines.back(), "Ende: alle 2 Nachrichten wurden gesendet.");
+  EXPECT_EQ(run.log.lines.front(), "Alarmierung \"Brand SÜD\" an 2 Empfänger (\"Alle\", \"Süd\") über Modem an COM5");
+  EXPECT_EQ(run.log.lines.back(), "Ende: alle 2 Nachrichten wurden gesendet.");
 
-  ScriptedChannel failing(clock);
+  OneRun second;
+  ScriptedChannel failing(second.clock);
   failing.failuresLeft["+491702222222"] = 5;
-  RecordingLog log2;
-  EXPECT_EQ(runSendRequest(alarm, c, failing, clock, log2, clock.now + 60'000), kExitSomeFailed);
-  EXPECT_EQ(log2.lines.back(), "Ende: 1 von 2 Nachrichten gesendet, 1 fehlgeschlagen.");
+  const RunResult partly = second.go(alarm, c, failing);
+  EXPECT_EQ(partly.exitCode, kExitSomeFailed);
+  EXPECT_EQ(partly.summary, "Alarmierung \"Brand SÜD\": 1 von 2 SMS gesendet; nicht gesendet: +CMS ERROR: 500");
+  EXPECT_EQ(second.log.lines.back(), "Ende: 1 von 2 Nachrichten gesendet, 1 fehlgeschlagen.");
 }
 
 TEST(SendRequests, AlarmWithoutRecipientsAndEmptyAlarmText) {
-  FakeClock clock;
-  ScriptedChannel channel(clock);
-  RecordingLog log;
+  OneRun run;
+  ScriptedChannel channel(run.clock);
   SenderConfig c = twoGroups(ChannelKind::Http);
   c.groups.erase(c.groups.begin());
-  EXPECT_EQ(runSendRequest({SendRequest::Kind::Alarm, "Nord", ""}, c, channel, clock, log, clock.now + 60'000),
-            kExitNoRecipients);
+  EXPECT_EQ(run.go({SendRequest::Kind::Alarm, "Nord", ""}, c, channel).exitCode, kExitNoRecipients);
   EXPECT_TRUE(channel.calls.empty());
-  EXPECT_NE(log.all().find("keine Empfängergruppe passt"), std::string::npos);
+  EXPECT_TRUE(run.log.has("keine Empfängergruppe passt"));
+  EXPECT_TRUE(run.folder.files.empty()) << "nothing to keep";
 
   const SenderConfig all = twoGroups(ChannelKind::Http);
-  EXPECT_EQ(runSendRequest({SendRequest::Kind::Alarm, "", ""}, all, channel, clock, log, clock.now + 60'000),
-            kExitAllSent);
+  EXPECT_EQ(run.go({SendRequest::Kind::Alarm, "", ""}, all, channel).exitCode, kExitAllSent);
   EXPECT_EQ(channel.texts, (std::vector<std::string>{"Alarmierung (ohne Text)"}));
 }
 
 TEST(SendRequests, LongAlarmsGoToTheModemInNumberedParts) {
-  FakeClock clock;
-  ScriptedChannel channel(clock);
-  RecordingLog log;
+  OneRun run;
+  ScriptedChannel channel(run.clock);
   SenderConfig c = twoGroups(ChannelKind::Modem);
   c.groups.pop_back();
   const std::string text(200, 'x');
-  EXPECT_EQ(runSendRequest({SendRequest::Kind::Alarm, text, ""}, c, channel, clock, log, clock.now + 60'000),
-            kExitAllSent);
+  EXPECT_EQ(run.go({SendRequest::Kind::Alarm, text, ""}, c, channel).exitCode, kExitAllSent);
   ASSERT_EQ(channel.texts.size(), 2u);
   EXPECT_EQ(channel.texts[0].substr(0, 6), "(1/2) ");
-  EXPECT_NE(log.all().find("gesendet an +491701111111 (Teil 2/2) (Versuch 1)"), std::string::npos) << log.all();
+  EXPECT_TRUE(run.log.has("gesendet an +491701111111 (Teil 2/2) (Versuch 1)")) << run.log.all();
 
-  ScriptedChannel gateway(clock);
+  ScriptedChannel gateway(run.clock);
   const SenderConfig h = twoGroups(ChannelKind::Http);
-  runSendRequest({SendRequest::Kind::Alarm, text, ""}, h, gateway, clock, log, clock.now + 60'000);
+  run.go({SendRequest::Kind::Alarm, text, ""}, h, gateway);
   EXPECT_EQ(gateway.texts, (std::vector<std::string>{text})) << "a gateway gets the whole text";
 }
 
 TEST(SendRequests, TestMessageGoesOnlyToTheTypedNumber) {
-  FakeClock clock;
-  ScriptedChannel channel(clock);
-  RecordingLog log;
+  OneRun run;
+  ScriptedChannel channel(run.clock);
   const SenderConfig c = twoGroups(ChannelKind::Modem);
-  EXPECT_EQ(runSendRequest({SendRequest::Kind::Test, "", " 0170 / 555 55 "}, c, channel, clock, log, clock.now + 60'000),
-            kExitAllSent);
+  const RunResult sent = run.go({SendRequest::Kind::Test, "", " 0170 / 555 55 "}, c, channel);
+  EXPECT_EQ(sent.exitCode, kExitAllSent);
+  EXPECT_EQ(sent.summary, "Test-SMS an 017055555 gesendet.");
   EXPECT_EQ(channel.calls, (std::vector<std::string>{"017055555"}));
   EXPECT_EQ(channel.texts, (std::vector<std::string>{"Test ok"}));
 
   for (const char* typed : {"", "Hallo", "0170\"\r\nATD"}) {
-    RecordingLog bad;
-    EXPECT_EQ(runSendRequest({SendRequest::Kind::Test, "", typed}, c, channel, clock, bad, clock.now + 60'000),
-              kExitBadCommandLine);
-    EXPECT_NE(bad.all().find("keine gültige Mobilfunknummer"), std::string::npos);
+    OneRun bad;
+    const RunResult refused = bad.go({SendRequest::Kind::Test, "", typed}, c, channel);
+    EXPECT_EQ(refused.exitCode, kExitBadCommandLine);
+    EXPECT_TRUE(bad.log.has("keine gültige Mobilfunknummer"));
+    EXPECT_NE(refused.summary.find("keine gültige Mobilfunknummer"), std::string::npos);
   }
   EXPECT_EQ(channel.calls.size(), 1u);
+
+  OneRun failing;
+  ScriptedChannel locked(failing.clock);
+  locked.failuresLeft["017055555"] = 1;
+  locked.failureKind["017055555"] = Failure::ChannelUnusable;
+  const RunResult notSent = failing.go({SendRequest::Kind::Test, "", "017055555"}, c, locked);
+  EXPECT_EQ(notSent.exitCode, kExitSomeFailed);
+  EXPECT_EQ(notSent.summary, "Test-SMS an 017055555 nicht gesendet: +CMS ERROR: 500");
+  EXPECT_TRUE(failing.folder.files.empty()) << "a test message is never kept for later";
+}
+
+TEST(Leftovers, ARunSendsWhatEndedRunsLeftFirstAndMarksItLate) {
+  MemoryOutboxFolder folder;
+  RecordingLog earlierLog;
+  {
+    // A run that stored three messages and was stopped after the first
+    // attempt had been handed to the modem.
+    Outbox earlier(&folder, "1699990000000-4", earlierLog);
+    std::vector<OutboxEntry> left = messages({"A", "B", "C"});
+    for (auto& e : left) {
+      e.createdUnixS = 1'699'990'000;
+      e.createdStamp = "14.11.2023 20:26:40";
+    }
+    left[2].kind = OutboxEntry::Kind::Test;
+    earlier.store(left);
+    left[0].underWay = "Modem an COM5";
+    earlier.update(left[0]);
+  }
+  // A run still going (a test sending beside an alarm) keeps its own.
+  {
+    Outbox running(&folder, "1699999999000-5", earlierLog);
+    std::vector<OutboxEntry> mine = messages({"D"});
+    running.store(mine);
+    folder.alive.insert("1699999999000-5");
+  }
+  // One so old it is given up.
+  {
+    Outbox ancient(&folder, "1600000000000-3", earlierLog);
+    std::vector<OutboxEntry> old = messages({"E"});
+    old[0].createdUnixS = 1'600'000'000;
+    ancient.store(old);
+  }
+
+  OneRun run;
+  run.folder.files = folder.files;
+  run.folder.alive = folder.alive;
+  ScriptedChannel channel(run.clock);
+  const SenderConfig c = twoGroups(ChannelKind::Http);
+  const RunResult result = run.go({SendRequest::Kind::Alarm, "Neu", ""}, c, channel);
+  EXPECT_EQ(result.exitCode, kExitAllSent);
+  EXPECT_EQ(channel.calls, (std::vector<std::string>{"A", "B", "+491701111111"}));
+  EXPECT_EQ(channel.texts[0], "Nachgesendet, Alarm vom 14.11. 20:26: Text");
+  EXPECT_TRUE(run.log.has("AUFGEGEBEN: Die Test-SMS an C")) << run.log.all();
+  EXPECT_TRUE(run.log.has("AUFGEGEBEN: Die Nachricht an E")) << run.log.all();
+  EXPECT_TRUE(run.log.has("war beim Abbruch schon unterwegs (Modem an COM5)")) << run.log.all();
+  EXPECT_TRUE(run.log.has("gesendet an B (Versuch 1, verspätet)")) << run.log.all();
+  EXPECT_TRUE(run.log.has("Nachgesendet: 2 von 2 Nachrichten aus früheren Läufen.")) << run.log.all();
+  ASSERT_EQ(run.folder.files.size(), 1u) << "only the running run's message is left";
+  EXPECT_EQ(Outbox::runOf(run.folder.files.begin()->first), "1699999999000-5");
+}
+
+TEST(Leftovers, AnUnusableOutboxIsSaidOnceAndTheRunStillSends) {
+  OneRun run;
+  run.folder.broken = true;
+  Outbox broken(&run.folder, "1700000000000-1", run.log);
+  ScriptedChannel channel(run.clock);
+  const SendRequest request{SendRequest::Kind::Alarm, "Brand", ""};
+  const SenderConfig config = twoGroups(ChannelKind::Http);
+  SendRun sendRun(request, config, run.log, broken);
+  ASSERT_TRUE(sendRun.plan(run.now));
+  const RunResult result = sendRun.deliver({{&channel, ChannelKind::Http, "HTTP-Gateway"}}, run.clock,
+                                           run.clock.now + 60'000, run.now);
+  EXPECT_EQ(result.exitCode, kExitAllSent);
+  EXPECT_EQ(std::count_if(run.log.lines.begin(), run.log.lines.end(),
+                          [](const std::string& l) { return l.rfind("Postausgang nicht nutzbar", 0) == 0; }),
+            1);
+}
+
+TEST(OutboxFiles, EntriesSurviveTheRoundTripAndDamageIsRefused) {
+  OutboxEntry e;
+  e.kind = OutboxEntry::Kind::Alarm;
+  e.createdUnixS = 1'700'000'000;
+  e.createdStamp = "14.11.2023 23:13:20";
+  e.number = "+491701111111";
+  e.text = std::string("Brand\r\n\x1A\xE4 = Süd", 14);
+  e.partsSent = 2;
+  e.underWay = "HTTP-Gateway";
+  e.late = true;
+  OutboxEntry back;
+  ASSERT_TRUE(decodeOutboxEntry(encodeOutboxEntry(e), back));
+  EXPECT_EQ(back.text, e.text);
+  EXPECT_EQ(back.partsSent, 2u);
+  EXPECT_EQ(back.underWay, "HTTP-Gateway");
+  EXPECT_TRUE(back.late);
+  const std::string whole = encodeOutboxEntry(e);
+  for (size_t cut : {size_t{0}, size_t{10}, whole.size() / 2, whole.size() - 7}) {
+    SCOPED_TRACE(cut);
+    EXPECT_FALSE(decodeOutboxEntry(whole.substr(0, cut), back));
+  }
+  EXPECT_EQ(Outbox::runOf("1700000000000-77-0003.sms"), "1700000000000-77");
+  EXPECT_EQ(Outbox::runOf("1700000000000-77-0003.sms.tmp"), "");
 }
 
 TEST(SendLogLines, StampedAndKeptOnOneLine) {

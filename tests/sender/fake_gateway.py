@@ -2,9 +2,11 @@
 """An SMS gateway on 127.0.0.1 for the sender's tests.
 
 Records each request as one JSON line in <record>.requests (method, path,
-headers, body as latin-1 text) and answers by the list of behaviours given:
-"200", "500" or "hang" (never answers), one per request, the last one
-repeating. Writes the port it listens on to <record>.port.
+headers, body as latin-1 text, time) and answers by the list of behaviours
+given: an HTTP status ("200", "500", "400", ...) or "hang" (never answers),
+one per request, the last one repeating. A HEAD request (the sender's check)
+gets 405 and uses up no behaviour. Writes the port it listens on to
+<record>.port.
 """
 import argparse
 import http.server
@@ -27,11 +29,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = self.rfile.read(length) if length else b""
         with lock:
             n = count[0]
-            count[0] += 1
+            if self.command != "HEAD":
+                count[0] += 1
             with open(args.record + ".requests", "a") as f:
                 f.write(json.dumps({"method": self.command, "path": self.path,
                                     "headers": {k.lower(): v for k, v in self.headers.items()},
-                                    "body": body.decode("latin-1")}) + "\n")
+                                    "body": body.decode("latin-1"), "t": time.time()}) + "\n")
+        if self.command == "HEAD":
+            self.send_response(405)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
         what = answers[min(n, len(answers) - 1)]
         if what == "hang":
             time.sleep(3600)
@@ -44,7 +52,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(reply)
 
-    do_GET = do_POST = do_PUT = handle_any
+    do_GET = do_POST = do_PUT = do_HEAD = handle_any
 
     def log_message(self, *a):
         pass

@@ -3,12 +3,25 @@
 
 Creates a pty, links it as a Wine COM port ($WINEPREFIX/dosdevices/comN),
 answers AT commands like a modem and records what arrived:
-  <record>.sms   one line per accepted message: number TAB text (latin-1 bytes)
-  <record>.raw   every byte the sender wrote
-Behaviour: --pin asks for a PIN, --cms-errors N refuses the first N messages
-with +CMS ERROR: 500, --error-on CMD answers CMD with ERROR, --silent
-answers nothing, --send-delay S takes S seconds to confirm a message.
-Runs until killed; writes <record>.ready when listening.
+  <record>.sms    one line per accepted message: number TAB text (latin-1 bytes)
+  <record>.times  one line per accepted message: seconds since 1970 TAB number
+  <record>.raw    every byte the sender wrote
+Behaviour:
+  --pin P            the SIM asks for PIN P; wrong entries count down
+                     --pin-attempts (default 3) and at 0 it wants the PUK
+  --attempts-query Q the one counter query it knows: cpinr, spic, qpinc
+                     (others get ERROR)
+  --cms-errors N     refuse the first N messages with +CMS ERROR: 500
+  --reject NUM:CODE  refuse every message to NUM with +CMS ERROR: CODE
+  --error-on CMD     answer CMD with ERROR
+  --silent           answer nothing; --silent-for S: nothing for S seconds
+  --send-delay S     take S seconds after Ctrl-Z to confirm a message
+  --prompt-delay S   take S seconds before the "> " prompt
+  --noise            put RING, +CMTI and +CREG lines into the answers
+  --split            write answers a few bytes at a time with pauses
+  --creg STAT        the <stat> of +CREG (default 1)
+Runs until killed; the SIM's state lives as long as the process, so one
+fake modem can serve several runs of S.exe. Writes <record>.ready when listening.
 """
 import argparse
 import os
@@ -21,11 +34,29 @@ p = argparse.ArgumentParser()
 p.add_argument("--link", required=True, help="path of the symlink to create (e.g. .../dosdevices/com5)")
 p.add_argument("--record", required=True)
 p.add_argument("--pin", default="")
+p.add_argument("--pin-attempts", type=int, default=3)
+p.add_argument("--attempts-query", default="")
 p.add_argument("--cms-errors", type=int, default=0)
+p.add_argument("--reject", action="append", default=[])
 p.add_argument("--error-on", default="")
 p.add_argument("--silent", action="store_true")
+p.add_argument("--silent-for", type=float, default=0)
 p.add_argument("--send-delay", type=float, default=0, help="seconds before confirming a message")
+p.add_argument("--prompt-delay", type=float, default=0)
+p.add_argument("--noise", action="store_true")
+p.add_argument("--split", action="store_true")
+p.add_argument("--creg", default="1")
 args = p.parse_args()
+
+QUERIES = {
+    "cpinr": ('AT+CPINR="SIM PIN"', lambda n: "+CPINR: SIM PIN,%d,3" % n),
+    "spic": ("AT^SPIC", lambda n: "^SPIC: %d" % n),
+    "qpinc": ('AT+QPINC="SC"', lambda n: '+QPINC: "SC",%d,10' % n),
+}
+rejected = {}
+for item in args.reject:
+    number, _, code = item.partition(":")
+    rejected[number] = code or "28"
 
 master, slave = os.openpty()
 tty.setraw(slave)  # no echo or line editing by the terminal itself
@@ -36,8 +67,11 @@ os.symlink(slave_path, args.link)
 
 raw = open(args.record + ".raw", "ab", buffering=0)
 sms = open(args.record + ".sms", "ab", buffering=0)
-state = {"echo": True, "unlocked": not args.pin, "text": None, "number": "", "cms": args.cms_errors, "sent": 0}
+times = open(args.record + ".times", "a", buffering=1)
+state = {"echo": True, "unlocked": not args.pin, "text": None, "number": "", "cms": args.cms_errors,
+         "sent": 0, "attempts": args.pin_attempts}
 line = bytearray()
+started = time.time()
 
 
 def stop(*_):
@@ -52,15 +86,35 @@ signal.signal(signal.SIGTERM, stop)
 signal.signal(signal.SIGINT, stop)
 
 
+def silent():
+    return args.silent or time.time() - started < args.silent_for
+
+
 def answer(data):
-    if not args.silent:
+    if silent():
+        return
+    if args.noise:
+        data = b"\r\nRING\r\n\r\n+CMTI: \"SM\",3\r\n\r\n+CREG: 1\r\n" + data
+    if not args.split:
         os.write(master, data)
+        return
+    # A serial line hands answers over in pieces; the +CMGS line arrives cut.
+    for i in range(0, len(data), 3):
+        os.write(master, data[i:i + 3])
+        time.sleep(0.04)
+
+
+def pin_state():
+    if state["unlocked"]:
+        return "READY"
+    return "SIM PUK" if state["attempts"] <= 0 else "SIM PIN"
 
 
 def command(cmd):
     if state["echo"]:
         answer(cmd + b"\r")
     c = cmd.decode("latin-1")
+    query = QUERIES.get(args.attempts_query)
     if args.error_on and c == args.error_on:
         answer(b"\r\nERROR\r\n")
     elif c == "AT":
@@ -68,22 +122,41 @@ def command(cmd):
     elif c == "ATE0":
         state["echo"] = False
         answer(b"\r\nOK\r\n")
+    elif c in ("AT+CMEE=1", 'AT+CSCS="GSM"'):
+        answer(b"\r\nOK\r\n")
     elif c == "AT+CPIN?":
-        answer(b"\r\n+CPIN: READY\r\n\r\nOK\r\n" if state["unlocked"] else b"\r\n+CPIN: SIM PIN\r\n\r\nOK\r\n")
+        answer(b"\r\n+CPIN: " + pin_state().encode() + b"\r\n\r\nOK\r\n")
+    elif query and c == query[0]:
+        answer(b"\r\n" + query[1](state["attempts"]).encode() + b"\r\n\r\nOK\r\n")
     elif c.startswith('AT+CPIN="'):
-        if args.pin and c == 'AT+CPIN="%s"' % args.pin:
+        if state["attempts"] <= 0:
+            answer(b"\r\n+CME ERROR: 12\r\n")
+        elif args.pin and c == 'AT+CPIN="%s"' % args.pin:
             state["unlocked"] = True
+            state["attempts"] = 3
             answer(b"\r\nOK\r\n")
         else:
+            state["attempts"] -= 1
             answer(b"\r\n+CME ERROR: 16\r\n")
     elif c == "AT+CMGF=1":
         answer(b"\r\nOK\r\n")
+    elif c == "AT+CREG?":
+        answer(b"\r\n+CREG: 0," + args.creg.encode() + b"\r\n\r\nOK\r\n")
+    elif c == "AT+CSQ":
+        answer(b"\r\n+CSQ: 17,99\r\n\r\nOK\r\n")
+    elif c == "AT+COPS?":
+        answer(b'\r\n+COPS: 0,0,"Testnetz",7\r\n\r\nOK\r\n')
+    elif c == "AT+CGMI":
+        answer(b"\r\nFakeModem\r\n\r\nOK\r\n")
+    elif c == "AT+CGMM":
+        answer(b"\r\nPTY-1\r\n\r\nOK\r\n")
     elif c.startswith('AT+CMGS="') and c.endswith('"'):
         if not state["unlocked"]:
             answer(b"\r\n+CMS ERROR: 311\r\n")
             return
         state["number"] = c[9:-1]
         state["text"] = bytearray()
+        time.sleep(args.prompt_delay)
         answer(b"\r\n> ")
     else:
         answer(b"\r\nERROR\r\n")
@@ -93,12 +166,16 @@ def body_done():
     text = bytes(state["text"])
     state["text"] = None
     time.sleep(args.send_delay)
+    if state["number"] in rejected:
+        answer(b"\r\n+CMS ERROR: " + rejected[state["number"]].encode() + b"\r\n")
+        return
     if state["cms"] > 0:
         state["cms"] -= 1
         answer(b"\r\n+CMS ERROR: 500\r\n")
         return
     state["sent"] += 1
     sms.write(state["number"].encode("latin-1") + b"\t" + text + b"\n")
+    times.write("%.3f\t%s\n" % (time.time(), state["number"]))
     answer(b"\r\n+CMGS: %d\r\n\r\nOK\r\n" % state["sent"])
 
 

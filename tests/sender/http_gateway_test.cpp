@@ -90,6 +90,38 @@ TEST(GatewayResponse, StatusAndPatternDecide) {
   EXPECT_EQ(judgeGatewayResponse(s, none).detail, "Keine Verbindung zu 127.0.0.1.");
 }
 
+TEST(GatewayResponse, FailuresAreClassified) {
+  struct Case {
+    int32_t status;
+    Failure failure;
+  };
+  const Case cases[] = {
+      {500, Failure::ChannelDown},     {503, Failure::ChannelDown},     {408, Failure::ChannelDown},
+      {429, Failure::ChannelDown},     {400, Failure::MessageRejected}, {422, Failure::MessageRejected},
+      {401, Failure::ChannelUnusable}, {403, Failure::ChannelUnusable}, {404, Failure::ChannelUnusable},
+      {302, Failure::ChannelUnusable}, {201, Failure::MessageRejected},  // not listed as success
+  };
+  HttpSettings s;
+  s.successStatuses = {200};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    HttpResponse r;
+    r.completed = true;
+    r.status = c.status;
+    const SendOutcome out = judgeGatewayResponse(s, r);
+    EXPECT_FALSE(out.sent);
+    EXPECT_EQ(out.failure, c.failure);
+  }
+  HttpResponse cut;
+  cut.transportFailure = classifyWinHttpError(12175);
+  EXPECT_EQ(judgeGatewayResponse(s, cut).failure, Failure::ChannelUnusable) << "a certificate will not mend itself";
+  EXPECT_EQ(classifyWinHttpError(12029), Failure::ChannelDown);
+  EXPECT_EQ(classifyWinHttpError(4711), Failure::ChannelDown);
+  EXPECT_EQ(describeWinHttpError(12007),
+            "der Name des Servers lässt sich nicht auflösen (DNS, keine Internetverbindung?) (WinHTTP-Fehler 12007)");
+  EXPECT_EQ(describeWinHttpError(4711), "Fehler 4711");
+}
+
 class RecordingClient : public HttpClient {
  public:
   HttpResponse perform(const HttpRequest& request, int32_t timeoutMs) override {

@@ -128,6 +128,12 @@ TEST(SenderConfigParse, MistakesGiveGermanMessagesWithTheLine) {
        "keinen gültigen HTTP-Status"},
       {"group not array of tables", "gruppe = 5\n" + modem, "[[gruppe]]"},
       {"symbol outside cp1252", "test_text = \"\xE2\x98\x83\"\n" + modem + group, "Windows-Zeichensatz"},
+      {"fallback same", "ersatzkanal = \"modem\"\n" + modem + group, "muss der andere Weg sein"},
+      {"fallback unknown", "ersatzkanal = \"brieftaube\"\n" + modem + group, "\"ersatzkanal\" muss \"modem\""},
+      {"fallback section", "ersatzkanal = \"http\"\n" + modem + group,
+       "\"ersatzkanal\" ist \"http\", aber der Abschnitt [http] fehlt"},
+      {"proxy", "kanal = \"http\"\n[http]\nurl = \"http://x/\"\nproxy = \"proxy\"" + group, "\"proxy\" muss"},
+      {"outbox age", modem + "[postausgang]\nhoechstalter_h = 0\n" + group, "zwischen 1 und 336"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -135,6 +141,33 @@ TEST(SenderConfigParse, MistakesGiveGermanMessagesWithTheLine) {
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.error.find(c.expected), std::string::npos) << r.error;
   }
+}
+
+TEST(SenderConfigParse, FallbackChannelOutboxAndProxy) {
+  const std::string group = "\n[[gruppe]]\nalle_alarme = true\nnummern = [\"+491701111111\"]\n";
+  const std::string both = "kanal = \"http\"\nersatzkanal = \"modem\"\n[modem]\nanschluss = \"COM4\"\n"
+                           "[http]\nurl = \"https://sms.example.net/send\"\nproxy = \"http://proxy.local:3128/\"\n"
+                           "[postausgang]\nhoechstalter_h = 6\n" + group;
+  const ConfigResult r = parseSenderConfig(both);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.config.channel, ChannelKind::Http);
+  EXPECT_EQ(r.config.fallback, ChannelKind::Modem);
+  EXPECT_EQ(r.config.modem.port, "COM4");
+  EXPECT_EQ(r.config.http.proxyMode, HttpSettings::Proxy::Named);
+  EXPECT_EQ(r.config.http.proxy, "proxy.local:3128");
+  EXPECT_EQ(r.config.outbox.maxAgeHours, 6);
+
+  // A configuration written before these keys existed means what it meant:
+  // one channel, the system's proxy, a day in the outbox.
+  const ConfigResult old = parseUtf8(kModemConfig);
+  ASSERT_TRUE(old.ok) << old.error;
+  EXPECT_EQ(old.config.fallback, std::nullopt);
+  EXPECT_EQ(old.config.outbox.maxAgeHours, 24);
+  EXPECT_EQ(old.config.retry.maxDelayMs, 8000);
+  const ConfigResult direct =
+      parseSenderConfig("kanal = \"http\"\n[http]\nurl = \"http://x/\"\nproxy = \"direkt\"" + group);
+  ASSERT_TRUE(direct.ok) << direct.error;
+  EXPECT_EQ(direct.config.http.proxyMode, HttpSettings::Proxy::Direct);
 }
 
 TEST(SenderConfigParse, GarbageNeverCrashes) {

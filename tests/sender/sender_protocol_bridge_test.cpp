@@ -33,5 +33,23 @@ TEST(SenderCommandLine, TextEndsAtAZeroByteAndALineWithoutArgumentsIsRefused) {
   EXPECT_FALSE(requestFromCommandLine("", "", none));
 }
 
+TEST(SenderCommandLine, CheckModeFromAShortcutOrAPrompt) {
+  const std::string program = "C:\\Program Files\\Kantiq\\S.exe";
+  for (const std::string& line : {program + " --pruefen", "\"" + program + "\" --pruefen", "\"" + program + "\"  --PRUEFEN ",
+                                  std::string("S.exe --pruefen"), std::string("S /pruefen"), program + " --prüfen"}) {
+    SCOPED_TRACE(line);
+    EXPECT_TRUE(isCheckRequest(line, program));
+  }
+  for (const std::string& line : {program, program + " --pruefen jetzt", buildTestCommandLine("C:\\K", "--pruefen"),
+                                  buildAlarmCommandLine("C:\\K", "--pruefen"), std::string("\"") + program}) {
+    SCOPED_TRACE(line);
+    EXPECT_FALSE(isCheckRequest(line, program));
+  }
+  // The one alarm text that would be taken for a check: nine characters no
+  // alarm configuration is likely to hold.
+  const std::string lookalike = unscrambleMessage("--pruefen");
+  EXPECT_TRUE(isCheckRequest(buildAlarmCommandLine("C:\\K", lookalike), "C:\\K\\S.exe"));
+}
+
 }  // namespace
 }  // namespace kantiq::sender

@@ -16,92 +16,7 @@ fi
 sender_exe=$1
 launcher=$2
 alarm_chain=$3
-work=$(mktemp -d /tmp/sender-wine.XXXXXX)
-failures=0
-helpers=()
-
-cleanup() {
-    local pid
-    for pid in "${helpers[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
-    rm -rf -- "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL [$case_name]: $*" >&2
-    failures=$((failures + 1))
-}
-# -c: the five codes Windows-1252 leaves unassigned may appear in a garbled text.
-log_text() { iconv -c -f CP1252 -t UTF-8 "$dir/SendeLog.txt" 2>/dev/null; }
-expect_log() {  # a fixed text the send log must contain
-    log_text | grep -qF -- "$1" || { fail "send log lacks: $1"; log_text | sed 's/^/    log: /' >&2; }
-}
-expect_code() { [[ $code == "$1" ]] || fail "exit code $code, expected $1"; }
-expect_sms() {  # the exact messages the modem accepted, one "number<TAB>text" per line
-    local want got
-    want=$(printf '%s\n' "$@")
-    got=$(cat "$dir/modem.sms" 2>/dev/null)
-    [[ $got == "$want" ]] || { fail "modem received:"; printf '    got:  %s\n' "$got" >&2; printf '    want: %s\n' "$want" >&2; }
-}
-
-# new_case NAME: a fresh folder with S.exe; the caller writes S.toml.
-new_case() {
-    case_name=$1
-    echo "case $1" >&2
-    dir=$work/$1
-    mkdir -p "$dir"
-    cp "$sender_exe" "$dir/S.exe"
-    winfolder="Z:${dir//\//\\}"
-}
-
-start_modem() {  # fake modem options...
-    rm -f "$dir"/modem.*
-    python3 "$here/fake_modem.py" --link "$WINEPREFIX/dosdevices/com5" --record "$dir/modem" "$@" &
-    modem_pid=$!
-    helpers+=("$modem_pid")
-    local i
-    for ((i = 0; i < 100; i++)); do [[ -e $dir/modem.ready ]] && return; sleep 0.05; done
-    fail "fake modem did not start"
-}
-stop_modem() { kill "$modem_pid" 2>/dev/null; wait "$modem_pid" 2>/dev/null; }
-
-start_gateway() {  # answers
-    python3 "$here/fake_gateway.py" --record "$dir/gw" --answers "$1" &
-    gateway_pid=$!
-    helpers+=("$gateway_pid")
-    local i
-    for ((i = 0; i < 100; i++)); do [[ -e $dir/gw.port ]] && break; sleep 0.05; done
-    port=$(cat "$dir/gw.port")
-}
-stop_gateway() { kill "$gateway_pid" 2>/dev/null; wait "$gateway_pid" 2>/dev/null; }
-
-hex() { printf '%s' "$1" | iconv -f UTF-8 -t CP1252 | od -An -tx1 | tr -d ' \n'; }
-send() {  # alarm|test|raw TEXT (UTF-8 here, Windows-1252 on the command line)
-    wine "$launcher" "$winfolder" "$1" "$(hex "$2")" >"$dir/stdout" 2>&1
-    code=$?
-}
-
-modem_config() {  # extra lines for [modem], then the rest
-    cat >"$dir/S.toml" <<TOML
-kanal = "modem"
-test_text = "Kantiq Test: SMS-Versand funktioniert."
-[modem]
-anschluss = "COM5"
-antwortzeit_s = 1
-$1
-[wiederholung]
-versuche = 2
-erste_wartezeit_s = 1
-[[gruppe]]
-name = "Führung"
-alle_alarme = true
-nummern = ["+49 170 1111111"]
-[[gruppe]]
-name = "Löschzug Süd"
-stichworte = ["Süd"]
-nummern = ["0171/2222222", "+491701111111"]
-TOML
-}
+. "$here/sender_wine_lib.sh"
 
 # ---- modem ----------------------------------------------------------------
 
@@ -174,7 +89,7 @@ send alarm "Probealarm"
 stop_modem
 expect_code 0
 expect_sms $'+491701111111\tProbealarm'
-expect_log 'Versuch 1 an +491701111111 fehlgeschlagen: Das Modem meldet "+CMS ERROR: 500" auf den Nachrichtentext.'
+expect_log 'Versuch 1 an +491701111111 fehlgeschlagen: Das Modem meldet "+CMS ERROR: 500" (unbekannter Fehler) auf den Nachrichtentext.'
 expect_log 'gesendet an +491701111111 (Versuch 2): Referenz 1'
 
 new_case error_on_text_mode
@@ -202,7 +117,7 @@ start_modem --pin 9999
 send alarm "Probealarm"
 stop_modem
 expect_code 1
-expect_log 'Die SIM-Karte hat die PIN abgelehnt ("+CME ERROR: 16").'
+expect_log 'Die SIM-Karte hat die PIN abgelehnt: "+CME ERROR: 16" (falsche PIN).'
 expect_log 'nicht noch einmal eingegeben'
 [[ $(grep -o 'AT+CPIN="' "$dir/modem.raw" | wc -l) == 1 ]] || fail "the wrong PIN was offered more than once"
 
@@ -236,7 +151,7 @@ stop_modem
 expect_code 0
 [[ $(wc -l <"$dir/modem.sms") -ge 1 ]] || fail "nothing reached the modem"
 LC_ALL=C grep -q $'[^\tA-Za-z0-9 !"#%&\'()*+,./:;<=>?-]' "$dir/modem.sms" && fail "unsafe bytes reached the modem"
-expect_log 'Ende: alle'
+expect_log 'Ende: die Nachricht wurde gesendet.'
 
 new_case no_such_port
 modem_config ''
@@ -262,30 +177,6 @@ send alarm "Probealarm"
 expect_code 2
 expect_log 'Konfigurationsfehler in S.toml'
 
-# ---- HTTP gateway -----------------------------------------------------------
-
-http_config() {  # timeout seconds
-    cat >"$dir/S.toml" <<TOML
-kanal = "http"
-[http]
-url = "http://127.0.0.1:$port/api/send?key=abc"
-format = "form"
-inhalt = "to={nummer}&msg={text}"
-kopfzeilen = { X-Api-Key = "geheim" }
-erfolg_text = "queued"
-zeitlimit_s = $1
-[wiederholung]
-versuche = 3
-erste_wartezeit_s = 1
-[[gruppe]]
-alle_alarme = true
-nummern = ["+491701111111"]
-TOML
-}
-request_field() {  # n field
-    python3 -c 'import json,sys; r=[json.loads(l) for l in open(sys.argv[1])][int(sys.argv[2])]; f=sys.argv[3]; print(r["headers"].get(f, "") if f.islower() and "-" in f else r[f])' \
-        "$dir/gw.requests" "$1" "$2"
-}
 
 new_case http_sent
 start_gateway 200

@@ -12,62 +12,139 @@ constexpr std::string_view kEmptyAlarmText = "Alarmierung (ohne Text)";
 
 std::string attempts(int n) { return n == 1 ? "1 Versuch" : std::to_string(n) + " Versuchen"; }
 
-std::vector<OutgoingMessage> shape(const std::vector<std::string>& numbers, std::string_view text,
-                                   ChannelKind channel) {
-  std::vector<std::string> parts;
-  if (channel == ChannelKind::Modem)
-    parts = splitIntoSmsParts(toGsmSafeText(text));
-  else
-    parts.emplace_back(text);  // gateways join long texts themselves
-  std::vector<OutgoingMessage> out;
-  for (const std::string& number : numbers) {
-    for (size_t k = 0; k < parts.size(); ++k) {
-      std::string label = number;
-      if (parts.size() > 1)
-        label += " (Teil " + std::to_string(k + 1) + "/" + std::to_string(parts.size()) + ")";
-      out.push_back({number, parts[k], label});
-    }
-  }
-  return out;
-}
+struct Item {
+  OutboxEntry* entry = nullptr;
+  int tries = 0;  // on the current part
+  bool wentDown = false;  // its channel went down under it in this round
+  std::string lastReason;
+  enum class State { Pending, Sent, Refused } state = State::Pending;
+  std::string deliveredBy;
+};
 
-std::string channelName(const SenderConfig& config) {
-  return config.channel == ChannelKind::Modem ? "Modem an " + config.modem.port : std::string("HTTP-Gateway");
+std::string labelOf(const OutboxEntry& e, size_t parts) {
+  if (parts <= 1) return e.number;
+  const size_t k = std::min<size_t>(e.partsSent, parts - 1);
+  return e.number + " (Teil " + std::to_string(k + 1) + "/" + std::to_string(parts) + ")";
 }
 
 }  // namespace
 
-DeliveryReport deliverMessages(const std::vector<OutgoingMessage>& messages, SmsChannel& channel,
-                               const RetrySettings& retry, SenderClock& clock, SendLog& log,
+std::string routeName(const SenderConfig& config, ChannelKind kind) {
+  return kind == ChannelKind::Modem ? "Modem an " + config.modem.port : std::string("HTTP-Gateway");
+}
+
+std::vector<std::string> partsFor(ChannelKind kind, const OutboxEntry& entry) {
+  if (kind == ChannelKind::Modem || entry.partsSent > 0) return splitIntoSmsParts(toGsmSafeText(entry.text));
+  return {entry.text};  // gateways join long texts themselves
+}
+
+DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::vector<Route>& routes,
+                               const RetrySettings& retry, SenderClock& clock, SendLog& log, Outbox& outbox,
                                int64_t deadlineMs) {
-  const size_t n = messages.size();
-  std::vector<int> tries(n, 0);
-  std::vector<bool> sent(n, false);
-  std::vector<std::string> lastReason(n);
+  const bool severalRoutes = routes.size() > 1;
+  std::vector<bool> unusable(routes.size(), false);
+  std::vector<std::string> routeTrouble(routes.size());
+  std::vector<Item> items;
+  for (OutboxEntry& m : messages) items.push_back({&m, 0, false, {}, Item::State::Pending, {}});
+  // The order messages are tried in; one whose channel went down under it
+  // goes last in the next round, so it cannot hold the others back for good.
+  std::vector<size_t> order(items.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+
+  const auto anyUsable = [&] { return std::find(unusable.begin(), unusable.end(), false) != unusable.end(); };
+  const int64_t longestWait = std::min<int64_t>(retry.maxDelayMs, kMaxRetryWaitMs);
+  int64_t delayMs = std::min<int64_t>(retry.firstDelayMs, longestWait);
   bool outOfTime = false;
-  int64_t delayMs = retry.firstDelayMs;
 
   for (int round = 1; round <= retry.maxAttempts && !outOfTime; ++round) {
-    for (size_t i = 0; i < n; ++i) {
-      if (sent[i]) continue;
-      if (clock.nowMs() >= deadlineMs) {
-        outOfTime = true;
-        break;
+    std::vector<bool> down(routes.size(), false);
+    // Says where the messages go now that route r failed.
+    const auto announce = [&](size_t r, bool forThisRun) {
+      size_t other = routes.size();
+      for (size_t i = 0; i < routes.size(); ++i)
+        if (i != r && !unusable[i] && !down[i]) other = i;
+      const std::string state = forThisRun ? " ist in diesem Lauf nicht nutzbar" : " ist gestört";
+      if (other < routes.size())
+        log.write(routes[r].name + state + "; weiter über " + routes[other].name + ".");
+      else if (forThisRun && !anyUsable())
+        log.write(routes[r].name + state + "; die Nachrichten werden nicht gesendet.");
+    };
+
+    for (size_t position : order) {
+      Item& item = items[position];
+      item.wentDown = false;
+      if (item.state != Item::State::Pending) continue;
+      if (!anyUsable()) break;
+      OutboxEntry& e = *item.entry;
+      std::vector<bool> triedHere(routes.size(), false);
+      while (item.state == Item::State::Pending) {
+        if (clock.nowMs() >= deadlineMs) {
+          outOfTime = true;
+          break;
+        }
+        size_t r = 0;
+        while (r < routes.size() && (unusable[r] || down[r] || triedHere[r])) ++r;
+        if (r == routes.size()) break;  // this message waits for the next round
+        const Route& route = routes[r];
+        const std::vector<std::string> parts = partsFor(route.kind, e);
+        const std::string label = labelOf(e, parts.size());
+        ++item.tries;
+
+        bool committed = false;
+        route.channel->setCommitHook([&] {
+          e.underWay = route.name;
+          outbox.update(e);
+          committed = true;
+        });
+        const SendOutcome outcome =
+            route.channel->send(e.number, parts[std::min<size_t>(e.partsSent, parts.size() - 1)]);
+        route.channel->setCommitHook(nullptr);
+        e.underWay.clear();
+
+        const std::string via = severalRoutes ? " über " + route.name + (r > 0 ? " (Ersatzweg)" : "") : "";
+        if (outcome.sent) {
+          log.write("gesendet an " + label + " (Versuch " + std::to_string(item.tries) + (e.late ? ", verspätet" : "") +
+                    ")" + via + ": " + outcome.detail);
+          item.deliveredBy = route.name;
+          ++e.partsSent;
+          if (e.partsSent >= parts.size()) {
+            item.state = Item::State::Sent;
+            outbox.remove(e);
+          } else {
+            outbox.update(e);
+            item.tries = 0;
+            triedHere.assign(routes.size(), false);
+          }
+          continue;
+        }
+        if (committed) outbox.update(e);  // no longer under way
+        item.lastReason = outcome.detail;
+        log.write("Versuch " + std::to_string(item.tries) + " an " + label + via + " fehlgeschlagen: " + outcome.detail);
+        switch (outcome.failure) {
+          case Failure::MessageRejected:
+            item.state = Item::State::Refused;
+            break;
+          case Failure::ChannelUnusable:
+            unusable[r] = true;
+            routeTrouble[r] = outcome.detail;
+            announce(r, true);
+            break;
+          case Failure::ChannelDown:
+            down[r] = true;
+            item.wentDown = true;
+            routeTrouble[r] = outcome.detail;
+            announce(r, false);
+            break;
+          case Failure::MessageRetry:
+            triedHere[r] = true;
+            break;
+        }
       }
-      ++tries[i];
-      const SendOutcome outcome = channel.send(messages[i].number, messages[i].text);
-      if (outcome.sent) {
-        sent[i] = true;
-        log.write("gesendet an " + messages[i].label + " (Versuch " + std::to_string(tries[i]) + "): " +
-                  outcome.detail);
-      } else {
-        lastReason[i] = outcome.detail;
-        log.write("Versuch " + std::to_string(tries[i]) + " an " + messages[i].label +
-                  " fehlgeschlagen: " + outcome.detail);
-      }
+      if (outOfTime) break;
     }
-    const bool allSent = std::all_of(sent.begin(), sent.end(), [](bool b) { return b; });
-    if (allSent || outOfTime || round == retry.maxAttempts) break;
+    const bool allDone = std::none_of(items.begin(), items.end(),
+                                      [](const Item& i) { return i.state == Item::State::Pending; });
+    if (allDone || outOfTime || !anyUsable() || round == retry.maxAttempts) break;
     const int64_t left = deadlineMs - clock.nowMs();
     if (left <= delayMs) {
       // No time for another round after this wait.
@@ -75,82 +152,172 @@ DeliveryReport deliverMessages(const std::vector<OutgoingMessage>& messages, Sms
       break;
     }
     clock.sleepMs(delayMs);
-    delayMs = std::min<int64_t>(delayMs * 2, retry.maxDelayMs);
+    delayMs = std::min<int64_t>(delayMs * 2, longestWait);
+    std::stable_partition(order.begin(), order.end(), [&](size_t i) { return !items[i].wentDown; });
   }
 
   DeliveryReport report;
-  for (size_t i = 0; i < n; ++i) {
-    if (sent[i]) {
+  const bool noRoute = !anyUsable();
+  std::string noRouteReason;
+  for (size_t r = 0; r < routes.size(); ++r)
+    if (!routeTrouble[r].empty()) noRouteReason = routeTrouble[r];
+  for (Item& item : items) {
+    OutboxEntry& e = *item.entry;
+    report.outcomes.push_back({item.state == Item::State::Sent, {}});
+    if (item.state == Item::State::Sent) {
       ++report.sent;
+      if (!routes.empty() && item.deliveredBy != routes.front().name) report.fallbackUsed = item.deliveredBy;
       continue;
     }
-    ++report.failed;
-    if (tries[i] == 0) {
-      log.write("FEHLGESCHLAGEN an " + messages[i].label +
-                ": das Zeitlimit war erreicht, bevor ein Versuch möglich war");
+    const std::string label = labelOf(e, routes.empty() ? 1 : partsFor(routes.front().kind, e).size());
+    const bool forGood = item.state == Item::State::Refused || noRoute || e.kind == OutboxEntry::Kind::Test;
+    std::string line;
+    if (item.tries == 0) {
+      if (outOfTime && (item.lastReason.empty() || !noRoute)) {
+        line = "FEHLGESCHLAGEN an " + label + ": das Zeitlimit war erreicht, bevor ein Versuch möglich war";
+        if (item.lastReason.empty()) item.lastReason = "Das Zeitlimit war erreicht.";
+      } else {
+        if (item.lastReason.empty()) item.lastReason = noRouteReason;
+        line = "FEHLGESCHLAGEN an " + label + " ohne Versuch: " + item.lastReason;
+      }
     } else {
-      std::string line = "FEHLGESCHLAGEN an " + messages[i].label + " nach " + attempts(tries[i]) + ": " +
-                         lastReason[i];
-      if (tries[i] < retry.maxAttempts) line += " (Zeitlimit erreicht)";
-      log.write(line);
+      line = "FEHLGESCHLAGEN an " + label + " nach " + attempts(item.tries) + ": " + item.lastReason;
+      if (outOfTime && item.state == Item::State::Pending) line += " (Zeitlimit erreicht)";
+    }
+    if (item.state == Item::State::Refused || noRoute) {
+      line += " Die Nachricht wird nicht wiederholt.";
+    } else if (!forGood && outbox.keeping()) {
+      line += " Sie bleibt im Postausgang und wird beim nächsten Lauf von S.exe erneut versucht.";
+    }
+    log.write(line);
+    report.lastReason = item.lastReason;
+    report.outcomes.back().reason = item.lastReason;
+    if (forGood || !outbox.keeping()) {
+      ++report.failed;
+      outbox.remove(e);
+    } else {
+      ++report.kept;
     }
   }
   return report;
 }
 
-int runSendRequest(const SendRequest& request, const SenderConfig& config, SmsChannel& channel,
-                   SenderClock& clock, SendLog& log, int64_t deadlineMs) {
-  std::vector<std::string> numbers;
-  std::string text;
-  if (request.kind == SendRequest::Kind::Test) {
-    std::string number;
-    if (!normalisePhoneNumber(request.number, number)) {
-      log.write("Test-SMS nicht gesendet: \"" + toGsmSafeText(request.number) +
-                "\" ist keine gültige Mobilfunknummer.");
-      return kExitBadCommandLine;
+SendRun::SendRun(const SendRequest& request, const SenderConfig& config, SendLog& log, Outbox& outbox)
+    : request_(request), config_(config), log_(log), outbox_(outbox) {}
+
+std::string SendRun::subject() const {
+  if (request_.kind == SendRequest::Kind::Test) return "Test-SMS an " + number_;
+  return "Alarmierung \"" + (request_.text.empty() ? std::string(kEmptyAlarmText) : request_.text) + "\"";
+}
+
+bool SendRun::plan(const WallTime& now) {
+  std::string routes = routeName(config_, config_.channel);
+  if (config_.fallback) routes += " (Ersatzweg: " + routeName(config_, *config_.fallback) + ")";
+  OutboxEntry message;
+  message.createdUnixS = now.unixS;
+  message.createdStamp = now.stamp;
+  if (request_.kind == SendRequest::Kind::Test) {
+    if (!normalisePhoneNumber(request_.number, number_)) {
+      const std::string line = "Test-SMS nicht gesendet: \"" + toGsmSafeText(request_.number) +
+                               "\" ist keine gültige Mobilfunknummer.";
+      log_.write(line);
+      result_ = {kExitBadCommandLine, line};
+      return false;
     }
-    log.write("Test-SMS an " + number + " über " + channelName(config));
-    numbers.push_back(number);
-    text = config.testText;
+    log_.write("Test-SMS an " + number_ + " über " + routes);
+    message.kind = OutboxEntry::Kind::Test;
+    message.number = number_;
+    message.text = config_.testText;
+    own_.push_back(message);
   } else {
-    text = request.text.empty() ? std::string(kEmptyAlarmText) : request.text;
-    const std::vector<Recipient> recipients = selectRecipients(config, request.text);
+    const std::string text = request_.text.empty() ? std::string(kEmptyAlarmText) : request_.text;
+    const std::vector<Recipient> recipients = selectRecipients(config_, request_.text);
     if (recipients.empty()) {
-      log.write("Alarmierung \"" + text + "\": keine Empfängergruppe passt, es wird nichts gesendet.");
-      return kExitNoRecipients;
+      log_.write("Alarmierung \"" + text + "\": keine Empfängergruppe passt, es wird nichts gesendet.");
+      result_ = {kExitNoRecipients, "Alarmierung \"" + text + "\": keine Empfängergruppe passt, nichts gesendet."};
+      return false;
     }
     std::string groups;
     for (const Recipient& r : recipients)
       if (groups.find("\"" + r.group + "\"") == std::string::npos)
         groups += (groups.empty() ? "" : ", ") + ("\"" + r.group + "\"");
-    log.write("Alarmierung \"" + text + "\" an " + std::to_string(recipients.size()) + " Empfänger (" + groups +
-              ") über " + channelName(config));
-    for (const Recipient& r : recipients) numbers.push_back(r.number);
+    log_.write("Alarmierung \"" + text + "\" an " + std::to_string(recipients.size()) + " Empfänger (" + groups +
+               ") über " + routes);
+    message.kind = OutboxEntry::Kind::Alarm;
+    message.text = text;
+    for (const Recipient& r : recipients) {
+      message.number = r.number;
+      own_.push_back(message);
+    }
   }
-
-  const std::vector<OutgoingMessage> messages = shape(numbers, text, config.channel);
-  const DeliveryReport report = deliverMessages(messages, channel, config.retry, clock, log, deadlineMs);
-  if (report.failed == 0) {
-    log.write("Ende: " + std::string(report.sent == 1 ? "die Nachricht wurde" : "alle " + std::to_string(report.sent) +
-                                                                               " Nachrichten wurden") +
-              " gesendet.");
-    return kExitAllSent;
-  }
-  log.write("Ende: " + std::to_string(report.sent) + " von " + std::to_string(messages.size()) +
-            " Nachrichten gesendet, " + std::to_string(report.failed) + " fehlgeschlagen.");
-  return kExitSomeFailed;
+  // Safe on disk before anything is tried.
+  outbox_.store(own_);
+  return true;
 }
 
-}  // namespace kantiq::sender
+RunResult SendRun::deliver(const std::vector<Route>& routes, SenderClock& clock, int64_t deadlineMs,
+                           const WallTime& now) {
+  std::vector<OutboxEntry> all = outbox_.takeOver(now, config_.outbox.maxAgeHours);
+  const size_t late = all.size();
+  all.insert(all.end(), own_.begin(), own_.end());
+  const DeliveryReport report = deliverMessages(all, routes, config_.retry, clock, log_, outbox_, deadlineMs);
 
-namespace kantiq::sender {
+  // The run's own messages decide its outcome; what it sent for earlier
+  // runs is told apart.
+  size_t lateSent = 0, ownSent = 0;
+  std::string ownReason;
+  for (size_t i = 0; i < all.size(); ++i) {
+    const MessageOutcome& outcome = report.outcomes[i];
+    (i < late ? lateSent : ownSent) += outcome.sent ? 1 : 0;
+    if (i >= late && !outcome.sent) ownReason = outcome.reason;
+  }
+  const size_t ownCount = own_.size();
+  if (late > 0)
+    log_.write("Nachgesendet: " + std::to_string(lateSent) + " von " + std::to_string(late) +
+               " Nachrichten aus früheren Läufen.");
+  if (ownSent == ownCount) {
+    log_.write("Ende: " + std::string(ownCount == 1 ? "die Nachricht wurde" : "alle " + std::to_string(ownCount) +
+                                                                            " Nachrichten wurden") +
+               " gesendet.");
+    const std::string via = report.fallbackUsed.empty() ? "" : " über den Ersatzweg " + report.fallbackUsed;
+    if (request_.kind == SendRequest::Kind::Test)
+      result_ = {kExitAllSent, subject() + via + " gesendet."};
+    else
+      result_ = {kExitAllSent, subject() + ": " + (ownCount == 1 ? std::string("die SMS") : "alle " + std::to_string(ownCount) + " SMS") +
+                                   " gesendet" + via + "."};
+    return result_;
+  }
+  log_.write("Ende: " + std::to_string(ownSent) + " von " + std::to_string(ownCount) + " Nachrichten gesendet, " +
+             std::to_string(ownCount - ownSent) + " fehlgeschlagen.");
+  if (request_.kind == SendRequest::Kind::Test)
+    result_ = {kExitSomeFailed, subject() + " nicht gesendet: " + ownReason};
+  else
+    result_ = {kExitSomeFailed, subject() + ": " + std::to_string(ownSent) + " von " + std::to_string(ownCount) +
+                                    " SMS gesendet; nicht gesendet: " + ownReason};
+  return result_;
+}
+
+RunResult SendRun::abandon(const std::string& reason) {
+  for (const OutboxEntry& e : own_)
+    if (e.kind == OutboxEntry::Kind::Test) outbox_.remove(e);
+  const std::string kept = request_.kind == SendRequest::Kind::Alarm && outbox_.keeping()
+                               ? " Die Nachrichten bleiben im Postausgang für den nächsten Lauf."
+                               : "";
+  log_.write(subject() + " wurde nicht gesendet: " + reason + kept);
+  result_ = {kExitSomeFailed, subject() + " nicht gesendet: " + reason};
+  return result_;
+}
+
+std::string formatStamp(int year, int month, int day, int hour, int minute, int second) {
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%02d.%02d.%04d %02d:%02d:%02d", day % 100, month % 100, year % 10000,
+                hour % 100, minute % 100, second % 100);
+  return stamp;
+}
 
 std::string formatSendLogLine(int year, int month, int day, int hour, int minute, int second,
                               std::string_view text) {
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%02d.%02d.%04d %02d:%02d:%02d: ", day % 100, month % 100, year % 10000,
-                hour % 100, minute % 100, second % 100);
-  std::string line = stamp;
+  std::string line = formatStamp(year, month, day, hour, minute, second) + ": ";
   for (char ch : text) line += static_cast<unsigned char>(ch) < 0x20 ? '?' : ch;
   line += "\r\n";
   return line;

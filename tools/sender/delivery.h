@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "outbox.h"
 #include "sender_config.h"
 #include "sms_channel.h"
 
@@ -17,24 +18,52 @@ inline constexpr int kExitBadCommandLine = 3;
 inline constexpr int kExitNoRecipients = 4;
 inline constexpr int kExitOutOfTime = 5;  // the hard limit stopped the sender
 inline constexpr int kExitInternalError = 6;
+inline constexpr int kExitSentLogFailed = 7;  // everything went out, but SendeLog.txt could not be written
 
-struct OutgoingMessage {
-  std::string number;
-  std::string text;   // Windows-1252
-  std::string label;  // how the log names it: the number and, for a part, "(Teil 2/3)"
+// The longest wait between two rounds, whatever S.toml says: a modem or a
+// network that comes back is used within about half a minute.
+inline constexpr int32_t kMaxRetryWaitMs = 15'000;
+
+// One way out, in the order they are tried: the channel of "kanal" first,
+// that of "ersatzkanal" second.
+struct Route {
+  SmsChannel* channel = nullptr;
+  ChannelKind kind = ChannelKind::Modem;
+  std::string name;  // "Modem an COM5", "HTTP-Gateway"
+};
+
+std::string routeName(const SenderConfig& config, ChannelKind kind);
+
+// The parts a text goes out as: for a modem GSM-safe pieces of one SMS each
+// ("(1/2) ..."), for a gateway the whole text. A message a modem has begun
+// keeps its modem parts whatever channel sends the rest.
+std::vector<std::string> partsFor(ChannelKind kind, const OutboxEntry& entry);
+
+struct MessageOutcome {
+  bool sent = false;
+  std::string reason;  // why it did not go out
 };
 
 struct DeliveryReport {
+  std::vector<MessageOutcome> outcomes;  // one per message, in order
   size_t sent = 0;
-  size_t failed = 0;
+  size_t failed = 0;      // failed for good (removed from the outbox)
+  size_t kept = 0;        // not sent; left in the outbox for a later run
+  std::string lastReason; // why the last message that did not go out failed
+  std::string fallbackUsed;  // the route that delivered in place of the first, if one did
 };
 
-// Tries every message once, then waits and tries the ones still unsent
-// again, in rounds, with waits growing from firstDelayMs by doubling up to
-// maxDelayMs, until each is sent, has had maxAttempts tries, or the clock
-// reaches deadlineMs. Every attempt and every final failure goes to the log.
-DeliveryReport deliverMessages(const std::vector<OutgoingMessage>& messages, SmsChannel& channel,
-                               const RetrySettings& retry, SenderClock& clock, SendLog& log,
+// Every message is tried once, in order, before any is tried again. A
+// message whose channel fails goes through the other route at once, if
+// there is one; a channel that is down is not tried again until the next
+// round, one that cannot work not again in this run. Rounds follow with
+// waits from firstDelayMs, doubling up to maxDelayMs (at most
+// kMaxRetryWaitMs), until each message is sent or refused, maxAttempts
+// rounds have passed or the clock reaches deadlineMs. A message refused by
+// the network or the gateway is not tried again. Every attempt and every
+// final outcome goes to the log, and each message's progress to the outbox.
+DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::vector<Route>& routes,
+                               const RetrySettings& retry, SenderClock& clock, SendLog& log, Outbox& outbox,
                                int64_t deadlineMs);
 
 // What one start of S.exe asks for.
@@ -44,19 +73,46 @@ struct SendRequest {
   std::string number;  // the number as typed, for a test
 };
 
-// Chooses the recipients (or the test number), shapes the texts for the
-// channel, delivers, logs the start and the end, and returns the exit code.
-int runSendRequest(const SendRequest& request, const SenderConfig& config, SmsChannel& channel,
-                   SenderClock& clock, SendLog& log, int64_t deadlineMs);
+struct RunResult {
+  int exitCode = kExitInternalError;
+  std::string summary;  // one line for whoever started S.exe: what happened, and why not if it did not
+};
 
-}  // namespace kantiq::sender
+// One run, in two steps so the messages are safe before the run waits for
+// the modem: `plan` chooses the recipients (or the test number), logs the
+// request and stores its messages in the outbox; `deliver` takes over what
+// earlier runs left, sends that first and then the run's own messages.
+class SendRun {
+ public:
+  SendRun(const SendRequest& request, const SenderConfig& config, SendLog& log, Outbox& outbox);
 
-namespace kantiq::sender {
+  // False when there is nothing to send; `result` then says why.
+  bool plan(const WallTime& now);
+  RunResult deliver(const std::vector<Route>& routes, SenderClock& clock, int64_t deadlineMs, const WallTime& now);
+  // The run ends without sending (the modem stayed busy): its messages stay
+  // in the outbox.
+  RunResult abandon(const std::string& reason);
+  const RunResult& result() const { return result_; }
+
+ private:
+  std::string subject() const;
+
+  const SendRequest& request_;
+  const SenderConfig& config_;
+  SendLog& log_;
+  Outbox& outbox_;
+  std::vector<OutboxEntry> own_;
+  std::string number_;  // of a test
+  RunResult result_;
+};
 
 // One line of the send log file: "08.12.2026 17:41:25: <text>" and CR LF.
 // Control codes in the text (a garbled alarm text) become '?', so each
 // entry stays one line.
 std::string formatSendLogLine(int year, int month, int day, int hour, int minute, int second,
                               std::string_view text);
+
+// "08.12.2026 17:41:25"
+std::string formatStamp(int year, int month, int day, int hour, int minute, int second);
 
 }  // namespace kantiq::sender

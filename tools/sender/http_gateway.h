@@ -31,8 +31,10 @@ struct HttpRequest {
 struct HttpResponse {
   bool completed = false;       // false: no answer (connection, timeout)
   std::string transportError;   // German, when not completed
+  Failure transportFailure = Failure::ChannelDown;  // how a send that ends there counts
   int32_t status = 0;
   std::string body;
+  std::string proxy;            // the proxy the request went through; empty: direct
 };
 
 class HttpClient {
@@ -48,8 +50,18 @@ HttpRequest buildGatewayRequest(const HttpSettings& settings, std::string_view n
                                 std::string_view textUtf8);
 
 // Success: an answer whose status is listed (any 2xx if none is) and whose
-// body contains the configured pattern, if there is one.
+// body contains the configured pattern, if there is one. A failure counts as
+//   - the gateway is down: no answer, 408, 429, 5xx;
+//   - the gateway cannot work with this configuration: 401, 403, 404, 405,
+//     407, 410, 415 and unfollowed redirects;
+//   - the message is refused: any other 4xx, and a 2xx that does not pass
+//     (the gateway took the request; sending it again could send it twice).
 SendOutcome judgeGatewayResponse(const HttpSettings& settings, const HttpResponse& response);
+
+// WinHTTP's error numbers (12001 and up) in German words, and how a request
+// that ended in one counts.
+std::string describeWinHttpError(uint32_t code);
+Failure classifyWinHttpError(uint32_t code);
 
 // Sends through an HTTP gateway, one request per message.
 class HttpGatewayChannel : public SmsChannel {

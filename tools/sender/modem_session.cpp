@@ -1,7 +1,9 @@
 #include "modem_session.h"
 
 #include <algorithm>
+#include <array>
 
+#include "modem_errors.h"
 #include "sms_text.h"
 
 namespace kantiq::sender {
@@ -10,18 +12,161 @@ namespace {
 constexpr int32_t kReadChunkBytes = 256;
 constexpr int32_t kPinSettleStepMs = 1000;  // SIMs take a moment to report READY after the PIN
 constexpr int kProbeTries = 2;
-constexpr int32_t kEscapeSettleMs = 300;              // a modem that just woke up may swallow the first AT
+// A working modem answers AT at once; a dead one should not hold an alarm
+// long before the other channel takes over.
+constexpr int32_t kProbeTimeoutMs = 2500;
+// The attempt-counter queries are tried in turn; a modem that does not know
+// one answers ERROR at once.
+constexpr int32_t kQueryTimeoutMs = 2000;
+constexpr int32_t kEscapeSettleMs = 300;  // a modem that just woke up may swallow the first AT
 
 bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
 bool isFinalError(std::string_view line) {
   return line == "ERROR" || startsWith(line, "+CMS ERROR") || startsWith(line, "+CME ERROR") ||
-         line == "NO CARRIER";
+         line == "COMMAND NOT SUPPORT";
 }
+
+// Lines a modem sends on its own: a call, an incoming message, a change of
+// network or signal, a vendor's status report. None ends a command.
+bool isUnsolicited(std::string_view line) {
+  static constexpr std::array<std::string_view, 22> kPrefixes{
+      "RING",    "+CRING:", "+CLIP:",  "+CCWA:",   "+CMTI:",  "+CMT:",     "+CDSI:",   "+CDS:",
+      "+CBMI:",  "+CBM:",   "+CREG:",  "+CGREG:",  "+CEREG:", "+CIEV:",    "+CUSD:",   "+CTZV:",
+      "+PBREADY", "+QIND:", "+STIN:",  "NO CARRIER", "^",     "+CPIN: READY"};
+  return std::any_of(kPrefixes.begin(), kPrefixes.end(), [&](std::string_view p) { return startsWith(line, p); });
+}
+
+std::string trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '"')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '"')) s.remove_suffix(1);
+  return std::string(s);
+}
+
+// The comma-separated fields after "<prefix>".
+std::vector<std::string> fieldsAfter(const std::vector<std::string>& lines, std::string_view prefix) {
+  for (const std::string& l : lines) {
+    if (!startsWith(l, prefix)) continue;
+    std::vector<std::string> fields;
+    std::string_view rest = std::string_view(l).substr(prefix.size());
+    for (;;) {
+      const size_t comma = rest.find(',');
+      fields.push_back(trimmed(rest.substr(0, comma)));
+      if (comma == std::string_view::npos) break;
+      rest.remove_prefix(comma + 1);
+    }
+    return fields;
+  }
+  return {};
+}
+
+std::optional<int> smallNumber(const std::string& s, int hi) {
+  if (s.empty() || s.size() > 3 || !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return std::nullopt;
+  const int v = std::stoi(s);
+  if (v > hi) return std::nullopt;
+  return v;
+}
+
+struct AttemptQuery {
+  const char* command;
+  const char* prefix;
+};
+constexpr std::array kAttemptQueries{
+    AttemptQuery{"AT+CPINR=\"SIM PIN\"", "+CPINR:"},  // 27.007
+    AttemptQuery{"AT+QPINC=\"SC\"", "+QPINC:"},        // Quectel
+    AttemptQuery{"AT^SPIC", "^SPIC:"},                // Cinterion
+    AttemptQuery{"AT+CPINC?", "+CPINC:"},             // Sierra Wireless
+    AttemptQuery{"AT^CPIN?", "^CPIN:"},               // Huawei
+    AttemptQuery{"AT#PCT", "#PCT:"},                  // Telit
+};
+constexpr int kMaxReportedAttempts = 10;
+
+const std::string kPukReason = "Die SIM-Karte verlangt die PUK.";
 
 }  // namespace
 
 std::string ModemSession::wireText(std::string_view textCp1252) { return toGsmSafeText(textCp1252); }
+
+std::optional<int> ModemSession::parsePinAttempts(std::string_view query, const std::vector<std::string>& lines) {
+  const auto it = std::find_if(kAttemptQueries.begin(), kAttemptQueries.end(),
+                               [&](const AttemptQuery& q) { return query == q.command; });
+  if (it == kAttemptQueries.end()) return std::nullopt;
+  const std::vector<std::string> f = fieldsAfter(lines, it->prefix);
+  if (f.empty()) return std::nullopt;
+  const std::string_view prefix = it->prefix;
+  if (prefix == "+CPINR:") {
+    // +CPINR: SIM PIN,<retries>,<default retries>
+    if (f.size() < 2 || f[0] != "SIM PIN") return std::nullopt;
+    return smallNumber(f[1], kMaxReportedAttempts);
+  }
+  if (prefix == "+QPINC:") {
+    // +QPINC: "SC",<pin counter>,<puk counter>
+    if (f.size() < 2 || f[0] != "SC") return std::nullopt;
+    return smallNumber(f[1], kMaxReportedAttempts);
+  }
+  if (prefix == "^CPIN:") {
+    // ^CPIN: <code>,<times>,<puk times>,<pin times>,<puk2 times>,<pin2 times>
+    if (f.size() >= 4) return smallNumber(f[3], kMaxReportedAttempts);
+    return std::nullopt;
+  }
+  // ^SPIC: <n> (for the code the SIM asks for now), +CPINC: <pin1>,..., #PCT: <n>
+  return smallNumber(f[0], kMaxReportedAttempts);
+}
+
+std::optional<int> ModemSession::parseRegistration(const std::vector<std::string>& lines) {
+  const std::vector<std::string> f = fieldsAfter(lines, "+CREG:");
+  if (f.empty()) return std::nullopt;
+  // The answer to the query is "<n>,<stat>[,<lac>,<ci>...]"; a modem that
+  // sends only the state answers "<stat>".
+  return smallNumber(f.size() >= 2 ? f[1] : f[0], 10);
+}
+
+std::optional<int> ModemSession::parseSignal(const std::vector<std::string>& lines) {
+  const std::vector<std::string> f = fieldsAfter(lines, "+CSQ:");
+  if (f.empty()) return std::nullopt;
+  return smallNumber(f[0], 99);
+}
+
+std::string ModemSession::parseOperator(const std::vector<std::string>& lines) {
+  const std::vector<std::string> f = fieldsAfter(lines, "+COPS:");
+  return f.size() >= 3 ? f[2] : std::string();
+}
+
+std::string describeSignal(int rssi) {
+  if (rssi == 99 || rssi < 0 || rssi > 31) return "unbekannt (kein Netz?)";
+  const int dbm = -113 + 2 * rssi;
+  std::string words;
+  if (rssi <= 1)
+    words = "kein brauchbares Signal";
+  else if (rssi <= 9)
+    words = "schwach";
+  else if (rssi <= 14)
+    words = "ausreichend";
+  else if (rssi <= 19)
+    words = "gut";
+  else
+    words = "sehr gut";
+  return (rssi == 0 ? "-113 dBm oder weniger" : rssi == 31 ? "-51 dBm oder mehr" : std::to_string(dbm) + " dBm") +
+         " (" + words + ")";
+}
+
+std::string describeRegistration(int stat) {
+  switch (stat) {
+    case 0:
+      return "nicht eingebucht, sucht kein Netz";
+    case 1:
+      return "eingebucht im Heimatnetz";
+    case 2:
+      return "nicht eingebucht, sucht ein Netz";
+    case 3:
+      return "Einbuchen vom Netz abgelehnt";
+    case 5:
+      return "eingebucht (Roaming)";
+    default:
+      return "unbekannt";
+  }
+}
 
 std::string ModemSession::describe(const Reply& reply, std::string_view what) const {
   switch (reply.kind) {
@@ -30,20 +175,24 @@ std::string ModemSession::describe(const Reply& reply, std::string_view what) co
     case Reply::Kind::LineFailed:
       return "Die Verbindung zum Modem an " + settings_.port + " ist unterbrochen.";
     case Reply::Kind::Error:
-      return "Das Modem meldet \"" + reply.final + "\" auf " + std::string(what) + ".";
+      return "Das Modem meldet " + quoteModemError(reply.final) + " auf " + std::string(what) + ".";
     case Reply::Kind::Ok:
       break;
   }
   return "Unerwartete Antwort des Modems auf " + std::string(what) + ".";
 }
 
-SendOutcome ModemSession::failAndReset(std::string reason) {
+void ModemSession::note(const std::string& line) {
+  if (notes_ != nullptr && noted_.insert(line).second) notes_->write(line);
+}
+
+SendOutcome ModemSession::failAndReset(Failure failure, std::string reason) {
   // Esc abandons a message the modem may still be collecting.
   line_.write(std::string_view(&kEscape, 1));
   line_.close();
   prepared_ = false;
   pending_.clear();
-  return {false, std::move(reason)};
+  return failed(failure, std::move(reason));
 }
 
 bool ModemSession::nextLine(int64_t deadlineMs, std::string& line, bool& lineFailed) {
@@ -68,7 +217,7 @@ bool ModemSession::nextLine(int64_t deadlineMs, std::string& line, bool& lineFai
   }
 }
 
-ModemSession::Reply ModemSession::awaitFinal(int32_t timeoutMs) {
+ModemSession::Reply ModemSession::awaitFinal(int32_t timeoutMs, std::string_view expected) {
   Reply reply;
   const int64_t deadline = clock_.nowMs() + timeoutMs;
   std::string line;
@@ -84,26 +233,28 @@ ModemSession::Reply ModemSession::awaitFinal(int32_t timeoutMs) {
       reply.final = line;
       return reply;
     }
+    if (isUnsolicited(line) && (expected.empty() || !startsWith(line, expected))) continue;
     reply.lines.push_back(line);
   }
   reply.kind = lineFailed ? Reply::Kind::LineFailed : Reply::Kind::Timeout;
   return reply;
 }
 
-ModemSession::Reply ModemSession::command(std::string_view text, int32_t timeoutMs) {
+ModemSession::Reply ModemSession::command(std::string_view text, int32_t timeoutMs, std::string_view expected) {
   if (!line_.write(std::string(text) + "\r")) {
     Reply reply;
     reply.kind = Reply::Kind::LineFailed;
     return reply;
   }
-  return awaitFinal(timeoutMs);
+  return awaitFinal(timeoutMs, expected);
 }
 
 bool ModemSession::awaitPrompt(int32_t timeoutMs) {
   const int64_t deadline = clock_.nowMs() + timeoutMs;
   for (;;) {
-    // The prompt "> " has no line end; any complete line before it is
-    // an echo or, if it is an error, the end of the attempt.
+    // The prompt "> " has no line end; a complete line before it is an
+    // echo or an unsolicited report, or, if it is an error, the end of the
+    // attempt.
     const size_t prompt = pending_.find('>');
     const size_t end = pending_.find_first_of("\r\n");
     if (prompt != std::string::npos && (end == std::string::npos || prompt < end)) {
@@ -126,46 +277,150 @@ bool ModemSession::awaitPrompt(int32_t timeoutMs) {
   }
 }
 
-bool ModemSession::unlockSim(std::string& reason) {
-  if (pinRejected_) {
-    reason = "Die SIM-Karte verlangt erneut die PIN; sie wird nicht noch einmal eingegeben, "
-             "damit die Karte nicht gesperrt wird.";
-    return false;
+std::optional<int> ModemSession::queryPinAttempts(std::string& source) {
+  const int32_t timeout = std::min(settings_.replyTimeoutMs, kQueryTimeoutMs);
+  for (const AttemptQuery& q : kAttemptQueries) {
+    const Reply r = command(q.command, timeout, q.prefix);
+    if (r.kind == Reply::Kind::Timeout || r.kind == Reply::Kind::LineFailed) break;  // it will not say
+    if (r.kind != Reply::Kind::Ok) continue;
+    if (const auto left = parsePinAttempts(q.command, r.lines)) {
+      source = q.command;
+      return left;
+    }
   }
+  return std::nullopt;
+}
+
+bool ModemSession::unlockSim(std::string& reason, Failure& failure) {
+  failure = Failure::ChannelUnusable;
   if (settings_.pin.empty()) {
     reason = "Die SIM-Karte verlangt eine PIN, aber in [modem] ist keine \"pin\" eingetragen.";
+    simState_ = "verlangt die PIN (in S.toml ist keine eingetragen)";
+    note(reason);
     return false;
   }
-  // One entry per run at most, whatever the answer.
-  pinRejected_ = true;
+  if (pins_.refusedBefore(settings_.pin)) {
+    pins_.beginEntry(settings_.pin, std::nullopt, reason);
+    simState_ = "verlangt die PIN; die PIN aus S.toml wurde schon abgelehnt";
+    note(reason);
+    return false;
+  }
+  std::string source;
+  attemptsLeft_ = queryPinAttempts(source);
+  std::string counted;
+  if (attemptsLeft_) {
+    counted = "noch " + std::to_string(*attemptsLeft_) + " Versuche laut " + source;
+  } else if (const auto own = pins_.countedAttemptsLeft()) {
+    counted = "das Modem meldet die verbleibenden Versuche nicht, nach S.exe noch " + std::to_string(*own);
+  } else {
+    counted = "die verbleibenden Versuche sind unbekannt";
+  }
+  if (!pins_.beginEntry(settings_.pin, attemptsLeft_, reason)) {
+    simState_ = "verlangt die PIN; sie wird nicht eingegeben (" + counted + ")";
+    note(reason + " (" + counted + ")");
+    return false;
+  }
+  note("SIM-Karte: verlangt die PIN, sie wird eingegeben (" + counted + ").");
+
   const Reply entered = command("AT+CPIN=\"" + settings_.pin + "\"", settings_.replyTimeoutMs);
   if (entered.kind == Reply::Kind::Error) {
-    reason = "Die SIM-Karte hat die PIN abgelehnt (\"" + entered.final +
-             "\"). Bitte die PIN in der Konfiguration prüfen.";
+    const ModemError error = interpretModemError(entered.final);
+    if (error.family == ModemError::Family::Equipment && error.code == kCmeSimPukRequired) {
+      simState_ = "gesperrt, verlangt die PUK";
+      reason = kPukReason;
+      return false;
+    }
+    reason = "Die SIM-Karte hat die PIN abgelehnt: " + quoteModemError(entered.final) +
+             ". Bitte die PIN in S.toml prüfen.";
+    simState_ = "hat die PIN aus S.toml abgelehnt";
+    note("SIM-Karte: Die PIN aus S.toml wurde abgelehnt: " + quoteModemError(entered.final) +
+         ". Sie wird nicht noch einmal eingegeben, bis in S.toml eine andere PIN steht.");
     return false;
   }
-  if (entered.kind != Reply::Kind::Ok) {
-    reason = describe(entered, "die PIN");
-    return false;
-  }
+  // Without an answer the SIM may still have taken it: it says so below.
   const int64_t deadline = clock_.nowMs() + settings_.replyTimeoutMs;
   for (;;) {
-    const Reply state = command("AT+CPIN?", settings_.replyTimeoutMs);
+    const Reply state = command("AT+CPIN?", settings_.replyTimeoutMs, "+CPIN:");
     if (state.kind == Reply::Kind::Ok &&
         std::any_of(state.lines.begin(), state.lines.end(),
                     [](const std::string& l) { return startsWith(l, "+CPIN: READY"); })) {
-      pinRejected_ = false;  // accepted: a later reset of the modem may ask again
+      pins_.accepted();
+      simState_ = "bereit (PIN eingegeben und angenommen)";
+      note("SIM-Karte: PIN angenommen.");
       return true;
     }
+    if (entered.kind != Reply::Kind::Ok) {
+      failure = Failure::ChannelDown;
+      reason = describe(entered, "die PIN");
+      simState_ = "verlangt die PIN; das Modem hat auf die Eingabe nicht geantwortet";
+      return false;
+    }
     if (clock_.nowMs() + kPinSettleStepMs > deadline) {
+      failure = Failure::ChannelDown;
       reason = "Die SIM-Karte ist nach der PIN-Eingabe nicht bereit.";
+      simState_ = "nach der PIN-Eingabe nicht bereit";
       return false;
     }
     clock_.sleepMs(kPinSettleStepMs);
   }
 }
 
-bool ModemSession::prepare(std::string& reason) {
+bool ModemSession::readySim(std::string& reason, Failure& failure) {
+  const Reply pin = command("AT+CPIN?", settings_.replyTimeoutMs, "+CPIN:");
+  if (pin.kind == Reply::Kind::Timeout || pin.kind == Reply::Kind::LineFailed) {
+    reason = describe(pin, "AT+CPIN?");
+    failure = Failure::ChannelDown;
+    return false;
+  }
+  std::string state;
+  if (pin.kind == Reply::Kind::Error) {
+    const ModemError error = interpretModemError(pin.final);
+    const bool equipment = error.family == ModemError::Family::Equipment;
+    if (equipment && error.code == kCmeSimPinRequired) {
+      state = "SIM PIN";
+    } else if (equipment && error.code == kCmeSimPukRequired) {
+      state = "SIM PUK";
+    } else {
+      reason = "Die SIM-Karte ist nicht bereit (" + quoteModemError(pin.final) + " auf AT+CPIN?).";
+      simState_ = error.description.empty() ? "nicht bereit" : error.description;
+      failure = error.failure == Failure::ChannelUnusable ? Failure::ChannelUnusable : Failure::ChannelDown;
+      if (failure == Failure::ChannelUnusable) note(reason);
+      return false;
+    }
+  } else {
+    for (const std::string& l : pin.lines)
+      if (startsWith(l, "+CPIN:")) state = trimmed(std::string_view(l).substr(6));
+  }
+
+  if (state == "READY") {
+    pins_.simReady();
+    simState_ = "bereit";
+    return true;
+  }
+  if (state == "SIM PIN") return unlockSim(reason, failure);
+  if (state == "SIM PUK") {
+    simState_ = "gesperrt, verlangt die PUK";
+    reason = kPukReason;
+    failure = Failure::ChannelUnusable;
+    note("SIM-Karte: Die Karte ist gesperrt und verlangt die PUK (die PIN wurde zu oft falsch eingegeben). "
+         "S.exe gibt keine PUK ein: bitte die Karte in einem Handy mit der PUK entsperren und die richtige "
+         "PIN in S.toml eintragen.");
+    return false;
+  }
+  if (state == "SIM PIN2" || state == "SIM PUK2") {
+    // The second PIN guards other functions; SMS go out without it.
+    simState_ = "bereit (verlangt die PIN2, die für SMS nicht nötig ist)";
+    return true;
+  }
+  reason = "Die SIM-Karte ist nicht bereit (+CPIN: " + (state.empty() ? std::string("?") : state) + ").";
+  simState_ = "nicht bereit (+CPIN: " + (state.empty() ? std::string("?") : state) + ")";
+  // Codes for the modem itself (PH-SIM PIN, PH-NET PIN, ...) need a person.
+  failure = startsWith(state, "PH") ? Failure::ChannelUnusable : Failure::ChannelDown;
+  if (failure == Failure::ChannelUnusable) note(reason + " S.exe gibt diesen Code nicht ein.");
+  return false;
+}
+
+bool ModemSession::openAndProbe(std::string& reason) {
   pending_.clear();
   if (!line_.open(reason)) return false;
   // A sender that was stopped half-way may have left the modem waiting for
@@ -181,8 +436,9 @@ bool ModemSession::prepare(std::string& reason) {
     if (line_.read(buffer, kReadChunkBytes, static_cast<int32_t>(settled - now)) <= 0) break;
 
   Reply probe;
+  const int32_t probeTimeout = std::min(settings_.replyTimeoutMs, kProbeTimeoutMs);
   for (int i = 0; i < kProbeTries; ++i) {
-    probe = command("AT", settings_.replyTimeoutMs);
+    probe = command("AT", probeTimeout);
     if (probe.kind != Reply::Kind::Timeout) break;
   }
   if (probe.kind != Reply::Kind::Ok) {
@@ -194,28 +450,31 @@ bool ModemSession::prepare(std::string& reason) {
     reason = describe(echoOff, "ATE0");
     return false;
   }
-
-  const Reply pin = command("AT+CPIN?", settings_.replyTimeoutMs);
-  if (pin.kind != Reply::Kind::Ok) {
-    reason = pin.kind == Reply::Kind::Error
-                 ? "Die SIM-Karte ist nicht bereit (\"" + pin.final + "\" auf AT+CPIN?)."
-                 : describe(pin, "AT+CPIN?");
+  // Numbered error codes instead of a bare ERROR; a modem that does not
+  // know the command still works.
+  const Reply codes = command("AT+CMEE=1", settings_.replyTimeoutMs);
+  if (codes.kind == Reply::Kind::Timeout || codes.kind == Reply::Kind::LineFailed) {
+    reason = describe(codes, "AT+CMEE=1");
     return false;
   }
-  std::string state;
-  for (const std::string& l : pin.lines)
-    if (startsWith(l, "+CPIN:")) state = l.substr(6);
-  state.erase(0, state.find_first_not_of(' '));
-  if (state == "SIM PIN") {
-    if (!unlockSim(reason)) return false;
-  } else if (state != "READY") {
-    reason = "Die SIM-Karte ist nicht bereit (+CPIN: " + (state.empty() ? std::string("?") : state) + ").";
-    return false;
-  }
+  return true;
+}
 
+bool ModemSession::prepare(std::string& reason, Failure& failure) {
+  failure = Failure::ChannelDown;
+  if (!openAndProbe(reason)) return false;
+  if (!readySim(reason, failure)) return false;
+  failure = Failure::ChannelDown;
   const Reply textMode = command("AT+CMGF=1", settings_.replyTimeoutMs);
   if (textMode.kind != Reply::Kind::Ok) {
     reason = describe(textMode, "AT+CMGF=1");
+    return false;
+  }
+  // The texts use only characters that read the same in every character
+  // set, so a modem that refuses GSM still sends them right.
+  const Reply charset = command("AT+CSCS=\"GSM\"", settings_.replyTimeoutMs);
+  if (charset.kind == Reply::Kind::Timeout || charset.kind == Reply::Kind::LineFailed) {
+    reason = describe(charset, "AT+CSCS");
     return false;
   }
   prepared_ = true;
@@ -224,23 +483,80 @@ bool ModemSession::prepare(std::string& reason) {
 
 SendOutcome ModemSession::send(const std::string& number, const std::string& textCp1252) {
   std::string reason;
-  if (!prepared_ && !prepare(reason)) return failAndReset(reason);
+  Failure failure = Failure::ChannelDown;
+  if (!prepared_ && !prepare(reason, failure)) return failAndReset(failure, reason);
 
-  if (!line_.write("AT+CMGS=\"" + number + "\"\r")) return failAndReset(describe({Reply::Kind::LineFailed, {}, {}}, ""));
+  if (!line_.write("AT+CMGS=\"" + number + "\"\r"))
+    return failAndReset(Failure::ChannelDown, describe({Reply::Kind::LineFailed, {}, {}}, ""));
   if (!awaitPrompt(settings_.replyTimeoutMs)) {
     const Reply after = awaitFinal(0);
-    if (after.kind == Reply::Kind::Error) return failAndReset(describe(after, "AT+CMGS"));
-    return failAndReset("Das Modem fordert den Nachrichtentext nicht an (keine Eingabeaufforderung \">\").");
+    if (after.kind == Reply::Kind::Error) {
+      return failAndReset(interpretModemError(after.final).failure, describe(after, "AT+CMGS"));
+    }
+    return failAndReset(Failure::ChannelDown,
+                        "Das Modem fordert den Nachrichtentext nicht an (keine Eingabeaufforderung \">\").");
   }
-  if (!line_.write(wireText(textCp1252) + kCtrlZ)) return failAndReset(describe({Reply::Kind::LineFailed, {}, {}}, ""));
+  // From here the modem may send the message even if no answer comes back.
+  committing();
+  if (!line_.write(wireText(textCp1252) + kCtrlZ))
+    return failAndReset(Failure::MessageRetry, describe({Reply::Kind::LineFailed, {}, {}}, ""));
 
-  const Reply result = awaitFinal(settings_.sendTimeoutMs);
-  if (result.kind != Reply::Kind::Ok) return failAndReset(describe(result, "den Nachrichtentext"));
+  const Reply result = awaitFinal(settings_.sendTimeoutMs, "+CMGS:");
+  if (result.kind == Reply::Kind::Error)
+    return failAndReset(interpretModemError(result.final).failure, describe(result, "den Nachrichtentext"));
+  if (result.kind != Reply::Kind::Ok) return failAndReset(Failure::MessageRetry, describe(result, "den Nachrichtentext"));
   std::string reference;
   for (const std::string& l : result.lines)
-    if (startsWith(l, "+CMGS:")) reference = l.substr(6);
-  reference.erase(0, reference.find_first_not_of(' '));
-  return {true, reference.empty() ? std::string("OK") : "Referenz " + reference};
+    if (startsWith(l, "+CMGS:")) reference = trimmed(std::string_view(l).substr(6));
+  return {true, reference.empty() ? std::string("OK") : "Referenz " + reference, Failure::MessageRetry};
+}
+
+ModemInspection ModemSession::inspect() {
+  ModemInspection out;
+  std::string reason;
+  Failure failure = Failure::ChannelDown;
+  pending_.clear();
+  const auto finish = [&](std::string problem) {
+    out.problem = std::move(problem);
+    line_.write(std::string_view(&kEscape, 1));
+    line_.close();
+    prepared_ = false;
+    return out;
+  };
+  if (!line_.open(reason)) return finish(reason);
+  line_.close();
+  out.opened = true;
+  if (!openAndProbe(reason)) return finish(reason);
+  out.answers = true;
+  for (const char* ask : {"AT+CGMI", "AT+CGMM"}) {
+    const Reply r = command(ask, settings_.replyTimeoutMs);
+    if (r.kind == Reply::Kind::Ok && !r.lines.empty()) {
+      std::string value = trimmed(r.lines.front());
+      for (const char* prefix : {"+CGMI:", "+CGMM:"})
+        if (startsWith(value, prefix)) value = trimmed(std::string_view(value).substr(6));
+      out.identity += (out.identity.empty() ? "" : " ") + value;
+    }
+  }
+  const bool simReady = readySim(reason, failure);
+  out.simState = simState_;
+  out.pinAttemptsLeft = attemptsLeft_;
+  out.simReady = simReady;
+  if (!simReady) return finish(reason);
+
+  const Reply reg = command("AT+CREG?", settings_.replyTimeoutMs, "+CREG:");
+  if (reg.kind == Reply::Kind::Ok) out.registration = parseRegistration(reg.lines);
+  const Reply csq = command("AT+CSQ", settings_.replyTimeoutMs, "+CSQ:");
+  if (csq.kind == Reply::Kind::Ok) out.signal = parseSignal(csq.lines);
+  const Reply cops = command("AT+COPS?", settings_.replyTimeoutMs, "+COPS:");
+  if (cops.kind == Reply::Kind::Ok) out.operatorName = parseOperator(cops.lines);
+  const Reply textMode = command("AT+CMGF=1", settings_.replyTimeoutMs);
+  out.textMode = textMode.kind == Reply::Kind::Ok;
+
+  if (!out.textMode) return finish(describe(textMode, "AT+CMGF=1"));
+  if (!out.registration) return finish("Das Modem sagt nicht, ob es im Netz eingebucht ist (AT+CREG?).");
+  if (*out.registration != 1 && *out.registration != 5)
+    return finish("Das Modem ist nicht im Netz eingebucht (" + describeRegistration(*out.registration) + ").");
+  return finish("");
 }
 
 }  // namespace kantiq::sender

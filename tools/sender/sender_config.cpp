@@ -135,7 +135,7 @@ bool isHeaderNameChar(char c) {
 
 HttpSettings readHttp(const toml::table& t) {
   rejectUnknownKeys(t, "http", {"url", "methode", "format", "inhalt", "kopfzeilen", "erfolg_status",
-                                "erfolg_text", "zeitlimit_s", "gsm_umschreiben"});
+                                "erfolg_text", "zeitlimit_s", "gsm_umschreiben", "proxy"});
   HttpSettings h;
   h.url = requiredString(t, "url", "http");
   ParsedUrl parsed;
@@ -190,19 +190,57 @@ HttpSettings readHttp(const toml::table& t) {
   if (auto pattern = optionalString(t, "erfolg_text")) h.successPattern = *pattern;
   h.timeoutMs = static_cast<int32_t>(boundedInteger(t, "zeitlimit_s", 1, 120, 30)) * 1000;
   if (auto b = optionalBool(t, "gsm_umschreiben")) h.gsmSafeText = *b;
+  if (auto proxy = optionalString(t, "proxy")) {
+    if (*proxy == "system") {
+      h.proxyMode = HttpSettings::Proxy::System;
+    } else if (*proxy == "direkt") {
+      h.proxyMode = HttpSettings::Proxy::Direct;
+    } else {
+      std::string_view p = *proxy;
+      if (p.substr(0, 7) == "http://") p.remove_prefix(7);
+      while (!p.empty() && p.back() == '/') p.remove_suffix(1);
+      const size_t colon = p.rfind(':');
+      const std::string_view port = colon == std::string_view::npos ? std::string_view() : p.substr(colon + 1);
+      const bool valid = colon != std::string_view::npos && colon > 0 && !port.empty() && port.size() <= 5 &&
+                         std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+                         std::stoi(std::string(port)) >= 1 && std::stoi(std::string(port)) <= 65535 &&
+                         std::none_of(p.begin(), p.end(), [](char c) {
+                           return static_cast<unsigned char>(c) <= ' ' || c == '/' || c == '@';
+                         });
+      if (!valid)
+        fail(where(*t.get("proxy")) +
+             "\"proxy\" muss \"system\", \"direkt\" oder ein Proxy wie \"proxy.example.net:8080\" sein.");
+      h.proxyMode = HttpSettings::Proxy::Named;
+      h.proxy = std::string(p);
+    }
+  }
   return h;
 }
 
 RetrySettings readRetry(const toml::table& t) {
   rejectUnknownKeys(t, "wiederholung", {"versuche", "erste_wartezeit_s", "laengste_wartezeit_s", "gesamtzeit_min"});
   RetrySettings r;
-  r.maxAttempts = static_cast<int32_t>(boundedInteger(t, "versuche", 1, 20, 5));
+  r.maxAttempts = static_cast<int32_t>(boundedInteger(t, "versuche", 1, 100, 5));
   r.firstDelayMs = static_cast<int32_t>(boundedInteger(t, "erste_wartezeit_s", 1, 600, 10)) * 1000;
   r.maxDelayMs = static_cast<int32_t>(boundedInteger(t, "laengste_wartezeit_s", 1, 1800, 120)) * 1000;
   if (r.maxDelayMs < r.firstDelayMs)
     fail(where(t) + "\"laengste_wartezeit_s\" darf nicht kleiner als \"erste_wartezeit_s\" sein.");
   r.totalLimitMs = static_cast<int32_t>(boundedInteger(t, "gesamtzeit_min", 1, 60, 15)) * 60'000;
   return r;
+}
+
+OutboxSettings readOutbox(const toml::table& t) {
+  rejectUnknownKeys(t, "postausgang", {"hoechstalter_h"});
+  OutboxSettings o;
+  o.maxAgeHours = static_cast<int32_t>(boundedInteger(t, "hoechstalter_h", 1, 24 * 14, 24));
+  return o;
+}
+
+ChannelKind channelNamed(const toml::table& root, std::string_view key) {
+  const auto value = optionalString(root, key);
+  if (*value == "modem") return ChannelKind::Modem;
+  if (*value == "http") return ChannelKind::Http;
+  fail(where(*root.get(key)) + "\"" + std::string(key) + "\" muss \"modem\" oder \"http\" sein.");
 }
 
 RecipientGroup readGroup(const toml::table& t, size_t index) {
@@ -235,27 +273,31 @@ RecipientGroup readGroup(const toml::table& t, size_t index) {
 }
 
 SenderConfig readConfig(const toml::table& root) {
-  rejectUnknownKeys(root, "", {"kanal", "test_text", "modem", "http", "wiederholung", "gruppe"});
+  rejectUnknownKeys(root, "", {"kanal", "ersatzkanal", "test_text", "modem", "http", "wiederholung",
+                               "postausgang", "gruppe"});
   SenderConfig c;
-  const auto channel = optionalString(root, "kanal");
-  if (!channel) fail("Es fehlt \"kanal\" (\"modem\" oder \"http\").");
-  if (*channel == "modem")
-    c.channel = ChannelKind::Modem;
-  else if (*channel == "http")
-    c.channel = ChannelKind::Http;
-  else
-    fail(where(*root.get("kanal")) + "\"kanal\" muss \"modem\" oder \"http\" sein.");
+  if (!optionalString(root, "kanal")) fail("Es fehlt \"kanal\" (\"modem\" oder \"http\").");
+  c.channel = channelNamed(root, "kanal");
+  if (optionalString(root, "ersatzkanal")) {
+    c.fallback = channelNamed(root, "ersatzkanal");
+    if (*c.fallback == c.channel)
+      fail(where(*root.get("ersatzkanal")) + "\"ersatzkanal\" muss der andere Weg sein als \"kanal\".");
+  }
 
   const toml::table* modem = optionalTable(root, "modem");
   const toml::table* http = optionalTable(root, "http");
-  if (c.channel == ChannelKind::Modem) {
-    if (!modem) fail("\"kanal\" ist \"modem\", aber der Abschnitt [modem] fehlt.");
+  const auto uses = [&](ChannelKind k) { return c.channel == k || c.fallback == k; };
+  const auto key = [&](ChannelKind k) { return c.channel == k ? "kanal" : "ersatzkanal"; };
+  if (uses(ChannelKind::Modem)) {
+    if (!modem) fail("\"" + std::string(key(ChannelKind::Modem)) + "\" ist \"modem\", aber der Abschnitt [modem] fehlt.");
     c.modem = readModem(*modem);
-  } else {
-    if (!http) fail("\"kanal\" ist \"http\", aber der Abschnitt [http] fehlt.");
+  }
+  if (uses(ChannelKind::Http)) {
+    if (!http) fail("\"" + std::string(key(ChannelKind::Http)) + "\" ist \"http\", aber der Abschnitt [http] fehlt.");
     c.http = readHttp(*http);
   }
   if (const toml::table* retry = optionalTable(root, "wiederholung")) c.retry = readRetry(*retry);
+  if (const toml::table* outbox = optionalTable(root, "postausgang")) c.outbox = readOutbox(*outbox);
 
   if (auto text = optionalString(root, "test_text")) {
     c.testText = toCp1252(*root.get("test_text"), *text, "test_text");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -33,6 +34,8 @@ struct HttpSettings {
   std::string successPattern;            // UTF-8; empty: not checked
   int32_t timeoutMs = 30'000;
   bool gsmSafeText = false;  // transliterate as for a modem
+  enum class Proxy { System, Direct, Named } proxyMode = Proxy::System;
+  std::string proxy;  // "host:port" for Proxy::Named
 };
 
 struct RetrySettings {
@@ -40,6 +43,10 @@ struct RetrySettings {
   int32_t firstDelayMs = 10'000;
   int32_t maxDelayMs = 120'000;
   int32_t totalLimitMs = 15 * 60'000;
+};
+
+struct OutboxSettings {
+  int32_t maxAgeHours = 24;  // older messages left by an earlier run are given up
 };
 
 struct RecipientGroup {
@@ -51,9 +58,11 @@ struct RecipientGroup {
 
 struct SenderConfig {
   ChannelKind channel = ChannelKind::Modem;
+  std::optional<ChannelKind> fallback;  // the other channel, if one is configured
   ModemSettings modem;
   HttpSettings http;
   RetrySettings retry;
+  OutboxSettings outbox;
   std::vector<RecipientGroup> groups;
   std::string testText;
 };

@@ -1,18 +1,26 @@
 // S.exe: started by Kantiq once per alarm ("<folder>\S.exe <scrambled text>")
 // and once per test message ("<folder>\S.exe <test argument> <number>");
 // texts the alarm to the configured phones and records every attempt in
-// "SendeLog.txt" beside it. The exit code says whether everything went out.
+// "SendeLog.txt" beside it. Every message waits in the folder "Postausgang"
+// beside it until it is sent or has failed for good, so a run that is
+// stopped loses nothing. "S.exe --pruefen" checks the set-up and sends
+// nothing. The exit code says whether everything went out; standard output
+// gets one summary line.
 
 #include <windows.h>
 
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <optional>
 #include <string>
 
+#include "check_report.h"
 #include "delivery.h"
 #include "http_gateway.h"
 #include "modem_session.h"
 #include "sender_config.h"
+#include "sender_files_win.h"
 #include "sender_protocol_bridge.h"
 #include "serial_line_win.h"
 #include "win_handles_win.h"
@@ -23,11 +31,14 @@ namespace {
 
 constexpr const char* kConfigFileName = "S.toml";
 constexpr const char* kLogFileName = "SendeLog.txt";
+constexpr const char* kOutboxFolderName = "Postausgang";
 constexpr size_t kMaxConfigBytes = 1024 * 1024;
 // Beyond the configured total time one attempt may still be running (a
 // modem's longest answer times); past this margin the sender stops hard.
 constexpr DWORD kHardLimitMarginMs = 30 * 60'000;
 constexpr const char* kModemMutexName = "KantiqSenderModem";
+// How long the check waits for a sender that is using the modem.
+constexpr int64_t kCheckModemWaitMs = 60'000;
 
 class WinClock : public SenderClock {
  public:
@@ -35,33 +46,52 @@ class WinClock : public SenderClock {
   void sleepMs(int64_t ms) override { ::Sleep(static_cast<DWORD>(ms)); }
 };
 
-// Appends each line on its own (open, write, close), so a line is on disk
-// at once and a second sender running for a test can append too.
-class FileSendLog : public SendLog {
- public:
-  explicit FileSendLog(std::string path) : path_(std::move(path)) {}
-  const std::string& path() const { return path_; }
-  void write(std::string_view text) override {
-    last_ = std::string(text);
-    SYSTEMTIME t{};
-    ::GetLocalTime(&t);
-    const std::string line = formatSendLogLine(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, text);
-    UniqueFile file(::CreateFileA(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return;  // nowhere else to report it
-    DWORD written = 0;
-    ::WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  }
-  const std::string& last() const { return last_; }
+WallTime wallTimeNow() {
+  SYSTEMTIME local{};
+  ::GetLocalTime(&local);
+  FILETIME utc{};
+  ::GetSystemTimeAsFileTime(&utc);
+  const uint64_t ticks = (static_cast<uint64_t>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime;
+  constexpr uint64_t kTicksTo1970 = 116'444'736'000'000'000ULL;  // 100-ns steps from 1601 to 1970
+  WallTime now;
+  now.unixS = static_cast<int64_t>((ticks - kTicksTo1970) / 10'000'000ULL);
+  now.stamp = formatStamp(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond);
+  return now;
+}
 
- private:
-  std::string path_;
-  std::string last_;
-};
+// "<ms since 1970>-<process id>": unique, and names sort by age.
+std::string newRunId() {
+  FILETIME utc{};
+  ::GetSystemTimeAsFileTime(&utc);
+  const uint64_t ticks = (static_cast<uint64_t>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime;
+  const uint64_t ms = (ticks - 116'444'736'000'000'000ULL) / 10'000ULL;
+  char id[48];
+  std::snprintf(id, sizeof id, "%013llu-%lu", static_cast<unsigned long long>(ms),
+                static_cast<unsigned long>(::GetCurrentProcessId()));
+  return id;
+}
+
+void writeStdout(const std::string& cp1252) {
+  HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+  DWORD mode = 0;
+  if (::GetConsoleMode(out, &mode)) {
+    // A console shows its own code page; wide text shows umlauts right.
+    const int n = ::MultiByteToWideChar(1252, 0, cp1252.data(), static_cast<int>(cp1252.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    ::MultiByteToWideChar(1252, 0, cp1252.data(), static_cast<int>(cp1252.size()), wide.data(), n);
+    DWORD written = 0;
+    ::WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+  DWORD written = 0;
+  ::WriteFile(out, cp1252.data(), static_cast<DWORD>(cp1252.size()), &written, nullptr);
+}
 
 // Ends the process if the sender is still running after `limitMs`,
 // whatever it is stuck in. It writes through a log of its own, so it shares
-// nothing with the thread it stops.
+// nothing with the thread it stops. The messages not yet sent stay in the
+// outbox for the next run.
 class HardLimit {
  public:
   HardLimit(std::string logPath, DWORD limitMs) : log_(std::move(logPath)), limitMs_(limitMs) {
@@ -81,8 +111,10 @@ class HardLimit {
   static DWORD WINAPI watch(void* self) {
     auto* me = static_cast<HardLimit*>(self);
     if (::WaitForSingleObject(me->stop_.get(), me->limitMs_) == WAIT_TIMEOUT) {
-      me->log_.write("Abbruch: Der Sendevorgang dauert länger als " + std::to_string(me->limitMs_ / 60'000) +
-                     " Minuten und wird beendet.");
+      const std::string line = "Abbruch: Der Sendevorgang dauert länger als " + std::to_string(me->limitMs_ / 60'000) +
+                               " Minuten und wird beendet; was nicht gesendet ist, bleibt im Postausgang.";
+      me->log_.write(line);
+      writeStdout("S.exe: " + line + "\r\n");
       ::ExitProcess(kExitOutOfTime);
     }
     return 0;
@@ -124,30 +156,22 @@ std::string modulePath() {
   return path;
 }
 
-// Reads a whole small file; false with a German reason.
-bool readConfigFile(const std::string& path, std::string& text, std::string& reason) {
-  UniqueFile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
-    const DWORD error = ::GetLastError();
-    reason = error == ERROR_FILE_NOT_FOUND ? "Die Datei " + path + " fehlt."
-                                           : "Die Datei " + path + " lässt sich nicht lesen (Fehler " +
-                                                 std::to_string(error) + ").";
-    return false;
-  }
-  LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > static_cast<LONGLONG>(kMaxConfigBytes)) {
-    reason = "Die Datei " + path + " ist zu groß oder nicht lesbar.";
-    return false;
-  }
-  text.assign(static_cast<size_t>(size.QuadPart), '\0');
-  DWORD got = 0;
-  if (!text.empty() && (!::ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &got, nullptr) ||
-                        got != text.size())) {
-    reason = "Die Datei " + path + " lässt sich nicht lesen.";
+// Reads and parses S.toml; false with a German reason.
+bool loadConfig(const std::string& path, ConfigResult& parsed, std::string& reason) {
+  std::string text;
+  bool absent = false;
+  if (!readWholeFile(path, text, absent, kMaxConfigBytes)) {
+    reason = "Konfigurationsfehler: Die Datei " + path +
+             (absent ? std::string(" fehlt.")
+                     : " lässt sich nicht lesen (Fehler " + std::to_string(::GetLastError()) + ") oder ist zu groß.");
     return false;
   }
   if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);  // Notepad's BOM
+  parsed = parseSenderConfig(text);
+  if (!parsed.ok) {
+    reason = "Konfigurationsfehler in " + std::string(kConfigFileName) + ": " + parsed.error;
+    return false;
+  }
   return true;
 }
 
@@ -156,54 +180,153 @@ std::string describeRequest(const SendRequest& request) {
                                                  : "Die Alarmierung \"" + request.text + "\"";
 }
 
-int run(FileSendLog& log, const std::string& exePath) {
+std::string shortRequest(const SendRequest& request) {
+  return request.kind == SendRequest::Kind::Test ? "Test-SMS an " + request.number : "Alarmierung";
+}
+
+// The channels of one run, each built only if the configuration uses it.
+struct Channels {
+  Channels(const SenderConfig& config, const std::string& folder, SenderClock& clock, SendLog& log)
+      : config_(config), folder_(folder), clock_(clock), log_(log) {}
+
+  bool usesModem() const { return config_.channel == ChannelKind::Modem || config_.fallback == ChannelKind::Modem; }
+
+  // Builds the routes; the modem's only once its lock is held, because it
+  // reads the SIM state.
+  std::vector<Route> routes() {
+    std::vector<Route> out;
+    const auto add = [&](ChannelKind kind) {
+      SmsChannel* channel = nullptr;
+      if (kind == ChannelKind::Modem) {
+        line_ = std::make_unique<SerialLine>(config_.modem.port, config_.modem.baudRate);
+        simFile_ = std::make_unique<WinStateFile>(folder_ + "\\" + std::string(kSimStateFileName));
+        pins_ = std::make_unique<PinGuard>(*simFile_);
+        modem_ = std::make_unique<ModemSession>(*line_, config_.modem, clock_, *pins_, &log_);
+        channel = modem_.get();
+      } else {
+        client_ = std::make_unique<WinHttpClient>(config_.http);
+        gateway_ = std::make_unique<HttpGatewayChannel>(*client_, config_.http);
+        channel = gateway_.get();
+      }
+      out.push_back({channel, kind, routeName(config_, kind)});
+    };
+    add(config_.channel);
+    if (config_.fallback) add(*config_.fallback);
+    return out;
+  }
+
+  ModemInspection inspectModem() {
+    SerialLine line(config_.modem.port, config_.modem.baudRate);
+    WinStateFile simFile(folder_ + "\\" + std::string(kSimStateFileName));
+    PinGuard pins(simFile);
+    ModemSession session(line, config_.modem, clock_, pins, &log_);
+    return session.inspect();
+  }
+
+  void close() {
+    if (line_) line_->close();
+  }
+
+ private:
+  const SenderConfig& config_;
+  std::string folder_;
+  SenderClock& clock_;
+  SendLog& log_;
+  std::unique_ptr<SerialLine> line_;
+  std::unique_ptr<WinStateFile> simFile_;
+  std::unique_ptr<PinGuard> pins_;
+  std::unique_ptr<ModemSession> modem_;
+  std::unique_ptr<WinHttpClient> client_;
+  std::unique_ptr<HttpGatewayChannel> gateway_;
+};
+
+RunResult check(FileSendLog& log, const std::string& folder) {
+  const std::string configPath = folder + "\\" + kConfigFileName;
+  ConfigResult parsed;
+  std::string reason;
+  if (!loadConfig(configPath, parsed, reason)) {
+    log.write("Prüfung: " + reason);
+    writeStdout("S.exe: Prüfung der Einrichtung (es wird nichts gesendet)\r\n" + reason + "\r\n");
+    return {kExitConfigError, "Prüfung: " + reason};
+  }
+  const SenderConfig& config = parsed.config;
+  WinClock clock;
+  Channels channels(config, folder, clock, log);
+  std::optional<ModemInspection> modem;
+  std::optional<GatewayProbe> gateway;
+  if (channels.usesModem()) {
+    ModemLock lock;
+    if (lock.acquire(kCheckModemWaitMs)) {
+      modem = channels.inspectModem();
+    } else {
+      modem.emplace();
+      modem->problem = "Das Modem wird gerade von einem Sendevorgang benutzt; bitte später noch einmal prüfen.";
+    }
+  }
+  if (config.channel == ChannelKind::Http || config.fallback == ChannelKind::Http) gateway = probeGateway(config.http);
+
+  const CheckReport report =
+      buildCheckReport(config, configPath, modem ? &*modem : nullptr, gateway ? &*gateway : nullptr);
+  std::string text;
+  for (const std::string& line : report.lines) text += line + "\r\n";
+  writeStdout(text);
+  log.write(report.summary);
+  return {report.canSend ? kExitAllSent : kExitSomeFailed, report.summary};
+}
+
+// A report shown in a console window of its own (a shortcut, a double
+// click) would vanish with the window: wait for a key first.
+void holdOwnConsole() {
+  DWORD mode = 0;
+  DWORD processes[2] = {};
+  if (!::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode)) return;
+  if (::GetConsoleProcessList(processes, 2) != 1) return;
+  writeStdout("\r\nZum Schließen die Eingabetaste drücken.\r\n");
+  HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+  char c = 0;
+  DWORD got = 0;
+  ::ReadFile(in, &c, 1, &got, nullptr);
+}
+
+RunResult send(FileSendLog& log, const std::string& exePath, const std::string& folder) {
   WinClock clock;
   const int64_t startMs = clock.nowMs();
-  const std::string folder = exePath.substr(0, exePath.find_last_of('\\') == std::string::npos
-                                                   ? 0
-                                                   : exePath.find_last_of('\\'));
 
   SendRequest request;
   if (!requestFromCommandLine(::GetCommandLineA(), exePath, request)) {
-    log.write("Ungültiger Aufruf: Die Befehlszeile enthält weder eine Alarmierung noch eine Test-SMS.");
-    return kExitBadCommandLine;
+    const std::string line = "Ungültiger Aufruf: Die Befehlszeile enthält weder eine Alarmierung noch eine Test-SMS.";
+    log.write(line);
+    return {kExitBadCommandLine, line};
   }
 
-  std::string configText;
+  ConfigResult parsed;
   std::string reason;
-  if (!readConfigFile(folder + "\\" + kConfigFileName, configText, reason)) {
-    log.write("Konfigurationsfehler: " + reason + " " + describeRequest(request) + " wurde nicht gesendet.");
-    return kExitConfigError;
-  }
-  const ConfigResult parsed = parseSenderConfig(configText);
-  if (!parsed.ok) {
-    log.write(std::string("Konfigurationsfehler in ") + kConfigFileName + ": " + parsed.error + " " +
-              describeRequest(request) + " wurde nicht gesendet.");
-    return kExitConfigError;
+  if (!loadConfig(folder + "\\" + kConfigFileName, parsed, reason)) {
+    log.write(reason + " " + describeRequest(request) + " wurde nicht gesendet.");
+    return {kExitConfigError, shortRequest(request) + " nicht gesendet: " + reason};
   }
   const SenderConfig& config = parsed.config;
   const int64_t deadlineMs = startMs + config.retry.totalLimitMs;
   HardLimit hardLimit(log.path(), static_cast<DWORD>(config.retry.totalLimitMs) + kHardLimitMarginMs);
 
-  if (config.channel == ChannelKind::Http) {
-    WinHttpClient client;
-    HttpGatewayChannel channel(client, config.http);
-    return runSendRequest(request, config, channel, clock, log, deadlineMs);
-  }
+  const std::string runId = newRunId();
+  const RunMark mark(runId);
+  // Without its mark a run's messages would look abandoned to the next run.
+  WinOutboxFolder outboxFolder(folder + "\\" + kOutboxFolderName);
+  Outbox outbox(mark.held() ? &outboxFolder : nullptr, runId, log);
+  SendRun run(request, config, log, outbox);
+  const WallTime started = wallTimeNow();
+  if (!run.plan(started)) return run.result();
 
+  Channels channels(config, folder, clock, log);
   ModemLock lock;
-  if (!lock.acquire(0)) {
+  if (channels.usesModem() && !lock.acquire(0)) {
     log.write("Ein anderer Sendevorgang benutzt das Modem; warte, bis er fertig ist.");
-    if (!lock.acquire(deadlineMs - clock.nowMs())) {
-      log.write(describeRequest(request) + " wurde nicht gesendet: Das Modem war bis zum Zeitlimit belegt.");
-      return kExitSomeFailed;
-    }
+    if (!lock.acquire(deadlineMs - clock.nowMs())) return run.abandon("Das Modem war bis zum Zeitlimit belegt.");
   }
-  SerialLine line(config.modem.port, config.modem.baudRate);
-  ModemSession session(line, config.modem, clock);
-  const int code = runSendRequest(request, config, session, clock, log, deadlineMs);
-  line.close();
-  return code;
+  const RunResult result = run.deliver(channels.routes(), clock, deadlineMs, wallTimeNow());
+  channels.close();
+  return result;
 }
 
 }  // namespace
@@ -213,18 +336,27 @@ int main() {
   using namespace kantiq::sender;
   const std::string exePath = modulePath();
   const size_t slash = exePath.find_last_of('\\');
-  FileSendLog log((slash == std::string::npos ? std::string(".") : exePath.substr(0, slash)) + "\\" + kLogFileName);
-  int code = kExitInternalError;
+  const std::string folder = slash == std::string::npos ? std::string(".") : exePath.substr(0, slash);
+  FileSendLog log(folder + "\\" + kLogFileName);
+  log.rotateIfLarge();
+  const bool checking = isCheckRequest(::GetCommandLineA(), exePath);
+  RunResult result{kExitInternalError, "Interner Fehler."};
   try {
-    code = run(log, exePath);
+    result = checking ? check(log, folder) : send(log, exePath, folder);
   } catch (const std::bad_alloc&) {
-    log.write("Interner Fehler: zu wenig Speicher.");
+    result.summary = "Interner Fehler: zu wenig Speicher.";
+    log.write(result.summary);
   } catch (...) {
-    log.write("Interner Fehler: unerwartete Ausnahme.");
+    result.summary = "Interner Fehler: unerwartete Ausnahme.";
+    log.write(result.summary);
   }
-  // A single line for whoever reads the output; Kantiq discards it.
-  const std::string summary = "S.exe: " + log.last() + "\r\n";
-  DWORD written = 0;
-  ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), summary.data(), static_cast<DWORD>(summary.size()), &written, nullptr);
-  return code;
+  // A log that cannot be written leaves no trace of the run but this line.
+  if (log.failed()) {
+    result.summary += " Achtung: " + std::string(kLogFileName) + " lässt sich nicht schreiben (Fehler " +
+                      std::to_string(log.failedError()) + ").";
+    if (result.exitCode == kExitAllSent && !checking) result.exitCode = kExitSentLogFailed;
+  }
+  if (!checking) writeStdout("S.exe: " + result.summary + "\r\n");
+  if (checking) holdOwnConsole();
+  return result.exitCode;
 }

@@ -11,4 +11,10 @@ namespace kantiq::sender {
 // test message with the number as typed. False if the line holds neither.
 bool requestFromCommandLine(std::string_view commandLine, std::string_view programPath, SendRequest& out);
 
+// Whether S.exe was started to check its set-up: "S.exe --pruefen", with the
+// program quoted or not, as a shortcut or a command prompt starts it. The
+// program itself never starts S.exe so: an alarm's scrambled text would have
+// to be exactly "--pruefen".
+bool isCheckRequest(std::string_view commandLine, std::string_view programPath);
+
 }  // namespace kantiq::sender

@@ -56,7 +56,22 @@ struct InternetHandleTraits {
   static void release(Handle h) { ::WinHttpCloseHandle(h); }
 };
 
+// A directory search.
+struct FindHandleTraits {
+  using Handle = HANDLE;
+  static Handle invalid() { return INVALID_HANDLE_VALUE; }
+  static void release(Handle h) { ::FindClose(h); }
+};
+// Memory WinHTTP hands out for the caller to free (proxy strings).
+struct GlobalMemoryTraits {
+  using Handle = void*;
+  static Handle invalid() { return nullptr; }
+  static void release(Handle h) { ::GlobalFree(h); }
+};
+
 using UniqueFile = UniqueHandle<FileHandleTraits>;
+using UniqueFind = UniqueHandle<FindHandleTraits>;
+using UniqueGlobal = UniqueHandle<GlobalMemoryTraits>;
 using UniqueKernelObject = UniqueHandle<KernelObjectTraits>;
 using UniqueInternet = UniqueHandle<InternetHandleTraits>;
 

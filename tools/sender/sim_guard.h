@@ -1,0 +1,72 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kantiq::sender {
+
+// A small text file that survives the run (the SIM state file beside S.exe).
+class StateFile {
+ public:
+  virtual ~StateFile() = default;
+  // The file's text; an absent file gives true and an empty text, one that
+  // exists but cannot be read gives false.
+  virtual bool load(std::string& text) = 0;
+  // Replaces the file as a whole; false if that failed.
+  virtual bool save(std::string_view text) = 0;
+};
+
+// What S.exe remembers about the SIM from one run to the next. The PIN
+// itself is never stored: only a salted SHA-256 of the PIN that the SIM
+// refused. (A PIN has four to eight digits, so the hash keeps it out of
+// sight, not out of reach of someone who tries all of them.)
+struct SimRecord {
+  std::string salt;            // hex, made once
+  std::string refusedPinHash;  // hex SHA-256 of salt and PIN; empty: no PIN refused
+  int refusedEntries = 0;      // refused entries since the SIM last took a PIN
+};
+
+std::string encodeSimRecord(const SimRecord& record);
+// False if the text is not a record S.exe wrote.
+bool decodeSimRecord(std::string_view text, SimRecord& out);
+
+inline constexpr int kSimPinAttempts = 3;  // what a SIM allows before it wants the PUK
+inline constexpr std::string_view kSimStateFileName = "SIM-Status.txt";
+
+// Decides whether a PIN may be entered, and remembers the outcome across
+// runs. The rules, so the SIM never locks:
+//   - a PIN the SIM refused is not entered again until S.toml holds another;
+//   - a PIN is never entered when only one attempt is left, as reported by
+//     the modem or, when it reports nothing, counted from earlier refusals;
+//   - a PIN counts as refused from the moment it is sent until the SIM is
+//     seen to accept it, so a run stopped half-way errs on the safe side;
+//   - when the state cannot be kept (the file cannot be read or written) and
+//     the modem does not report the attempts left, no PIN is entered.
+class PinGuard {
+ public:
+  explicit PinGuard(StateFile& file);
+
+  // Checks and, when the answer is yes, records the entry as refused until
+  // `accepted` says otherwise. False with a German reason: do not enter it.
+  bool beginEntry(const std::string& pin, std::optional<int> attemptsLeft, std::string& reason);
+  void accepted();
+  // The SIM was found unlocked: whoever unlocked it reset its counter.
+  void simReady();
+
+  // Attempts left as S.exe counts them (kSimPinAttempts minus refusals it
+  // remembers); absent when it cannot trust its memory.
+  std::optional<int> countedAttemptsLeft() const;
+  bool refusedBefore(const std::string& pin) const;
+  bool memoryReliable() const { return reliable_; }
+
+ private:
+  std::string hashOf(const std::string& pin) const;
+  bool store();
+
+  StateFile& file_;
+  SimRecord record_;
+  bool reliable_ = true;  // read without trouble (the last write, too)
+};
+
+}  // namespace kantiq::sender
