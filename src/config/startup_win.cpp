@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "capture/win_owners.h"
+#include "win32/owners_win.h"
 
 namespace kantiq {
 

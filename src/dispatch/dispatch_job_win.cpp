@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "capture/win_owners.h"
 #include "detector/tone_detector.h"
 #include "dispatch/alarm_log.h"
 #include "dispatch/sender_protocol.h"
+#include "win32/owners_win.h"
 
 namespace kantiq {
 namespace {

@@ -17,7 +17,7 @@
 #include "ui/step_scroll_bar.h"
 #include "ui/text_box.h"
 #include "ui/value_list.h"
-#include "ui/win_owners.h"
+#include "win32/owners_win.h"
 
 namespace kantiq {
 
@@ -151,7 +151,7 @@ class AlarmMonitor final : public MonitorInterface, public CaptureObserver {
   HWND speedScroll_ = nullptr;
   SpeedSteps speedSteps_;
   HWND scaleControl_ = nullptr;
-  win::UniqueEnhMetaFile scalePicture_;
+  UniqueEnhMetaFile scalePicture_;
   RECT scaleRect_{};
   HBITMAP statusShown_ = nullptr;
   std::mutex warningMutex_;

@@ -20,8 +20,8 @@
 #include "dispatch/test_message_verdict.h"
 #include "resources/resource_ids.h"
 #include "ui/alarm_monitor_win.h"
-#include "ui/win_owners.h"
 #include "ui/worker_share.h"
+#include "win32/owners_win.h"
 
 namespace kantiq {
 namespace {
@@ -42,7 +42,7 @@ struct TestSend {
 // The dialog's own state, reached through its user data.
 struct TestDialog {
   std::shared_ptr<TestShare> share;
-  win::UniqueKernelHandle worker;
+  UniqueHandle worker;
 };
 
 SenderRunResult sendTest(const TestSend& send) {

@@ -23,7 +23,7 @@
 #include "sender_files_win.h"
 #include "sender_protocol_bridge.h"
 #include "serial_line_win.h"
-#include "win_handles_win.h"
+#include "win32/owners_win.h"
 #include "winhttp_client_win.h"
 
 namespace kantiq::sender {
@@ -122,8 +122,8 @@ class HardLimit {
 
   FileSendLog log_;
   DWORD limitMs_;
-  UniqueKernelObject stop_;
-  UniqueKernelObject thread_;
+  UniqueHandle stop_;
+  UniqueHandle thread_;
 };
 
 // Only one sender at a time talks to the modem: a test message may start
@@ -145,7 +145,7 @@ class ModemLock {
   }
 
  private:
-  UniqueKernelObject mutex_;
+  UniqueHandle mutex_;
   bool held_ = false;
 };
 
