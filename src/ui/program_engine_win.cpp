@@ -4,13 +4,13 @@
 #include <string>
 
 #include "capture/analysis_thread_win.h"
-#include "capture/detector_frame_consumer.h"
 #include "capture/watchdogs_win.h"
 #include "detector/tone_detector.h"
 #include "dispatch/alarm_log.h"
 #include "dispatch/alarm_raiser.h"
 #include "dispatch/dispatch_job_win.h"
 #include "resources/resource_ids.h"
+#include "ui/detector_frame_consumer.h"
 #include "ui/detector_start_win.h"
 #include "ui/gdi_canvas_win.h"
 #include "ui/waveform_view.h"
