@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "capture/capture_buffer_loader.h"
 #include "capture/win_exception.h"
 
 namespace kantiq {

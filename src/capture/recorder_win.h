@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "capture/capture_format.h"
+#include "capture/capture_ring.h"
 #include "capture/wave_in_win.h"
 #include "dsp/spectrum_transform.h"
 

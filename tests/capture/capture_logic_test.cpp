@@ -6,8 +6,11 @@
 #include <cstring>
 #include <vector>
 
+#include "capture/capture_buffer_loader.h"
 #include "capture/capture_format.h"
+#include "capture/capture_ring.h"
 #include "capture/load_watcher.h"
+#include "capture/pcm_sample_readers.h"
 #include "capture/win_exception.h"
 #include "dsp/spectrum_transform.h"
 #include "signal_kit/signal_kit.h"

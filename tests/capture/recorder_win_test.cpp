@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "capture/pcm_sample_readers.h"
 #include "capture/recorder_win.h"
 #include "capture/win_exception.h"
 #include "fake_wave_in.h"

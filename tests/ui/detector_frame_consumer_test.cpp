@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_format.h"
+#include "capture/capture_buffer_loader.h"
 #include "dsp/spectrum_transform.h"
 #include "signal_kit/signal_kit.h"
 #include "ui/waveform_view.h"
