@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "detector/watchdog_flag_test_seam.h"
 #include "detector_rig.h"
 
 namespace kantiq {
