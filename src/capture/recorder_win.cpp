@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "capture/capture_buffer_loader.h"
 #include "capture/win_exception.h"
 
 namespace kantiq {
@@ -154,10 +153,6 @@ bool Recorder::currentBufferDone() const {
   // The driver sets the flag from its own thread.
   const volatile DWORD& flags = ring_->headers[static_cast<size_t>(current_)].dwFlags;
   return (flags & WHDR_DONE) != 0;
-}
-
-void Recorder::loadCurrentBuffer(SpectrumTransform& transform) const {
-  loadCaptureBuffer(transform, format_.bitsPerSample, currentBufferData(), format_.samplesPerBuffer);
 }
 
 }  // namespace kantiq

@@ -64,14 +64,6 @@ std::string programFolder() {
   return path;
 }
 
-void loadConfiguration(ToneDetector& detector) {
-  Win32StartupPlatform platform;
-  if (const auto refusal = loadConfigurationFrom(platform, detector)) {
-    Win32WarningBox box;
-    refuseStart(box, *refusal);
-  }
-}
-
 void constructToneDetector(ToneDetector& detector, SpectrogramCanvas* canvas,
                            const std::function<void()>& resetHandoverCounters) {
   Win32StartupPlatform platform;

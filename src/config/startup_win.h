@@ -30,10 +30,6 @@ class Win32StartupPlatform final : public StartupPlatform {
 // empty string when the path cannot be had within 260 characters.
 std::string programFolder();
 
-// Reads the configuration into the detector. On a missing file or a file the
-// program cannot run with it shows the box and ends the process (status 0).
-void loadConfiguration(ToneDetector& detector);
-
 // Constructs the detector the way the application starts: see
 // prepareDetector(). Returns only when the program may run; otherwise the box
 // has been shown and the process has ended with status 0.

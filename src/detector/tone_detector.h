@@ -83,9 +83,6 @@ class ToneDetector {
   void paintPeak(int32_t bin, int32_t magnitude);
   void paintMatch(int32_t bin);
   void advanceCursor();
-  // Width and height of the spectrogram in the frame being drawn.
-  int32_t frameWidth() const { return frameWidth_; }
-  int32_t frameHeight() const { return frameHeight_; }
 
   // Hands a recognised alarm's text to alarm raising.
   void raiseAlarm(std::string text);
