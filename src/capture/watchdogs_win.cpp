@@ -101,8 +101,6 @@ bool NtSystemInformation::query(uint32_t informationClass, void* buffer, uint32_
 void NtSystemInformation::sleepMs(int32_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
 void SystemWatchdogStarter::startWatchdogs(ToneDetector& detector) {
-  if (started_) return;
-  started_ = true;
   watchdogTarget().link(&detector);
   const WatchdogStart start{detector.loadHighThreshold, detector.loadLowThreshold, detector.restartInterval};
   if (startThread(&loadWatcherEntry, start)) ++threadsStarted_;
