@@ -1,10 +1,10 @@
 #include "config/startup_win.h"
 
 #include <windows.h>
-#include <shlwapi.h>
 
 #include <algorithm>
 
+#include "win32/executable_path_win.h"
 #include "win32/owners_win.h"
 
 namespace kantiq {
@@ -36,7 +36,7 @@ bool Win32StartupPlatform::takeSingleInstanceGuard() {
 }
 
 bool Win32StartupPlatform::readStoredConfiguration(std::vector<uint8_t>& bytes, size_t maxBytes) {
-  const std::string folder = programFolder();
+  const std::string folder = executableFolder();
   if (folder.empty()) return false;
   UniqueHandle config = openForReading(folder + "\\" + kConfigurationFileName);
   if (!config) return false;
@@ -54,14 +54,6 @@ bool Win32StartupPlatform::readStoredConfiguration(std::vector<uint8_t>& bytes, 
     if (got == 0) break;
   }
   return true;
-}
-
-std::string programFolder() {
-  char path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return {};
-  if (!PathRemoveFileSpecA(path)) return {};
-  return path;
 }
 
 void constructToneDetector(ToneDetector& detector, SpectrogramCanvas* canvas,

@@ -26,10 +26,6 @@ class Win32StartupPlatform final : public StartupPlatform {
   bool readStoredConfiguration(std::vector<uint8_t>& bytes, size_t maxBytes) override;
 };
 
-// The folder of the running executable without a trailing separator, or an
-// empty string when the path cannot be had within 260 characters.
-std::string programFolder();
-
 // Constructs the detector the way the application starts: see
 // prepareDetector(). Returns only when the program may run; otherwise the box
 // has been shown and the process has ended with status 0.

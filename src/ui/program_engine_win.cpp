@@ -14,6 +14,7 @@
 #include "ui/detector_start_win.h"
 #include "ui/gdi_canvas_win.h"
 #include "ui/waveform_view.h"
+#include "win32/executable_path_win.h"
 
 namespace kantiq {
 namespace {

@@ -21,6 +21,7 @@
 #include "resources/resource_ids.h"
 #include "ui/alarm_monitor_win.h"
 #include "ui/worker_share.h"
+#include "win32/executable_path_win.h"
 #include "win32/owners_win.h"
 
 namespace kantiq {

@@ -7,20 +7,10 @@
 #include "dispatch/dispatch_job_win.h"
 #include "dispatch/sender_protocol.h"
 #include "dispatch/test_message_verdict.h"
+#include "win32/executable_path_win.h"
 
 namespace kantiq {
 namespace {
-
-TEST(DispatchJob, ExecutableFolderIsTheModulesFolder) {
-  char path[MAX_PATH];
-  const DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-  ASSERT_GT(n, 0u);
-  const std::string full(path, n);
-  const std::string folder = executableFolder();
-  ASSERT_LT(folder.size(), full.size());
-  EXPECT_EQ(full.substr(0, folder.size() + 1), folder + "\\");
-  EXPECT_EQ(full.find('\\', folder.size() + 1), std::string::npos);
-}
 
 TEST(DispatchJob, MissingSenderEndsTheRunAtOnce) {
   const std::string folder = executableFolder() + "\\no such folder";

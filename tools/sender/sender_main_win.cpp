@@ -23,6 +23,7 @@
 #include "sender_files_win.h"
 #include "sender_protocol_bridge.h"
 #include "serial_line_win.h"
+#include "win32/executable_path_win.h"
 #include "win32/owners_win.h"
 #include "winhttp_client_win.h"
 
@@ -148,13 +149,6 @@ class ModemLock {
   UniqueHandle mutex_;
   bool held_ = false;
 };
-
-std::string modulePath() {
-  std::string path(32768, '\0');
-  const DWORD n = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  path.resize(n < path.size() ? n : 0);
-  return path;
-}
 
 // Reads and parses S.toml; false with a German reason.
 bool loadConfig(const std::string& path, ConfigResult& parsed, std::string& reason) {
@@ -334,9 +328,9 @@ RunResult send(FileSendLog& log, const std::string& exePath, const std::string& 
 
 int main() {
   using namespace kantiq::sender;
-  const std::string exePath = modulePath();
-  const size_t slash = exePath.find_last_of('\\');
-  const std::string folder = slash == std::string::npos ? std::string(".") : exePath.substr(0, slash);
+  const std::string exePath = kantiq::executablePath();
+  const std::string ownFolder = kantiq::folderOf(exePath);
+  const std::string folder = ownFolder.empty() ? std::string(".") : ownFolder;
   FileSendLog log(folder + "\\" + kLogFileName);
   log.rotateIfLarge();
   const bool checking = isCheckRequest(::GetCommandLineA(), exePath);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "sender_record.h"
+#include "win32/executable_path_win.h"
 #include "win32/owners_win.h"
 
 namespace {
@@ -24,14 +25,6 @@ uint64_t nowMs() {
   FILETIME ft;
   ::GetSystemTimeAsFileTime(&ft);
   return ((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime) / 10000;
-}
-
-std::string ownFolder() {
-  std::vector<char> path(32768);
-  const DWORD n = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  std::string full(path.data(), n);
-  const size_t slash = full.find_last_of('\\');
-  return slash == std::string::npos ? std::string() : full.substr(0, slash);
 }
 
 void appendRecord(const std::string& path, const std::string& bytes) {
@@ -69,7 +62,7 @@ Control readControl(const std::string& path) {
 int main() {
   const uint64_t startMs = nowMs();
   const std::string commandLine = ::GetCommandLineA();
-  const std::string folder = ownFolder();
+  const std::string folder = kantiq::executableFolder();
   const std::string recordPath = folder + "\\" + kantiq::test_sender::kRecordFileName;
   const DWORD pid = ::GetCurrentProcessId();
 

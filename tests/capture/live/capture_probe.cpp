@@ -44,6 +44,7 @@
 #include "ui/waveform_view.h"
 #include "capture/wave_in_win.h"
 #include "capture/win_exception.h"
+#include "win32/executable_path_win.h"
 
 namespace {
 
