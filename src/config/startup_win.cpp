@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "win32/executable_path_win.h"
 #include "win32/owners_win.h"
@@ -57,12 +58,17 @@ bool Win32StartupPlatform::readStoredConfiguration(std::vector<uint8_t>& bytes, 
 }
 
 void constructToneDetector(ToneDetector& detector, SpectrogramCanvas* canvas,
-                           const std::function<void()>& resetHandoverCounters) {
+                           const std::function<void()>& resetHandoverCounters,
+                           const std::function<void()>& whenAlreadyRunning) {
   Win32StartupPlatform platform;
-  if (const auto refusal = prepareDetector(detector, canvas, resetHandoverCounters, platform)) {
-    Win32WarningBox box;
-    refuseStart(box, *refusal);
-  }
+  const std::optional<StartupRefusal> refusal =
+      prepareDetector(detector, canvas, resetHandoverCounters, platform);
+  if (!refusal) return;
+  Win32WarningBox box;
+  if (*refusal != alreadyRunningRefusal() || !whenAlreadyRunning) refuseStart(box, *refusal);
+  box.show(refusal->caption, refusal->text);
+  whenAlreadyRunning();
+  std::exit(0);
 }
 
 }  // namespace kantiq

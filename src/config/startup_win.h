@@ -28,8 +28,11 @@ class Win32StartupPlatform final : public StartupPlatform {
 
 // Constructs the detector the way the application starts: see
 // prepareDetector(). Returns only when the program may run; otherwise the box
-// has been shown and the process has ended with status 0.
+// has been shown and the process has ended with status 0. When another
+// instance holds the guard, whenAlreadyRunning (if given) runs after the box
+// has been closed, before the end: the program shows the running window.
 void constructToneDetector(ToneDetector& detector, SpectrogramCanvas* canvas,
-                           const std::function<void()>& resetHandoverCounters);
+                           const std::function<void()>& resetHandoverCounters,
+                           const std::function<void()>& whenAlreadyRunning = {});
 
 }  // namespace kantiq
