@@ -9,8 +9,11 @@
 #include "capture/win_exception.h"
 #include "dispatch/alarm_log.h"
 #include "resources/resource_ids.h"
+#include "ui/about_box_win.h"
 #include "ui/frequency_scale.h"
 #include "ui/gdi_canvas_win.h"
+#include "ui/main_dialog_win.h"
+#include "ui/test_message_win.h"
 
 namespace kantiq {
 namespace {

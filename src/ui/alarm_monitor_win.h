@@ -165,20 +165,4 @@ class AlarmMonitor final : public MonitorInterface, public CaptureObserver {
 // left without a monitor.
 void showSwitchedOffState(HWND dialog);
 
-// The main dialog's procedure and the program's message loop.
-struct ProgramOptions {
-  HINSTANCE instance = nullptr;
-  EngineFactory makeEngine;
-};
-
-// Creates dialog 106 and runs the loop; returns the quit code.
-int runMainDialog(const ProgramOptions& options);
-
-// The module whose resources the dialogs and bitmaps come from.
-HINSTANCE resourceInstance();
-
-// Modal dialogs opened from the main window.
-void showAboutBox(HWND owner);
-void showTestMessageDialog(HWND owner);
-
 }  // namespace kantiq

@@ -21,6 +21,7 @@
 #include "capture/win_exception.h"
 #include "resources/resource_ids.h"
 #include "ui/alarm_monitor_win.h"
+#include "ui/main_dialog_win.h"
 #include "win32/owners_win.h"
 
 namespace kantiq {
