@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "capture/capture_buffer_loader.h"
 #include "capture/win_exception.h"
 
 namespace kantiq {

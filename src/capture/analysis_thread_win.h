@@ -18,8 +18,8 @@
 #include "capture/frame_consumer.h"
 #include "capture/recorder_win.h"
 #include "capture/wave_in_win.h"
-#include "capture/win_owners.h"
 #include "dsp/spectrum_transform.h"
+#include "win32/owners_win.h"
 
 namespace kantiq {
 

@@ -7,13 +7,4 @@ bool CaptureFormat::isValid() const {
          samplesPerBuffer <= kMaxSamplesPerBuffer && sampleRateHz > 0 && sampleRateHz <= 1'000'000;
 }
 
-void loadCaptureBuffer(SpectrumTransform& transform, int32_t bitsPerSample, const uint8_t* data,
-                       int32_t samplesPerBuffer) {
-  if (bitsPerSample == 8) {
-    transform.load(Pcm8BufferReader(data, samplesPerBuffer));
-  } else {
-    transform.load(Pcm16BufferReader(data, samplesPerBuffer));
-  }
-}
-
 }  // namespace kantiq

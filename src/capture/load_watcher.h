@@ -18,7 +18,6 @@ class LoadWatcher {
 
   // One measurement; true when it asks for a capture restart.
   bool observe(int32_t loadPercent);
-  bool armed() const { return armed_; }
 
  private:
   int32_t high_;

@@ -155,8 +155,4 @@ bool Recorder::currentBufferDone() const {
   return (flags & WHDR_DONE) != 0;
 }
 
-void Recorder::loadCurrentBuffer(SpectrumTransform& transform) const {
-  loadCaptureBuffer(transform, format_.bitsPerSample, currentBufferData(), format_.samplesPerBuffer);
-}
-
 }  // namespace kantiq

@@ -11,8 +11,8 @@
 #include <memory>
 
 #include "capture/capture_format.h"
+#include "capture/capture_ring.h"
 #include "capture/wave_in_win.h"
-#include "dsp/spectrum_transform.h"
 
 namespace kantiq {
 
@@ -46,8 +46,6 @@ class Recorder {
   bool currentBufferDone() const;
   const WAVEHDR& currentHeader() const { return ring_->headers[static_cast<size_t>(current_)]; }
   const uint8_t* currentBufferData() const { return bufferData(current_); }
-  // Slides the current buffer's samples into the transform.
-  void loadCurrentBuffer(SpectrumTransform& transform) const;
 
   bool recording() const { return recording_; }
   int32_t openStatus() const { return openStatus_; }

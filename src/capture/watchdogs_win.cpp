@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "detector/tone_detector.h"
+#include "win32/owners_win.h"
 
 namespace kantiq {
 namespace {
@@ -13,28 +14,25 @@ namespace {
 // them (it is never freed), and a detector going away unlinks itself.
 class WatchdogTarget {
  public:
-  WatchdogTarget() { InitializeCriticalSection(&cs_); }
+  WatchdogTarget() = default;
   WatchdogTarget(const WatchdogTarget&) = delete;
   WatchdogTarget& operator=(const WatchdogTarget&) = delete;
 
   void link(ToneDetector* detector) {
-    EnterCriticalSection(&cs_);
+    ScopedLock held(lock_);
     detector_ = detector;
-    LeaveCriticalSection(&cs_);
   }
   void unlink(const ToneDetector* detector) {
-    EnterCriticalSection(&cs_);
+    ScopedLock held(lock_);
     if (detector_ == detector) detector_ = nullptr;
-    LeaveCriticalSection(&cs_);
   }
   void requestRestart() {
-    EnterCriticalSection(&cs_);
+    ScopedLock held(lock_);
     if (detector_ != nullptr) detector_->requestRestart();
-    LeaveCriticalSection(&cs_);
   }
 
  private:
-  CRITICAL_SECTION cs_;
+  CriticalSection lock_;
   ToneDetector* detector_ = nullptr;
 };
 
@@ -76,13 +74,13 @@ DWORD WINAPI periodicRestartEntry(LPVOID parameter) {
 
 bool startThread(LPTHREAD_START_ROUTINE entry, const WatchdogStart& parameters) {
   auto* start = new WatchdogStart(parameters);
-  HANDLE thread = CreateThread(nullptr, 0, entry, start, 0, nullptr);
-  if (thread == nullptr) {
+  // Never stopped or joined: the thread ends with the process, and its
+  // handle is not kept.
+  const UniqueHandle thread(CreateThread(nullptr, 0, entry, start, 0, nullptr));
+  if (!thread) {
     delete start;
     return false;
   }
-  // Never stopped or joined: the thread ends with the process.
-  CloseHandle(thread);
   return true;
 }
 
@@ -103,8 +101,6 @@ bool NtSystemInformation::query(uint32_t informationClass, void* buffer, uint32_
 void NtSystemInformation::sleepMs(int32_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
 void SystemWatchdogStarter::startWatchdogs(ToneDetector& detector) {
-  if (started_) return;
-  started_ = true;
   watchdogTarget().link(&detector);
   const WatchdogStart start{detector.loadHighThreshold, detector.loadLowThreshold, detector.restartInterval};
   if (startThread(&loadWatcherEntry, start)) ++threadsStarted_;

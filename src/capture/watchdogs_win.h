@@ -33,17 +33,18 @@ constexpr char kHeapSelectValue[] = "__GLOBAL_HEAP_SELECTED,1";
 
 // Starts the load watcher and then the periodic restart thread for the
 // detector; they run until the process ends, and ask the detector for
-// restarts until it is gone. Only the first call starts them.
+// restarts until it is gone. Each call starts both: the detector asks once
+// per process, from the first frame of the process (processFrame keeps the
+// process-wide flag for that).
 class SystemWatchdogStarter final : public WatchdogStarter {
  public:
   void startWatchdogs(ToneDetector& detector) override;
   // From then on the threads ask nobody.
   void detectorGone(const ToneDetector& detector) override;
-  // Threads this starter has started (0 or 2).
+  // Threads this starter has started.
   int32_t threadsStarted() const { return threadsStarted_; }
 
  private:
-  bool started_ = false;
   int32_t threadsStarted_ = 0;
 };
 

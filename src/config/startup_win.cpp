@@ -1,11 +1,12 @@
 #include "config/startup_win.h"
 
 #include <windows.h>
-#include <shlwapi.h>
 
 #include <algorithm>
+#include <cstdlib>
 
-#include "capture/win_owners.h"
+#include "win32/executable_path_win.h"
+#include "win32/owners_win.h"
 
 namespace kantiq {
 
@@ -36,7 +37,7 @@ bool Win32StartupPlatform::takeSingleInstanceGuard() {
 }
 
 bool Win32StartupPlatform::readStoredConfiguration(std::vector<uint8_t>& bytes, size_t maxBytes) {
-  const std::string folder = programFolder();
+  const std::string folder = executableFolder();
   if (folder.empty()) return false;
   UniqueHandle config = openForReading(folder + "\\" + kConfigurationFileName);
   if (!config) return false;
@@ -56,29 +57,18 @@ bool Win32StartupPlatform::readStoredConfiguration(std::vector<uint8_t>& bytes, 
   return true;
 }
 
-std::string programFolder() {
-  char path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return {};
-  if (!PathRemoveFileSpecA(path)) return {};
-  return path;
-}
-
-void loadConfiguration(ToneDetector& detector) {
-  Win32StartupPlatform platform;
-  if (const auto refusal = loadConfigurationFrom(platform, detector)) {
-    Win32WarningBox box;
-    refuseStart(box, *refusal);
-  }
-}
-
 void constructToneDetector(ToneDetector& detector, SpectrogramCanvas* canvas,
-                           const std::function<void()>& resetHandoverCounters) {
+                           const std::function<void()>& resetHandoverCounters,
+                           const std::function<void()>& whenAlreadyRunning) {
   Win32StartupPlatform platform;
-  if (const auto refusal = prepareDetector(detector, canvas, resetHandoverCounters, platform)) {
-    Win32WarningBox box;
-    refuseStart(box, *refusal);
-  }
+  const std::optional<StartupRefusal> refusal =
+      prepareDetector(detector, canvas, resetHandoverCounters, platform);
+  if (!refusal) return;
+  Win32WarningBox box;
+  if (*refusal != alreadyRunningRefusal() || !whenAlreadyRunning) refuseStart(box, *refusal);
+  box.show(refusal->caption, refusal->text);
+  whenAlreadyRunning();
+  std::exit(0);
 }
 
 }  // namespace kantiq

@@ -26,18 +26,13 @@ class Win32StartupPlatform final : public StartupPlatform {
   bool readStoredConfiguration(std::vector<uint8_t>& bytes, size_t maxBytes) override;
 };
 
-// The folder of the running executable without a trailing separator, or an
-// empty string when the path cannot be had within 260 characters.
-std::string programFolder();
-
-// Reads the configuration into the detector. On a missing file or a file the
-// program cannot run with it shows the box and ends the process (status 0).
-void loadConfiguration(ToneDetector& detector);
-
 // Constructs the detector the way the application starts: see
 // prepareDetector(). Returns only when the program may run; otherwise the box
-// has been shown and the process has ended with status 0.
+// has been shown and the process has ended with status 0. When another
+// instance holds the guard, whenAlreadyRunning (if given) runs after the box
+// has been closed, before the end: the program shows the running window.
 void constructToneDetector(ToneDetector& detector, SpectrogramCanvas* canvas,
-                           const std::function<void()>& resetHandoverCounters);
+                           const std::function<void()>& resetHandoverCounters,
+                           const std::function<void()>& whenAlreadyRunning = {});
 
 }  // namespace kantiq

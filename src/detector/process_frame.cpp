@@ -7,6 +7,7 @@
 
 #include "detector/spectrogram.h"
 #include "detector/tone_detector.h"
+#include "detector/watchdog_flag_test_seam.h"
 #include "dsp/spectrum_transform.h"
 
 namespace kantiq {

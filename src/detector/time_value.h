@@ -76,7 +76,7 @@ class TimeValue {
 };
 
 // Reads the platform's local wall-clock time into calendar fields (year to
-// millisecond). Provided by the platform layer.
+// millisecond): local_clock_win.cpp and local_clock_posix.cpp.
 CalendarFields readLocalClock();
 
 }  // namespace kantiq

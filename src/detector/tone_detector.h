@@ -13,12 +13,6 @@ namespace kantiq {
 class SpectrogramCanvas;
 class SpectrumTransform;
 
-// The process-wide flag through which the first frame of the process starts
-// the watchdog threads. It starts out set and is cleared once, by the first
-// processFrame of any detector; tests look at it and put it back.
-bool watchdogFlagIsSet();
-void resetWatchdogFlagForTesting();
-
 // One tone of an alarm's sequence and the hits it has collected.
 struct ToneStep {
   static constexpr int kMaxHits = 5;
@@ -89,9 +83,6 @@ class ToneDetector {
   void paintPeak(int32_t bin, int32_t magnitude);
   void paintMatch(int32_t bin);
   void advanceCursor();
-  // Width and height of the spectrogram in the frame being drawn.
-  int32_t frameWidth() const { return frameWidth_; }
-  int32_t frameHeight() const { return frameHeight_; }
 
   // Hands a recognised alarm's text to alarm raising.
   void raiseAlarm(std::string text);
@@ -126,7 +117,7 @@ class ToneDetector {
   // --- the outside world ---
   Clock* clock = nullptr;                      // the system clock when unset
   AlarmSink* alarmSink = nullptr;              // raising does nothing when unset
-  WatchdogStarter* watchdogStarter = nullptr;  // nothing started when unset
+  WatchdogStarter* watchdogStarter = nullptr;  // asked by the process's first frame; none when unset
   // Spectrogram size used while spectrogramWindow is unset; the height bounds
   // the bins examined just as the control's height does on the screen.
   int32_t offlineWidth = kSpectrogramWidthPx;

@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "capture/win_owners.h"
 #include "detector/tone_detector.h"
 #include "dispatch/alarm_log.h"
 #include "dispatch/sender_protocol.h"
+#include "win32/owners_win.h"
 
 namespace kantiq {
 namespace {
@@ -19,7 +19,6 @@ namespace {
 // How long the wait for the sender sleeps while its output pipe is empty.
 constexpr DWORD kDrainPollMs = 10;
 constexpr DWORD kDrainChunkBytes = 4096;
-constexpr DWORD kMaxModulePathChars = 32768;
 
 // What a job thread is started with; the thread owns it.
 struct JobStart {
@@ -189,17 +188,6 @@ SenderRunResult runSender(const std::string& programPath, const std::string& com
     if (waited == WAIT_FAILED) break;
   }
   return result;
-}
-
-std::string executableFolder() {
-  std::vector<char> path(MAX_PATH);
-  for (;;) {
-    const DWORD n = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) return folderOf(std::string_view(path.data(), n));
-    if (path.size() >= kMaxModulePathChars) return {};
-    path.resize(path.size() * 2);
-  }
 }
 
 ThreadDispatchJobLauncher::ThreadDispatchJobLauncher(std::string senderFolder, DispatchJobTiming timing)

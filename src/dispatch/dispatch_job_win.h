@@ -33,9 +33,6 @@ inline constexpr size_t kSenderOutputTailBytes = 4096;
 SenderRunResult runSender(const std::string& programPath, const std::string& commandLine,
                           uint32_t waitLimitMs);
 
-// The running executable's folder, of any length.
-std::string executableFolder();
-
 // Starts each job on a new thread; no handle to it is kept.
 class ThreadDispatchJobLauncher final : public DispatchJobLauncher {
  public:

@@ -35,11 +35,6 @@ std::string senderPath(std::string_view folder) {
   return path;
 }
 
-std::string folderOf(std::string_view path) {
-  const size_t slash = path.find_last_of('\\');
-  return std::string(slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash));
-}
-
 std::string buildAlarmCommandLine(std::string_view folder, std::string_view alarmText) {
   std::string line = senderPath(folder);
   line += ' ';

@@ -57,9 +57,6 @@ inline constexpr uint32_t kSenderExitSentLogFailed = 7;
 // The sender's path: the folder followed by "\S.exe".
 std::string senderPath(std::string_view folder);
 
-// The folder of a file's full path: everything before its last backslash.
-std::string folderOf(std::string_view path);
-
 // The command line for an alarm: "<folder>\S.exe " and the scrambled text,
 // cut only where the whole line would pass kMaxSenderCommandLineChars.
 std::string buildAlarmCommandLine(std::string_view folder, std::string_view alarmText);

@@ -9,8 +9,11 @@
 #include "capture/win_exception.h"
 #include "dispatch/alarm_log.h"
 #include "resources/resource_ids.h"
+#include "ui/about_box_win.h"
 #include "ui/frequency_scale.h"
 #include "ui/gdi_canvas_win.h"
+#include "ui/main_dialog_win.h"
+#include "ui/test_message_win.h"
 
 namespace kantiq {
 namespace {
@@ -29,14 +32,9 @@ constexpr char kListeningResumedLine[] = "Aufnahme läuft wieder: Kantiq wertet 
 
 // The status pictures, loaded on first use and kept for the run.
 struct StatusBitmaps {
-  HBITMAP on = nullptr;
-  HBITMAP off = nullptr;
-  HBITMAP fault = nullptr;
-  ~StatusBitmaps() {
-    for (HBITMAP b : {on, off, fault}) {
-      if (b != nullptr) ::DeleteObject(b);
-    }
-  }
+  UniqueGdiObject<HBITMAP> on;
+  UniqueGdiObject<HBITMAP> off;
+  UniqueGdiObject<HBITMAP> fault;
 };
 
 HBITMAP loadBitmap(int id) {
@@ -45,10 +43,10 @@ HBITMAP loadBitmap(int id) {
 
 StatusBitmaps& statusBitmaps() {
   static StatusBitmaps bitmaps;
-  if (bitmaps.on == nullptr) {
-    bitmaps.on = loadBitmap(IDB_STATUS_ON);
-    bitmaps.off = loadBitmap(IDB_STATUS_OFF);
-    bitmaps.fault = loadBitmap(IDB_STATUS_FAULT);
+  if (!bitmaps.on) {
+    bitmaps.on.reset(loadBitmap(IDB_STATUS_ON));
+    bitmaps.off.reset(loadBitmap(IDB_STATUS_OFF));
+    bitmaps.fault.reset(loadBitmap(IDB_STATUS_FAULT));
   }
   return bitmaps;
 }
@@ -101,7 +99,7 @@ void TextBox::show() {
 void showSwitchedOffState(HWND dialog) {
   ::SetDlgItemTextA(dialog, IDC_TOGGLE, "Kantiq jetzt aktivieren");
   ::SendDlgItemMessageA(dialog, IDC_STATUS, BM_SETIMAGE, IMAGE_BITMAP,
-                        reinterpret_cast<LPARAM>(statusBitmaps().off));
+                        reinterpret_cast<LPARAM>(statusBitmaps().off.get()));
 }
 
 AlarmMonitor::AlarmMonitor(HWND dialog, const EngineFactory& makeEngine) : dialog_(dialog) {
@@ -147,7 +145,7 @@ AlarmMonitor::AlarmMonitor(HWND dialog, const EngineFactory& makeEngine) : dialo
                                                               IMAGE_BITMAP, 0, 0, LR_SHARED)));
   // Not listening yet: the posted start command below switches monitoring on.
   showSwitchedOffState(dialog);
-  statusShown_ = statusBitmaps().off;
+  statusShown_ = statusBitmaps().off.get();
 
   // 8 bits on every device; 16 only offered where the device has it.
   ::SendMessageA(radio8_, BM_SETCHECK, BST_CHECKED, 0);
@@ -215,7 +213,8 @@ void AlarmMonitor::showToggleState(HWND window) {
 void AlarmMonitor::showStatusPicture() {
   StatusBitmaps& bitmaps = statusBitmaps();
   // Green only while buffers really arrive: switched on but deaf is a fault.
-  HBITMAP picture = stopped_ ? bitmaps.off : engine_->analysis().delivering() ? bitmaps.on : bitmaps.fault;
+  HBITMAP picture =
+      (stopped_ ? bitmaps.off : engine_->analysis().delivering() ? bitmaps.on : bitmaps.fault).get();
   if (picture == statusShown_) return;
   statusShown_ = picture;
   ::SendDlgItemMessageA(dialog_, IDC_STATUS, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
@@ -372,7 +371,7 @@ void AlarmMonitor::drawFrequencyScale() {
   ::FillRect(meta, &scaleRect_, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
   DcScaleCanvas canvas(meta);
   kantiq::drawFrequencyScale(canvas, scaleRect_.right, scaleRect_.bottom, scaleLayout(points, rate));
-  win::UniqueEnhMetaFile picture(::CloseEnhMetaFile(meta));
+  UniqueEnhMetaFile picture(::CloseEnhMetaFile(meta));
   if (!picture) return;
   // Sent, not posted: the control takes the new picture before the old one
   // is deleted, so it never paints a deleted picture.

@@ -17,7 +17,7 @@
 #include "ui/step_scroll_bar.h"
 #include "ui/text_box.h"
 #include "ui/value_list.h"
-#include "ui/win_owners.h"
+#include "win32/owners_win.h"
 
 namespace kantiq {
 
@@ -151,7 +151,7 @@ class AlarmMonitor final : public MonitorInterface, public CaptureObserver {
   HWND speedScroll_ = nullptr;
   SpeedSteps speedSteps_;
   HWND scaleControl_ = nullptr;
-  win::UniqueEnhMetaFile scalePicture_;
+  UniqueEnhMetaFile scalePicture_;
   RECT scaleRect_{};
   HBITMAP statusShown_ = nullptr;
   std::mutex warningMutex_;
@@ -164,21 +164,5 @@ class AlarmMonitor final : public MonitorInterface, public CaptureObserver {
 // The switched-off look of the toggle and the status picture, for a window
 // left without a monitor.
 void showSwitchedOffState(HWND dialog);
-
-// The main dialog's procedure and the program's message loop.
-struct ProgramOptions {
-  HINSTANCE instance = nullptr;
-  EngineFactory makeEngine;
-};
-
-// Creates dialog 106 and runs the loop; returns the quit code.
-int runMainDialog(const ProgramOptions& options);
-
-// The module whose resources the dialogs and bitmaps come from.
-HINSTANCE resourceInstance();
-
-// Modal dialogs opened from the main window.
-void showAboutBox(HWND owner);
-void showTestMessageDialog(HWND owner);
 
 }  // namespace kantiq

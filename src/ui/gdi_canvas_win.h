@@ -12,41 +12,9 @@
 
 #include "detector/spectrogram.h"
 #include "ui/waveform_view.h"
+#include "win32/owners_win.h"
 
 namespace kantiq {
-
-// A window's device context from GetDC, given back with ReleaseDC.
-class WindowDc {
- public:
-  explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
-  ~WindowDc() {
-    if (dc_ != nullptr) ReleaseDC(window_, dc_);
-  }
-  WindowDc(const WindowDc&) = delete;
-  WindowDc& operator=(const WindowDc&) = delete;
-  WindowDc(WindowDc&& o) noexcept : window_(o.window_), dc_(o.dc_) { o.dc_ = nullptr; }
-  WindowDc& operator=(WindowDc&&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HWND window_;
-  HDC dc_;
-};
-
-// An object selected into a device context; the previous one is put back.
-class SelectedObject {
- public:
-  SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-  ~SelectedObject() {
-    if (previous_ != nullptr && previous_ != HGDI_ERROR) SelectObject(dc_, previous_);
-  }
-  SelectedObject(const SelectedObject&) = delete;
-  SelectedObject& operator=(const SelectedObject&) = delete;
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_;
-};
 
 // A pen of our own, deleted with its owner.
 class OwnedPen {

@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "ui/alarm_monitor_win.h"
+#include "ui/main_dialog_win.h"
 #include "ui/program_engine_win.h"
 
 namespace {

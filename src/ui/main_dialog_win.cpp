@@ -1,5 +1,6 @@
+#include "ui/main_dialog_win.h"
+
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <memory>
@@ -77,35 +78,9 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   }
 }
 
-INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
-  switch (message) {
-    case WM_INITDIALOG:
-      fitPicturesToBitmaps(dialog);
-      return TRUE;
-    case WM_COMMAND:
-      switch (LOWORD(wParam)) {
-        case IDOK:
-        case IDCANCEL:
-          ::EndDialog(dialog, 0);
-          return TRUE;
-        case IDC_HOME_PAGE:
-          ::ShellExecuteA(dialog, "open", KANTIQ_HOME_PAGE, nullptr, nullptr, SW_SHOWNORMAL);
-          return TRUE;
-        default:
-          return FALSE;
-      }
-    default:
-      return FALSE;
-  }
-}
-
 }  // namespace
 
 HINSTANCE resourceInstance() { return gInstance; }
-
-void showAboutBox(HWND owner) {
-  ::DialogBoxParamA(gInstance, MAKEINTRESOURCEA(IDD_ABOUT), owner, aboutDialogProc, 0);
-}
 
 int runMainDialog(const ProgramOptions& options) {
   gInstance = options.instance;

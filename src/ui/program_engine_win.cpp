@@ -4,16 +4,18 @@
 #include <string>
 
 #include "capture/analysis_thread_win.h"
-#include "capture/detector_frame_consumer.h"
 #include "capture/watchdogs_win.h"
+#include "config/startup_win.h"
 #include "detector/tone_detector.h"
 #include "dispatch/alarm_log.h"
 #include "dispatch/alarm_raiser.h"
 #include "dispatch/dispatch_job_win.h"
 #include "resources/resource_ids.h"
-#include "ui/detector_start_win.h"
+#include "ui/detector_frame_consumer.h"
 #include "ui/gdi_canvas_win.h"
+#include "ui/running_instance_win.h"
 #include "ui/waveform_view.h"
+#include "win32/executable_path_win.h"
 
 namespace kantiq {
 namespace {
@@ -30,8 +32,10 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
         detector_(std::make_unique<ToneDetector>()),
         frame_(*detector_, &waveformView_) {
     // Single-instance guard, then the configuration; ends the process with
-    // its own box when either refuses.
-    startToneDetector(*detector_, &spectrogramCanvas_);
+    // its own box when either refuses. Whoever starts Kantiq a second time
+    // is looking for its window: after the box, the running one is shown.
+    // Alarm raising's counters start at 0 with the raiser made just before.
+    constructToneDetector(*detector_, &spectrogramCanvas_, {}, [] { showRunningInstance(); });
     detector_->alarmSink = &raiser_;
     detector_->watchdogStarter = &watchdogs_;
     analysis_ = std::make_unique<AnalysisThread>(frame_, samplesPerBuffer, sampleRate, points);

@@ -8,6 +8,8 @@
 // closed during a test): the worker holds its own share of what it uses and
 // posts its notice only to a dialog that still exists.
 
+#include "ui/test_message_win.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -19,9 +21,10 @@
 #include "dispatch/sender_protocol.h"
 #include "dispatch/test_message_verdict.h"
 #include "resources/resource_ids.h"
-#include "ui/alarm_monitor_win.h"
-#include "ui/win_owners.h"
+#include "ui/main_dialog_win.h"
 #include "ui/worker_share.h"
+#include "win32/executable_path_win.h"
+#include "win32/owners_win.h"
 
 namespace kantiq {
 namespace {
@@ -42,7 +45,7 @@ struct TestSend {
 // The dialog's own state, reached through its user data.
 struct TestDialog {
   std::shared_ptr<TestShare> share;
-  win::UniqueKernelHandle worker;
+  UniqueHandle worker;
 };
 
 SenderRunResult sendTest(const TestSend& send) {

@@ -4,10 +4,11 @@
 
 #include <string>
 
+#include "capture/pcm_sample_readers.h"
 #include "capture/recorder_win.h"
 #include "capture/win_exception.h"
-#include "capture/win_owners.h"
 #include "fake_wave_in.h"
+#include "win32/owners_win.h"
 
 namespace kantiq {
 namespace {

@@ -9,6 +9,8 @@
 
 #include "capture/watchdogs_win.h"
 #include "detector/tone_detector.h"
+#include "detector/watchdog_flag_test_seam.h"
+#include "dsp/spectrum_transform.h"
 
 namespace kantiq {
 namespace {
@@ -48,10 +50,15 @@ TEST(WatchdogStarterTest, RestartsPeriodicallyAndSetsTheHeapVariableForChildren)
   detector->loadHighThreshold = 1000;  // never armed: only the periodic thread asks
   detector->loadLowThreshold = 0;
 
+  // Started the way the program starts them: by the first frame of the
+  // process, and by no later one.
   SystemWatchdogStarter starter;
-  starter.startWatchdogs(*detector);
+  detector->watchdogStarter = &starter;
+  resetWatchdogFlagForTesting();
+  const SpectrumTransform silence(256, 11025);
+  detector->processFrame(silence);
   EXPECT_EQ(starter.threadsStarted(), 2);
-  starter.startWatchdogs(*detector);
+  detector->processFrame(silence);
   EXPECT_EQ(starter.threadsStarted(), 2);
 
   for (int round = 0; round < 3; ++round) {

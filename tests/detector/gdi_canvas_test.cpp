@@ -5,15 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "detector/tone_detector.h"
 #include "dsp/spectrum_transform.h"
+#include "win32/owners_win.h"
 
 namespace kantiq {
 namespace {
 
-// A 32-bit top-down DIB selected into a memory device context.
+// A 32-bit top-down DIB selected into a memory device context. The
+// selection goes first, then the bitmap, then the context.
 class MemoryBitmap {
  public:
   MemoryBitmap(int32_t width, int32_t height) : width_(width), dc_(CreateCompatibleDC(nullptr)) {
@@ -25,21 +28,14 @@ class MemoryBitmap {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bitmap_.reset(CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     bits_ = static_cast<uint32_t*>(bits);
-    previous_ = SelectObject(dc_, bitmap_);
+    selected_.emplace(dc_.get(), bitmap_.get());
     for (int32_t i = 0; i < width * height; ++i) bits_[i] = 0x123456;
   }
-  ~MemoryBitmap() {
-    SelectObject(dc_, previous_);
-    DeleteObject(bitmap_);
-    DeleteDC(dc_);
-  }
-  MemoryBitmap(const MemoryBitmap&) = delete;
-  MemoryBitmap& operator=(const MemoryBitmap&) = delete;
 
-  HDC dc() const { return dc_; }
-  bool ok() const { return dc_ != nullptr && bits_ != nullptr; }
+  HDC dc() const { return dc_.get(); }
+  bool ok() const { return dc_ && bits_ != nullptr; }
   // 0xRRGGBB
   uint32_t pixel(int32_t x, int32_t y) const {
     GdiFlush();
@@ -48,9 +44,9 @@ class MemoryBitmap {
 
  private:
   int32_t width_;
-  HDC dc_;
-  HBITMAP bitmap_ = nullptr;
-  HGDIOBJ previous_ = nullptr;
+  UniqueMemoryDc dc_;
+  UniqueGdiObject<HBITMAP> bitmap_;
+  std::optional<SelectedObject> selected_;
   uint32_t* bits_ = nullptr;
 };
 

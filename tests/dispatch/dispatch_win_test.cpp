@@ -3,57 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 
-#include "capture/win_owners.h"
 #include "dispatch/dispatch_job_win.h"
 #include "dispatch/sender_protocol.h"
 #include "dispatch/test_message_verdict.h"
+#include "win32/executable_path_win.h"
 
 namespace kantiq {
 namespace {
-
-bool isOpen(HANDLE h) {
-  DWORD flags = 0;
-  return ::GetHandleInformation(h, &flags) != FALSE;
-}
-
-TEST(UniqueHandle, ClosesOnceWhenTheLastOwnerGoes) {
-  HANDLE raw = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  ASSERT_NE(raw, nullptr);
-  {
-    UniqueHandle first(raw);
-    UniqueHandle second(std::move(first));
-    EXPECT_FALSE(first);
-    EXPECT_EQ(second.get(), raw);
-    UniqueHandle third;
-    third = std::move(second);
-    EXPECT_TRUE(isOpen(raw));
-  }
-  EXPECT_FALSE(isOpen(raw));
-  // The value some calls return for failure owns nothing.
-  EXPECT_FALSE(UniqueHandle(INVALID_HANDLE_VALUE));
-}
-
-TEST(UniqueHandle, MoveAssignmentClosesWhatItHeld) {
-  HANDLE a = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE b = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  UniqueHandle holder(a);
-  holder = UniqueHandle(b);
-  EXPECT_FALSE(isOpen(a));
-  EXPECT_TRUE(isOpen(b));
-}
-
-TEST(DispatchJob, ExecutableFolderIsTheModulesFolder) {
-  char path[MAX_PATH];
-  const DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-  ASSERT_GT(n, 0u);
-  const std::string full(path, n);
-  const std::string folder = executableFolder();
-  ASSERT_LT(folder.size(), full.size());
-  EXPECT_EQ(full.substr(0, folder.size() + 1), folder + "\\");
-  EXPECT_EQ(full.find('\\', folder.size() + 1), std::string::npos);
-}
 
 TEST(DispatchJob, MissingSenderEndsTheRunAtOnce) {
   const std::string folder = executableFolder() + "\\no such folder";

@@ -19,6 +19,7 @@
 #include "dispatch/message_key.h"
 #include "dispatch/sender_protocol.h"
 #include "test-sender/sender_record.h"
+#include "win32/executable_path_win.h"
 
 namespace {
 

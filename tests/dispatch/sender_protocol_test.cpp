@@ -16,7 +16,6 @@ TEST(SenderCommandLine, AlarmLineIsFolderSenderBlankAndScrambledText) {
   // An empty text ends the line with the blank after the path.
   EXPECT_EQ(buildAlarmCommandLine(folder, ""), "C:\\Program Files\\Kantiq\\S.exe ");
   EXPECT_EQ(senderPath(folder), "C:\\Program Files\\Kantiq\\S.exe");
-  EXPECT_EQ(folderOf("C:\\Program Files\\Kantiq\\Kantiq.exe"), folder);
 }
 
 TEST(SenderCommandLine, TestArgumentIsKeptOnlyInScrambledForm) {

@@ -17,20 +17,7 @@ main='Brevalo Kantiq'
 # home page).
 mainWin="$main|1020="
 
-say() { printf '%s\n' "$*"; }
-check() { # what, actual, expected
-  if [[ $2 == "$3" ]]; then
-    say "ok   $1"
-  else
-    say "FAIL $1: got [$2], expected [$3]"
-    failed=1
-  fi
-}
-checkTrue() { # what, command...
-  local what=$1
-  shift
-  if "$@"; then say "ok   $what"; else say "FAIL $what"; failed=1; fi
-}
+source "$(dirname "$0")/../lib/checks.sh"
 
 drv() { wine "$driver" "$@"; }
 winpath() { winepath -w "$1" 2>/dev/null; }

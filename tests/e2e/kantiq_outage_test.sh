@@ -16,15 +16,7 @@ main='Brevalo Kantiq'
 mainWin="$main|1020="
 wine_env=$(cd -- "$(dirname -- "$0")/../../scripts" && pwd)/wine-env.sh
 
-say() { printf '%s\n' "$*"; }
-check() { # what, actual, expected
-  if [[ $2 == "$3" ]]; then say "ok   $1"; else say "FAIL $1: got [$2], expected [$3]"; failed=1; fi
-}
-checkTrue() { # what, command...
-  local what=$1
-  shift
-  if "$@"; then say "ok   $what"; else say "FAIL $what"; failed=1; fi
-}
+source "$(dirname "$0")/../lib/checks.sh"
 drv() { wine "$driver" "$@"; }
 winpath() { winepath -w "$1" 2>/dev/null; }
 text() { drv text "$mainWin" "$1" | tr -d '\r'; }

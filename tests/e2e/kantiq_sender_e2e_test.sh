@@ -35,22 +35,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-say() { printf '%s\n' "$*"; }
-check() { # what, actual, expected
-  if [[ $2 == "$3" ]]; then
-    say "ok   $1"
-  else
-    say "FAIL $1:"
-    printf '    got:  %s\n' "$2"
-    printf '    want: %s\n' "$3"
-    failed=1
-  fi
-}
-checkTrue() { # what, command...
-  local what=$1
-  shift
-  if "$@"; then say "ok   $what"; else say "FAIL $what"; failed=1; fi
-}
+source "$(dirname "$0")/../lib/checks.sh"
 drv() { wine "$driver" "$@"; }
 sendLog() { iconv -c -f CP1252 -t UTF-8 "$app/SendeLog.txt" 2>/dev/null | tr -d '\r'; }
 logHas() { sendLog | grep -qF -- "$1"; }

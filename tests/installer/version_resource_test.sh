@@ -9,15 +9,7 @@ set -uo pipefail
 probe=$1 version=$2
 shift 2
 failed=0
-say() { printf '%s\n' "$*"; }
-check() { # what, actual, expected
-  if [[ $2 == "$3" ]]; then
-    say "ok   $1"
-  else
-    say "FAIL $1: got [$2], expected [$3]"
-    failed=1
-  fi
-}
+source "$(dirname "$0")/../lib/checks.sh"
 
 quad=$version
 while [[ $(tr -cd . <<<"$quad") != ... ]]; do quad+=.0; done

@@ -15,6 +15,7 @@
 #include "dispatch/alarm_raiser.h"
 #include "dispatch/dispatch_job_win.h"
 #include "hex_argument.h"
+#include "win32/executable_path_win.h"
 
 namespace {
 

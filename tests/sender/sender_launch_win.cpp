@@ -14,7 +14,7 @@
 
 #include "dispatch/sender_protocol.h"
 #include "hex_argument.h"
-#include "win_handles_win.h"
+#include "win32/owners_win.h"
 
 int main(int argc, char** argv) {
   std::string payload;
@@ -38,8 +38,8 @@ int main(int argc, char** argv) {
   HANDLE readHandle = nullptr;
   HANDLE writeHandle = nullptr;
   if (!::CreatePipe(&readHandle, &writeHandle, &inherit, 0)) return 121;
-  kantiq::sender::UniqueKernelObject readEnd(readHandle);
-  kantiq::sender::UniqueKernelObject writeEnd(writeHandle);
+  kantiq::UniqueHandle readEnd(readHandle);
+  kantiq::UniqueHandle writeEnd(writeHandle);
   ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOA si{};
   si.cb = sizeof si;
@@ -54,8 +54,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "sender_launch: cannot start %s (%lu)\n", program.c_str(), ::GetLastError());
     return 122;
   }
-  kantiq::sender::UniqueKernelObject process(pi.hProcess);
-  kantiq::sender::UniqueKernelObject thread(pi.hThread);
+  kantiq::UniqueHandle process(pi.hProcess);
+  kantiq::UniqueHandle thread(pi.hThread);
   writeEnd.reset();  // only the sender holds the write end now: the pipe ends with it
   // Pass the sender's output on, so a test can see it.
   char buffer[512];

@@ -37,6 +37,16 @@ expect 0 "write shown" -- write "$scratch/shown.toml" "$scratch/b"
 cmp -s "$scratch/a/SMSConfig1.dat" "$scratch/b/SMSConfig1.dat" || fail "write/show/write changed the file"
 expect 0 "check" -- check "$scratch/a/SMSConfig1.dat"
 grep -q 'würde diese Datei laden' <<<"$out" || fail "check did not say it loads: $out"
+warnings=$(grep -c 'Warnung' <<<"$out")
+
+# The sender gets an alarm's whole text, however long: a 600-byte text adds
+# no warning.
+long=$(printf 'Einsatz %.0s' {1..75})
+sed "0,/^text = .*/s//text = \"$long\"/" "$example" > "$scratch/long-text.toml"
+expect 0 "write long text" -- write "$scratch/long-text.toml" "$scratch/long-text"
+expect 0 "check long text" -- check "$scratch/long-text/SMSConfig1.dat"
+grep -q "$long" <<<"$out" || fail "check did not list the long text: $out"
+[[ $(grep -c 'Warnung' <<<"$out") == "$warnings" ]] || fail "a long text changed the warnings: $out"
 
 # Names outside Windows-1252 (the ANSI code page) open and print as they are.
 cp "$example" "$scratch/Einrichtung für Jürgen.toml"

@@ -12,20 +12,7 @@ rm -rf "$out"
 mkdir -p "$out/app"
 failed=0
 
-say() { printf '%s\n' "$*"; }
-check() { # what, actual, expected
-  if [[ $2 == "$3" ]]; then
-    say "ok   $1"
-  else
-    say "FAIL $1: got [$2], expected [$3]"
-    failed=1
-  fi
-}
-checkTrue() { # what, command...
-  local what=$1
-  shift
-  if "$@"; then say "ok   $what"; else say "FAIL $what"; failed=1; fi
-}
+source "$(dirname "$0")/../lib/checks.sh"
 ctl() { wine "$winctl" "$@"; }
 main='Brevalo Kantiq'
 

@@ -21,6 +21,8 @@
 #include "capture/win_exception.h"
 #include "resources/resource_ids.h"
 #include "ui/alarm_monitor_win.h"
+#include "ui/main_dialog_win.h"
+#include "win32/owners_win.h"
 
 namespace kantiq {
 
@@ -129,11 +131,12 @@ bool eventually(const std::function<bool()>& condition) {
 std::string statusPicture(HWND main) {
   auto bitmap = reinterpret_cast<HBITMAP>(::SendDlgItemMessageA(main, IDC_STATUS, BM_GETIMAGE, IMAGE_BITMAP, 0));
   if (bitmap == nullptr) return "none";
-  HDC dc = ::CreateCompatibleDC(nullptr);
-  HGDIOBJ old = ::SelectObject(dc, bitmap);
-  const COLORREF lamp = ::GetPixel(dc, 20, 20);
-  ::SelectObject(dc, old);
-  ::DeleteDC(dc);
+  const UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
+  COLORREF lamp = 0;
+  {
+    const SelectedObject selected(dc.get(), bitmap);
+    lamp = ::GetPixel(dc.get(), 20, 20);
+  }
   const int r = GetRValue(lamp), g = GetGValue(lamp);
   if (g > r) return "green";
   return g > 200 ? "amber" : "red";

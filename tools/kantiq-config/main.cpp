@@ -37,9 +37,6 @@ constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitIo = 3;
 
-// The sender takes at most this many bytes of an alarm's text.
-constexpr size_t kSenderTextBytes = 499;
-
 // A file named on the command line: the name as given (UTF-8) for messages,
 // and the path to open.
 struct NamedPath {
@@ -241,10 +238,6 @@ int runCheck(const NamedPath& file) {
     }
     if (auto code = codeInAnySet(plain)) std::cout << " (" << code->set->name << " " << code->code << ")";
     std::cout << "\n";
-    if (alarm.text.size() > kSenderTextBytes) {
-      warnings.push_back("Alarm " + std::to_string(a + 1) + ": Der Text hat " + std::to_string(alarm.text.size()) +
-                         " Bytes; das Sendeprogramm erhält nur die ersten " + std::to_string(kSenderTextBytes));
-    }
   }
   for (const Diagnostic& undetectable : findUndetectableTones(c, {})) warnings.push_back(undetectable.message);
   if (!r.formatTested && loaded.textBytes > 0) {

@@ -10,60 +10,13 @@
 #include <cwchar>
 
 #include "tool_platform.h"
+#include "win32/owners_win.h"
 
 namespace kantiq::tool {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A kernel handle, closed when the owner goes.
-class UniqueHandle {
- public:
-  explicit UniqueHandle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
-  ~UniqueHandle() { reset(); }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  UniqueHandle(UniqueHandle&& other) noexcept : h_(other.h_) { other.h_ = INVALID_HANDLE_VALUE; }
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) {
-      reset();
-      h_ = other.h_;
-      other.h_ = INVALID_HANDLE_VALUE;
-    }
-    return *this;
-  }
-
-  HANDLE get() const { return h_; }
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-  // Closes now and reports whether the close succeeded.
-  bool close() {
-    const HANDLE h = h_;
-    h_ = INVALID_HANDLE_VALUE;
-    return h == INVALID_HANDLE_VALUE || h == nullptr || CloseHandle(h) != 0;
-  }
-  void reset() {
-    if (valid()) CloseHandle(h_);
-    h_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE h_;
-};
-
-// Memory the shell allocated with LocalAlloc (CommandLineToArgvW).
-class LocalMemory {
- public:
-  explicit LocalMemory(void* p) : p_(p) {}
-  ~LocalMemory() {
-    if (p_ != nullptr) LocalFree(p_);
-  }
-  LocalMemory(const LocalMemory&) = delete;
-  LocalMemory& operator=(const LocalMemory&) = delete;
-
- private:
-  void* p_;
-};
 
 // A temporary file that is deleted unless it was moved into place. Its handle
 // must be closed before it goes.
@@ -97,7 +50,7 @@ std::string systemText(DWORD error) {
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
       error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  LocalMemory owner(buffer);
+  const UniqueLocalMemory owner(buffer);
   std::string text = length > 0 ? utf8FromWide(buffer, static_cast<int>(length)) : std::string();
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
     text.pop_back();
@@ -114,7 +67,7 @@ FileFailure failure(std::string step, DWORD error) {
 std::vector<std::string> commandLineArguments(int argc, char** argv) {
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  LocalMemory owner(wide);
+  const UniqueLocalMemory owner(wide);
   if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
   std::vector<std::string> args;
   for (int i = 0; i < count; ++i) args.push_back(utf8FromWide(wide[i], static_cast<int>(wcslen(wide[i]))));

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <utility>
 
+#include "capture/pcm_sample_readers.h"
+
 namespace kantiq::scan {
 
 TimeValue AudioClock::now() {
@@ -41,9 +43,9 @@ int32_t Scanner::quantise(float x, int32_t bits) {
   // positive so that the conversion's truncation is a floor.
   const float v = std::clamp(x, -1.0f, 1.0f);
   if (bits == 8) {
-    // Unsigned bytes around 128, read back scaled by 64.
+    // Unsigned bytes around 128, read back as the recorder reads them.
     const int32_t byte = std::min(static_cast<int32_t>(v * 128.0f + 128.5f), 255);
-    return (byte - 128) * 64;
+    return readPcm8Sample(static_cast<uint8_t>(byte));
   }
   return std::min(static_cast<int32_t>(v * 32768.0f + 32768.5f), 65535) - 32768;
 }

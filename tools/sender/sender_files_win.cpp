@@ -22,7 +22,7 @@ std::string oldLogPath(const std::string& path) {
 bool replaceFileWhole(const std::string& path, std::string_view bytes) {
   const std::string temporary = path + ".tmp";
   {
-    UniqueFile file(::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    UniqueHandle file(::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return false;
     DWORD written = 0;
@@ -44,7 +44,7 @@ bool replaceFileWhole(const std::string& path, std::string_view bytes) {
 bool readWholeFile(const std::string& path, std::string& text, bool& absent, size_t maxBytes) {
   text.clear();
   absent = false;
-  UniqueFile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
     const DWORD error = ::GetLastError();
@@ -63,7 +63,7 @@ void FileSendLog::write(std::string_view text) {
   SYSTEMTIME t{};
   ::GetLocalTime(&t);
   const std::string line = formatSendLogLine(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, text);
-  UniqueFile file(::CreateFileA(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  UniqueHandle file(::CreateFileA(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   if (!file.valid() || !::WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
@@ -110,7 +110,7 @@ std::vector<std::string> WinOutboxFolder::names() {
   std::vector<std::string> out;
   WIN32_FIND_DATAA found{};
   const std::string pattern = folder_ + "\\*";
-  const UniqueFind search(::FindFirstFileA(pattern.c_str(), &found));
+  const UniqueFindHandle search(::FindFirstFileA(pattern.c_str(), &found));
   if (!search.valid()) return out;
   do {
     if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) out.emplace_back(found.cFileName);
@@ -134,7 +134,7 @@ bool WinOutboxFolder::rename(const std::string& from, const std::string& to) {
 
 bool WinOutboxFolder::runAlive(std::string_view runId) {
   const std::string name = kRunMarkPrefix + std::string(runId);
-  UniqueKernelObject mutex(::OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()));
+  UniqueHandle mutex(::OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()));
   return mutex.valid();
 }
 

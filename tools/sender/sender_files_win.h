@@ -10,7 +10,7 @@
 #include "outbox.h"
 #include "sim_guard.h"
 #include "sms_channel.h"
-#include "win_handles_win.h"
+#include "win32/owners_win.h"
 
 namespace kantiq::sender {
 
@@ -57,7 +57,7 @@ class RunMark {
   bool held() const { return mutex_.valid(); }
 
  private:
-  UniqueKernelObject mutex_;
+  UniqueHandle mutex_;
 };
 
 class WinOutboxFolder : public OutboxFolder {

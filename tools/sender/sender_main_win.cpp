@@ -23,7 +23,8 @@
 #include "sender_files_win.h"
 #include "sender_protocol_bridge.h"
 #include "serial_line_win.h"
-#include "win_handles_win.h"
+#include "win32/executable_path_win.h"
+#include "win32/owners_win.h"
 #include "winhttp_client_win.h"
 
 namespace kantiq::sender {
@@ -122,8 +123,8 @@ class HardLimit {
 
   FileSendLog log_;
   DWORD limitMs_;
-  UniqueKernelObject stop_;
-  UniqueKernelObject thread_;
+  UniqueHandle stop_;
+  UniqueHandle thread_;
 };
 
 // Only one sender at a time talks to the modem: a test message may start
@@ -145,16 +146,9 @@ class ModemLock {
   }
 
  private:
-  UniqueKernelObject mutex_;
+  UniqueHandle mutex_;
   bool held_ = false;
 };
-
-std::string modulePath() {
-  std::string path(32768, '\0');
-  const DWORD n = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  path.resize(n < path.size() ? n : 0);
-  return path;
-}
 
 // Reads and parses S.toml; false with a German reason.
 bool loadConfig(const std::string& path, ConfigResult& parsed, std::string& reason) {
@@ -334,9 +328,9 @@ RunResult send(FileSendLog& log, const std::string& exePath, const std::string& 
 
 int main() {
   using namespace kantiq::sender;
-  const std::string exePath = modulePath();
-  const size_t slash = exePath.find_last_of('\\');
-  const std::string folder = slash == std::string::npos ? std::string(".") : exePath.substr(0, slash);
+  const std::string exePath = kantiq::executablePath();
+  const std::string ownFolder = kantiq::folderOf(exePath);
+  const std::string folder = ownFolder.empty() ? std::string(".") : ownFolder;
   FileSendLog log(folder + "\\" + kLogFileName);
   log.rotateIfLarge();
   const bool checking = isCheckRequest(::GetCommandLineA(), exePath);

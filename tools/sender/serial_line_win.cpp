@@ -26,7 +26,7 @@ bool SerialLine::setReadTimeout(int32_t timeoutMs) {
 bool SerialLine::open(std::string& reason) {
   if (handle_.valid()) return true;
   const std::string device = "\\\\.\\" + port_;
-  UniqueFile h(::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  UniqueHandle h(::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!h.valid()) {
     const DWORD error = ::GetLastError();
     reason = "Der Anschluss " + port_ + " lässt sich nicht öffnen (Fehler " + std::to_string(error) +

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "modem_session.h"
-#include "win_handles_win.h"
+#include "win32/owners_win.h"
 
 namespace kantiq::sender {
 
@@ -22,7 +22,7 @@ class SerialLine : public ByteStream {
 
   std::string port_;
   uint32_t baudRate_;
-  UniqueFile handle_;
+  UniqueHandle handle_;
   int32_t readTimeoutMs_ = -1;  // the one COMMTIMEOUTS currently holds
 };
 

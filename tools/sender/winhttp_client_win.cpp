@@ -2,14 +2,26 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
+#include <winhttp.h>
 
 #include <memory>
 #include <string>
 
-#include "win_handles_win.h"
+#include "win32/owners_win.h"
 
 namespace kantiq::sender {
 namespace {
+
+// WinHTTP's session, connection and request handles. Only the sender uses
+// WinHTTP, so their owner is declared here rather than beside the others.
+struct InternetHandleTraits {
+  using Handle = HINTERNET;
+  static Handle empty() { return nullptr; }
+  static bool isEmpty(Handle h) { return h == nullptr; }
+  static bool release(Handle h) { return ::WinHttpCloseHandle(h) != FALSE; }
+};
+using UniqueInternet = UniqueResource<InternetHandleTraits>;
 
 constexpr size_t kMaxBodyBytes = 64 * 1024;  // enough to judge an answer
 constexpr DWORD kAnswerGraceMs = 2000;       // beyond the configured time limit
@@ -56,9 +68,9 @@ void enableModernTls(HINTERNET session) {
 std::string applySystemProxy(HINTERNET session, HINTERNET call, const HttpRequest& request) {
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
   if (!::WinHttpGetIEProxyConfigForCurrentUser(&ie)) return {};
-  const UniqueGlobal autoUrl(ie.lpszAutoConfigUrl);
-  const UniqueGlobal fixed(ie.lpszProxy);
-  const UniqueGlobal bypass(ie.lpszProxyBypass);
+  const UniqueGlobalMemory autoUrl(ie.lpszAutoConfigUrl);
+  const UniqueGlobalMemory fixed(ie.lpszProxy);
+  const UniqueGlobalMemory bypass(ie.lpszProxyBypass);
 
   if (ie.fAutoDetect || ie.lpszAutoConfigUrl != nullptr) {
     WINHTTP_AUTOPROXY_OPTIONS options{};
@@ -74,8 +86,8 @@ std::string applySystemProxy(HINTERNET session, HINTERNET call, const HttpReques
                                    request.target.pathAndQuery);
     WINHTTP_PROXY_INFO found{};
     if (::WinHttpGetProxyForUrl(session, url.c_str(), &options, &found)) {
-      const UniqueGlobal proxy(found.lpszProxy);
-      const UniqueGlobal proxyBypass(found.lpszProxyBypass);
+      const UniqueGlobalMemory proxy(found.lpszProxy);
+      const UniqueGlobalMemory proxyBypass(found.lpszProxyBypass);
       if (found.lpszProxy != nullptr && ::WinHttpSetOption(call, WINHTTP_OPTION_PROXY, &found, sizeof found))
         return narrow(found.lpszProxy);
       return {};
@@ -173,7 +185,7 @@ struct Exchange {
   HttpRequest request;
   int32_t timeoutMs = 0;
   HttpResponse response;
-  UniqueKernelObject done;
+  UniqueHandle done;
 };
 
 DWORD WINAPI exchangeThread(void* param) {
@@ -196,7 +208,7 @@ HttpResponse performWithLimit(const HttpSettings& settings, const HttpRequest& r
   if (!exchange->done.valid()) return performBlocking(settings, request, timeoutMs);
 
   auto* held = new std::shared_ptr<Exchange>(exchange);
-  UniqueKernelObject thread(::CreateThread(nullptr, 0, &exchangeThread, held, 0, nullptr));
+  UniqueHandle thread(::CreateThread(nullptr, 0, &exchangeThread, held, 0, nullptr));
   if (!thread.valid()) {
     delete held;
     return performBlocking(settings, request, timeoutMs);

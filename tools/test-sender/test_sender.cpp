@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "sender_record.h"
+#include "win32/executable_path_win.h"
+#include "win32/owners_win.h"
 
 namespace {
 
@@ -25,21 +27,12 @@ uint64_t nowMs() {
   return ((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime) / 10000;
 }
 
-std::string ownFolder() {
-  std::vector<char> path(32768);
-  const DWORD n = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  std::string full(path.data(), n);
-  const size_t slash = full.find_last_of('\\');
-  return slash == std::string::npos ? std::string() : full.substr(0, slash);
-}
-
 void appendRecord(const std::string& path, const std::string& bytes) {
-  HANDLE file = ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  const kantiq::UniqueHandle file(::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
   DWORD written = 0;
-  ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  ::CloseHandle(file);
+  ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 struct Control {
@@ -69,7 +62,7 @@ Control readControl(const std::string& path) {
 int main() {
   const uint64_t startMs = nowMs();
   const std::string commandLine = ::GetCommandLineA();
-  const std::string folder = ownFolder();
+  const std::string folder = kantiq::executableFolder();
   const std::string recordPath = folder + "\\" + kantiq::test_sender::kRecordFileName;
   const DWORD pid = ::GetCurrentProcessId();
 

@@ -36,14 +36,15 @@
 #include <vector>
 
 #include "capture/analysis_thread_win.h"
-#include "capture/detector_frame_consumer.h"
 #include "capture/watchdogs_win.h"
 #include "detector/tone_detector.h"
 #include "dispatch/alarm_raiser.h"
 #include "dispatch/dispatch_job_win.h"
+#include "ui/detector_frame_consumer.h"
 #include "ui/waveform_view.h"
 #include "capture/wave_in_win.h"
 #include "capture/win_exception.h"
+#include "win32/executable_path_win.h"
 
 namespace {
 

@@ -1,5 +1,9 @@
 #pragma once
 
+// What the running program does with each transformed capture buffer. It
+// joins the detector and the waveform view, so it lives with the window that
+// owns both; the capture chain knows only the FrameConsumer it implements.
+
 #include "capture/frame_consumer.h"
 #include "detector/tone_detector.h"
 #include "ui/waveform_view.h"
