@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "detector/spectrogram.h"
+#include "detector/memory_spectrogram_canvas.h"
 #include "detector/tone_detector.h"
 #include "dsp/spectrum_transform.h"
 
