@@ -30,12 +30,39 @@ int32_t WaveformView::computePoints(std::span<const double> window, int32_t widt
   return n;
 }
 
+namespace {
+
+// b lies strictly between a and c on one horizontal or vertical line.
+bool splitsStraightRun(ScreenPoint a, ScreenPoint b, ScreenPoint c) {
+  if (a.y == b.y && b.y == c.y) return (a.x < b.x && b.x < c.x) || (a.x > b.x && b.x > c.x);
+  if (a.x == b.x && b.x == c.x) return (a.y < b.y && b.y < c.y) || (a.y > b.y && b.y > c.y);
+  return false;
+}
+
+}  // namespace
+
+int32_t WaveformView::polylineCorners(std::span<const ScreenPoint> points, std::span<ScreenPoint> corners) {
+  size_t n = 0;
+  for (const ScreenPoint& p : points) {
+    if (n == corners.size()) break;
+    if (n >= 1 && corners[n - 1] == p) continue;
+    if (n >= 2 && splitsStraightRun(corners[n - 2], corners[n - 1], p)) {
+      corners[n - 1] = p;  // the run goes on to p
+      continue;
+    }
+    corners[n++] = p;
+  }
+  return static_cast<int32_t>(n);
+}
+
 void WaveformView::draw(const SpectrumTransform& transform) {
   int32_t width = 0;
   int32_t height = 0;
   if (!canvas_->begin(width, height)) return;
   const int32_t n = computePoints(transform.window(), width, height, points_);
-  canvas_->polyline(std::span<const ScreenPoint>(points_.data(), static_cast<size_t>(n)));
+  const int32_t corners =
+      polylineCorners(std::span<const ScreenPoint>(points_.data(), static_cast<size_t>(n)), corners_);
+  canvas_->polyline(std::span<const ScreenPoint>(corners_.data(), static_cast<size_t>(corners)));
   canvas_->end();
 }
 

@@ -49,11 +49,24 @@ class WaveformView {
   static int32_t computePoints(std::span<const double> window, int32_t width, int32_t height,
                                std::span<ScreenPoint, kCapacity> points);
 
+  // The corners of a polyline: the points it cannot do without. A point
+  // equal to the one before it starts a segment of no length, and a point
+  // inside a horizontal or vertical run (one direction) only splits a
+  // segment in two: each segment leaves out its end point, where the next
+  // one begins, so the corners draw exactly the pixels of all the points.
+  // Returns how many were written to corners, which needs room for as many
+  // as there are points (the corners stop where it ends).
+  static int32_t polylineCorners(std::span<const ScreenPoint> points, std::span<ScreenPoint> corners);
+
   std::span<const ScreenPoint> points() const { return points_; }
 
  private:
   WaveformCanvas* canvas_;
   std::array<ScreenPoint, kCapacity> points_{};
+  // What is drawn: most of a frame's points lie on the centre line, about
+  // two thousand of them at one spot beyond the area's width, and a
+  // platform polyline pays for each point.
+  std::array<ScreenPoint, kCapacity> corners_{};
 };
 
 // A waveform image in memory: black background, the pen's colour where the

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <optional>
+#include <random>
 #include <vector>
 
 #include "detector/tone_detector.h"
@@ -101,6 +102,56 @@ TEST(GdiWaveform, PolylineIntoABitmap) {
   EXPECT_EQ(image.pixel(50, 20), 0x00FF80u);
   EXPECT_EQ(image.pixel(50, 21), 0x000000u);  // filled black
   EXPECT_EQ(image.pixel(0, 0), 0x000000u);
+}
+
+// The view draws only a frame's corners: GDI must make the same pixels of
+// them as of a polyline through every point.
+TEST(GdiWaveform, TheCornersDrawWhatEveryPointDraws) {
+  constexpr int32_t kWidth = 261;  // the control's size in the main window
+  constexpr int32_t kHeight = 104;
+  std::mt19937 random(1208);
+  struct Case {
+    const char* name;
+    int32_t spread;   // sample units around zero
+    int32_t holdFor;  // samples that keep one value
+  };
+  const Case cases[] = {
+      {"silence", 0, 1}, {"hiss", 700, 1}, {"a call", 6000, 1}, {"clipping", 90000, 1}, {"steps", 9000, 7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::uniform_int_distribution<int32_t> sample(-c.spread, c.spread);
+    std::vector<int32_t> s(2048);
+    for (size_t i = 0; i < s.size(); ++i) s[i] = i % static_cast<size_t>(c.holdFor) == 0 ? sample(random) : s[i - 1];
+    SpectrumTransform t(2048, 44100);
+    t.load(SpanSampleReader(s));
+
+    MemoryBitmap viewImage(kWidth, kHeight);
+    MemoryBitmap plainImage(kWidth, kHeight);
+    ASSERT_TRUE(viewImage.ok() && plainImage.ok());
+    GdiWaveformCanvas canvas(DrawingTarget(viewImage.dc(), kWidth, kHeight));
+    WaveformView view(canvas);
+    view.draw(t);
+
+    std::array<ScreenPoint, WaveformView::kCapacity> p{};
+    const int32_t n = WaveformView::computePoints(t.window(), kWidth, kHeight, p);
+    std::vector<POINT> all;
+    for (int32_t i = 0; i < n; ++i) all.push_back(POINT{p[static_cast<size_t>(i)].x, p[static_cast<size_t>(i)].y});
+    RECT area{0, 0, kWidth, kHeight};
+    FillRect(plainImage.dc(), &area, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    OwnedPen pen(PS_SOLID, 0, RGB(0, 255, 128));
+    SelectedObject selected(plainImage.dc(), pen.get());
+    Polyline(plainImage.dc(), all.data(), static_cast<int>(all.size()));
+
+    int32_t penPixels = 0;
+    for (int32_t y = 0; y < kHeight; ++y) {
+      for (int32_t x = 0; x < kWidth; ++x) {
+        ASSERT_EQ(viewImage.pixel(x, y), plainImage.pixel(x, y)) << "pixel " << x << "," << y;
+        if (plainImage.pixel(x, y) == 0x00FF80u) ++penPixels;
+      }
+    }
+    EXPECT_GE(penPixels, kWidth - 1);  // a line across, at least
+  }
 }
 
 }  // namespace
