@@ -10,6 +10,22 @@ COLORREF toColorRef(Rgb c) { return RGB(c.r, c.g, c.b); }
 
 }  // namespace
 
+WindowDc frameDc(HWND window) {
+  const ULONG_PTR classStyle = window != nullptr ? GetClassLongPtrA(window, GCL_STYLE) : 0;
+  // The screen, and windows with a context of their own or of their class,
+  // are never reset on release anyway.
+  if (window == nullptr || (classStyle & (CS_OWNDC | CS_CLASSDC)) != 0) return WindowDc(window);
+  // GetDC's own choice for a window from the cache: the parent's clipping
+  // for CS_PARENTDC (every static control), siblings and children cut out
+  // as the window's style asks.
+  const auto style = static_cast<ULONG_PTR>(GetWindowLongPtrA(window, GWL_STYLE));
+  DWORD flags = DCX_CACHE | DCX_NORESETATTRS;
+  if ((classStyle & CS_PARENTDC) != 0) flags |= DCX_PARENTCLIP;
+  if ((style & WS_CLIPSIBLINGS) != 0) flags |= DCX_CLIPSIBLINGS;
+  if ((style & WS_CLIPCHILDREN) != 0 && (style & WS_MINIMIZE) == 0) flags |= DCX_CLIPCHILDREN;
+  return WindowDc(window, GetDCEx(window, nullptr, flags));
+}
+
 OwnedPen::OwnedPen(int style, int width, COLORREF colour) : pen_(CreatePen(style, width, colour)) {
   if (pen_ == nullptr) throw std::runtime_error("CreatePen");
 }
@@ -28,7 +44,7 @@ void DrawingTarget::open(int32_t& width, int32_t& height) {
     width = 0;
     height = 0;
   }
-  windowDc_.emplace(window_);
+  windowDc_.emplace(frameDc(window_));
 }
 
 void GdiSpectrogramCanvas::verticalLine(int32_t x, int32_t yFrom, int32_t yTo, Rgb colour) {

@@ -16,6 +16,14 @@
 
 namespace kantiq {
 
+// A window's device context for one frame, clipped as GetDC would clip it
+// but keeping its attributes when it goes back to the cache: Wine otherwise
+// resets them on every release, and putting the default font and pen back
+// costs it more than a frame's drawing (Windows ignores the request). The
+// canvases select what they draw with and put back what they replaced, so
+// nothing depends on a context's earlier attributes.
+WindowDc frameDc(HWND window);
+
 // A pen of our own, deleted with its owner.
 class OwnedPen {
  public:

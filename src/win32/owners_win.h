@@ -13,7 +13,7 @@
 //   UniqueGdiObject<T>  a pen, brush, bitmap, font or region (DeleteObject)
 //   UniqueMemoryDc      a device context from CreateCompatibleDC (DeleteDC)
 //   UniqueEnhMetaFile   an enhanced metafile (DeleteEnhMetaFile)
-//   WindowDc            a window's device context (GetDC, ReleaseDC)
+//   WindowDc            a window's device context (GetDC or GetDCEx, ReleaseDC)
 //   SelectedObject      an object selected into a device context; the one
 //                       it replaced is put back
 //   CriticalSection     a lock the holding thread may take again, held for
@@ -148,6 +148,8 @@ using UniqueEnhMetaFile = UniqueResource<EnhMetaFileTraits>;
 class WindowDc {
  public:
   explicit WindowDc(HWND window) : window_(window), dc_(::GetDC(window)) {}
+  // Takes over a context the caller got for this window (from GetDCEx).
+  WindowDc(HWND window, HDC dc) : window_(window), dc_(dc) {}
   ~WindowDc() { reset(); }
   WindowDc(const WindowDc&) = delete;
   WindowDc& operator=(const WindowDc&) = delete;

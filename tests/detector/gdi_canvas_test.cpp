@@ -51,6 +51,111 @@ class MemoryBitmap {
   uint32_t* bits_ = nullptr;
 };
 
+// A window for the clipping cases, destroyed with its owner.
+class TestWindow {
+ public:
+  TestWindow(const char* windowClass, DWORD style, HWND parent, RECT at)
+      : window_(CreateWindowExA(0, windowClass, "", style, at.left, at.top, at.right - at.left,
+                                at.bottom - at.top, parent, nullptr, GetModuleHandleA(nullptr), nullptr)) {}
+  ~TestWindow() {
+    if (window_ != nullptr) DestroyWindow(window_);
+  }
+  TestWindow(const TestWindow&) = delete;
+  TestWindow& operator=(const TestWindow&) = delete;
+  HWND get() const { return window_; }
+
+ private:
+  HWND window_;
+};
+
+// Where a device context can draw on the screen, and where its origin lies.
+struct ScreenReach {
+  HRGN region = nullptr;
+  POINT origin{};
+};
+
+ScreenReach reachOf(HDC dc) {
+  ScreenReach r;
+  r.region = CreateRectRgn(0, 0, 0, 0);
+  GetRandomRgn(dc, r.region, SYSRGN);
+  GetDCOrgEx(dc, &r.origin);
+  return r;
+}
+
+// The device context of a frame is clipped exactly as GetDC clips: the
+// parent's clipping for static controls, siblings and children as the
+// styles ask.
+TEST(GdiWindowDc, ClippedAsGetDcClips) {
+  const char* kPlainClass = "KantiqTestPlainChild";
+  const char* kOwnDcClass = "KantiqTestOwnDc";
+  WNDCLASSA plain{};
+  plain.lpfnWndProc = DefWindowProcA;
+  plain.hInstance = GetModuleHandleA(nullptr);
+  plain.lpszClassName = kPlainClass;
+  RegisterClassA(&plain);
+  WNDCLASSA ownDc = plain;
+  ownDc.style = CS_OWNDC;
+  ownDc.lpszClassName = kOwnDcClass;
+  RegisterClassA(&ownDc);
+
+  TestWindow top(kPlainClass, WS_OVERLAPPED | WS_VISIBLE, nullptr, {40, 40, 440, 340});
+  ASSERT_NE(top.get(), nullptr);
+  const DWORD child = WS_CHILD | WS_VISIBLE;
+  // A static control and a window that clips its siblings, each with a
+  // sibling laid over part of it (a later child goes below: raised).
+  TestWindow spectrogram("Static", child | SS_BLACKRECT, top.get(), {10, 10, 150, 110});
+  TestWindow overStatic(kPlainClass, child, top.get(), {100, 60, 200, 160});
+  TestWindow clipsSiblings(kPlainClass, child | WS_CLIPSIBLINGS, top.get(), {220, 10, 380, 110});
+  TestWindow overClipping(kPlainClass, child, top.get(), {300, 60, 390, 150});
+  for (HWND over : {overStatic.get(), overClipping.get()}) {
+    SetWindowPos(over, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
+  TestWindow clipsChildren(kPlainClass, child | WS_CLIPCHILDREN, top.get(), {10, 170, 190, 290});
+  TestWindow inside(kPlainClass, child, clipsChildren.get(), {20, 20, 80, 80});
+  TestWindow ownContext(kOwnDcClass, child, top.get(), {220, 170, 380, 290});
+
+  const struct {
+    const char* name;
+    HWND window;
+  } cases[] = {
+      {"static control, covered in part", spectrogram.get()},
+      {"clips siblings", clipsSiblings.get()},
+      {"clips children", clipsChildren.get()},
+      {"a child window", inside.get()},
+      {"own context", ownContext.get()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NE(c.window, nullptr);
+    ScreenReach expected;
+    {
+      const HDC dc = GetDC(c.window);
+      ASSERT_NE(dc, nullptr);
+      expected = reachOf(dc);
+      ReleaseDC(c.window, dc);
+    }
+    ScreenReach actual;
+    {
+      const WindowDc dc = frameDc(c.window);
+      ASSERT_NE(dc.get(), nullptr);
+      actual = reachOf(dc.get());
+    }
+    RECT expectedBox{};
+    RECT actualBox{};
+    GetRgnBox(expected.region, &expectedBox);
+    GetRgnBox(actual.region, &actualBox);
+    EXPECT_TRUE(EqualRgn(expected.region, actual.region))
+        << "GetDC reaches " << expectedBox.left << "," << expectedBox.top << "-" << expectedBox.right << ","
+        << expectedBox.bottom << ", the frame's context " << actualBox.left << "," << actualBox.top << "-"
+        << actualBox.right << "," << actualBox.bottom;
+    EXPECT_FALSE(IsRectEmpty(&expectedBox));
+    EXPECT_EQ(actual.origin.x, expected.origin.x);
+    EXPECT_EQ(actual.origin.y, expected.origin.y);
+    DeleteObject(expected.region);
+    DeleteObject(actual.region);
+  }
+}
+
 TEST(GdiSpectrogram, AFrameDrawnIntoABitmap) {
   MemoryBitmap image(20, 50);
   ASSERT_TRUE(image.ok());
