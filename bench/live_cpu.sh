@@ -6,12 +6,15 @@
 # else) and then to Kantiq.exe, each for the same time, and the CPU time of
 # each Windows process over that time is compared:
 #
-#   bench/live_cpu.sh [--minutes N | --seconds N] [--pace S] [--settle S]
-#                     [--build DIR] [--out DIR]
+#   bench/live_cpu.sh [--minutes N | --seconds N] [--pace S | --quiet]
+#                     [--settle S] [--build DIR] [--out DIR]
 #
 #   --minutes N   how long each of the two listens (default 13)
 #   --seconds N   the same in seconds, for short runs
 #   --pace S      seconds from one call's start to the next (default 6)
+#   --quiet       noise only, no calls: how the program spends nearly all of
+#                 its time (every alarm also restarts capture and starts the
+#                 sender, which a call every few seconds makes look common)
 #   --settle S    seconds after start-up before the clock runs (default 3)
 #   --build DIR   the Windows build (default build/win32)
 #   --out DIR     keeps the run's folder and outputs (default a temporary folder)
@@ -33,12 +36,13 @@ if [[ -z ${KANTIQ_WINE_HOME:-} ]]; then
 fi
 export PULSE_LATENCY_MSEC=${PULSE_LATENCY_MSEC:-20}
 
-seconds=780 pace=6 settle=3 build=$root/build/win32 out=''
+seconds=780 pace=6 quiet=0 settle=3 build=$root/build/win32 out=''
 while (($#)); do
   case $1 in
     --minutes) seconds=$(($2 * 60)); shift 2 ;;
     --seconds) seconds=$2; shift 2 ;;
     --pace) pace=$2; shift 2 ;;
+    --quiet) quiet=1; shift ;;
     --settle) settle=$2; shift 2 ;;
     --build) build=$(cd "$2" && pwd); shift 2 ;;
     --out) out=$2; shift 2 ;;
@@ -127,6 +131,10 @@ statusColour() {
 playCalls() {
   local until=$(($(nowMs) + $1 * 1000)) i=0 code callStart
   : >"$2"
+  if ((quiet)); then
+    sleep "$1"
+    return
+  fi
   while (($(nowMs) < until)); do
     code=${codes[i % ${#codes[@]}]}
     callStart=$(nowMs)
@@ -209,6 +217,7 @@ alarms=0
 # --- the figures ------------------------------------------------------------------
 wineVersion=$(wine --version 2>/dev/null)
 cpuModel=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
+((quiet)) && pace=0
 python3 - "$out" "$hz" "${bareBuffers:-}" "$alarms" "$kantiqExit" "$seconds" "$pace" "$wineVersion" \
   "$cpuModel" "$(nproc)" <<'PY'
 import sys
@@ -243,7 +252,8 @@ def outside(tag):
     return {k: (b[k] - a[k]) / hz for k in sorted(a) if k in b}
 
 bare, kantiq = figure("bare"), figure("kantiq")
-print(f"live cpu: {seconds} s of listening each, a call every {pace} s over noise; {wine}, {cores} x {cpu}")
+calls_heard = f"a call every {pace} s over noise" if pace != "0" else "noise only, no calls"
+print(f"live cpu: {seconds} s of listening each, {calls_heard}; {wine}, {cores} x {cpu}")
 if bare:
     cpu_s, wall = bare
     print(f"bare capture loop:   {cpu_s:.2f} s CPU in {wall:.1f} s ({100 * cpu_s / wall:.2f} % of one core)"
