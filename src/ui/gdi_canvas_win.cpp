@@ -44,6 +44,9 @@ void DrawingTarget::open(int32_t& width, int32_t& height) {
     width = 0;
     height = 0;
   }
+  // Nothing of a minimised window is on the screen, so the frame is drawn
+  // nowhere; the size above still tells the detector which bins have a row.
+  if (::IsIconic(::GetAncestor(window_, GA_ROOT))) return;
   windowDc_.emplace(frameDc(window_));
 }
 

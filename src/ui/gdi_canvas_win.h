@@ -47,8 +47,9 @@ class DrawingTarget {
  public:
   explicit DrawingTarget(HWND window) : window_(window) {}
   DrawingTarget(HDC dc, int32_t width, int32_t height) : fixedDc_(dc), width_(width), height_(height) {}
-  // Takes the device context and the client size; the context may be null
-  // when the system refuses one (nothing is drawn then).
+  // Takes the device context and the client size; the context is null when
+  // the window's top-level window is minimised or the system refuses one
+  // (nothing is drawn then).
   void open(int32_t& width, int32_t& height);
   void close() { windowDc_.reset(); }
   HDC dc() const { return windowDc_ ? windowDc_->get() : fixedDc_; }

@@ -156,6 +156,45 @@ TEST(GdiWindowDc, ClippedAsGetDcClips) {
   }
 }
 
+// While the main window is minimised nothing is drawn, but the spectrogram
+// still reports its size: the detector examines the same bins either way.
+TEST(GdiWindowDc, NothingIsDrawnWhileMinimised) {
+  const char* kPlainClass = "KantiqTestMinimisedTop";
+  WNDCLASSA plain{};
+  plain.lpfnWndProc = DefWindowProcA;
+  plain.hInstance = GetModuleHandleA(nullptr);
+  plain.lpszClassName = kPlainClass;
+  RegisterClassA(&plain);
+  TestWindow top(kPlainClass, WS_OVERLAPPEDWINDOW | WS_VISIBLE, nullptr, {40, 40, 440, 340});
+  ASSERT_NE(top.get(), nullptr);
+  TestWindow waveform("Static", WS_CHILD | WS_VISIBLE | SS_BLACKRECT, top.get(), {10, 10, 271, 114});
+  TestWindow spectrogram("Static", WS_CHILD | WS_VISIBLE | SS_BLACKRECT, top.get(), {10, 120, 271, 320});
+  GdiWaveformCanvas waveCanvas{DrawingTarget(waveform.get())};
+  GdiSpectrogramCanvas spectrumCanvas{DrawingTarget(spectrogram.get())};
+
+  const struct {
+    const char* name;
+    int show;
+    bool drawn;
+  } steps[] = {{"shown", SW_SHOWNORMAL, true}, {"minimised", SW_MINIMIZE, false}, {"restored", SW_RESTORE, true}};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    ShowWindow(top.get(), step.show);
+    ASSERT_EQ(IsIconic(top.get()) != FALSE, !step.drawn);
+    int32_t width = 0;
+    int32_t height = 0;
+    EXPECT_EQ(waveCanvas.begin(width, height), step.drawn);
+    if (step.drawn) waveCanvas.end();
+    width = 0;
+    height = 0;
+    spectrumCanvas.beginFrame(width, height);
+    EXPECT_EQ(width, 261);
+    EXPECT_EQ(height, 200);
+    spectrumCanvas.verticalLine(0, 0, height, kWhite);  // draws, or does nothing
+    spectrumCanvas.endFrame();
+  }
+}
+
 TEST(GdiSpectrogram, AFrameDrawnIntoABitmap) {
   MemoryBitmap image(20, 50);
   ASSERT_TRUE(image.ok());
@@ -209,53 +248,93 @@ TEST(GdiWaveform, PolylineIntoABitmap) {
   EXPECT_EQ(image.pixel(0, 0), 0x000000u);
 }
 
+// A window of 2048 samples: random values within spread of zero, each held
+// for holdFor samples.
+struct Signal {
+  const char* name;
+  int32_t spread;   // sample units around zero
+  int32_t holdFor;  // samples that keep one value
+};
+
+std::vector<int32_t> samplesOf(const Signal& signal, std::mt19937& random) {
+  std::uniform_int_distribution<int32_t> sample(-signal.spread, signal.spread);
+  std::vector<int32_t> s(2048);
+  for (size_t i = 0; i < s.size(); ++i) {
+    s[i] = i % static_cast<size_t>(signal.holdFor) == 0 ? sample(random) : s[i - 1];
+  }
+  return s;
+}
+
+// Expects image to hold what a black area with a polyline through every
+// point of the window shows; returns how many pixels the pen drew.
+int32_t expectPlainTrace(const MemoryBitmap& image, const SpectrumTransform& t, int32_t width, int32_t height) {
+  MemoryBitmap plain(width, height);
+  EXPECT_TRUE(plain.ok());
+  std::array<ScreenPoint, WaveformView::kCapacity> p{};
+  const int32_t n = WaveformView::computePoints(t.window(), width, height, p);
+  std::vector<POINT> all;
+  for (int32_t i = 0; i < n; ++i) all.push_back(POINT{p[static_cast<size_t>(i)].x, p[static_cast<size_t>(i)].y});
+  RECT area{0, 0, width, height};
+  FillRect(plain.dc(), &area, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  OwnedPen pen(PS_SOLID, 0, RGB(0, 255, 128));
+  SelectedObject selected(plain.dc(), pen.get());
+  Polyline(plain.dc(), all.data(), static_cast<int>(all.size()));
+
+  int32_t penPixels = 0;
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      if (image.pixel(x, y) != plain.pixel(x, y)) {
+        ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex << image.pixel(x, y) << ", not "
+                      << plain.pixel(x, y);
+        return penPixels;
+      }
+      if (plain.pixel(x, y) == 0x00FF80u) ++penPixels;
+    }
+  }
+  return penPixels;
+}
+
+constexpr int32_t kWaveformWidth = 261;  // the control's size in the main window
+constexpr int32_t kWaveformHeight = 104;
+
+const Signal kSignals[] = {
+    {"silence", 0, 1}, {"hiss", 700, 1}, {"a call", 6000, 1}, {"clipping", 90000, 1}, {"steps", 9000, 7},
+};
+
 // The view draws only a frame's corners: GDI must make the same pixels of
 // them as of a polyline through every point.
 TEST(GdiWaveform, TheCornersDrawWhatEveryPointDraws) {
-  constexpr int32_t kWidth = 261;  // the control's size in the main window
-  constexpr int32_t kHeight = 104;
   std::mt19937 random(1208);
-  struct Case {
-    const char* name;
-    int32_t spread;   // sample units around zero
-    int32_t holdFor;  // samples that keep one value
-  };
-  const Case cases[] = {
-      {"silence", 0, 1}, {"hiss", 700, 1}, {"a call", 6000, 1}, {"clipping", 90000, 1}, {"steps", 9000, 7},
-  };
-  for (const Case& c : cases) {
+  for (const Signal& c : kSignals) {
     SCOPED_TRACE(c.name);
-    std::uniform_int_distribution<int32_t> sample(-c.spread, c.spread);
-    std::vector<int32_t> s(2048);
-    for (size_t i = 0; i < s.size(); ++i) s[i] = i % static_cast<size_t>(c.holdFor) == 0 ? sample(random) : s[i - 1];
     SpectrumTransform t(2048, 44100);
-    t.load(SpanSampleReader(s));
-
-    MemoryBitmap viewImage(kWidth, kHeight);
-    MemoryBitmap plainImage(kWidth, kHeight);
-    ASSERT_TRUE(viewImage.ok() && plainImage.ok());
-    GdiWaveformCanvas canvas(DrawingTarget(viewImage.dc(), kWidth, kHeight));
+    t.load(SpanSampleReader(samplesOf(c, random)));
+    MemoryBitmap viewImage(kWaveformWidth, kWaveformHeight);
+    ASSERT_TRUE(viewImage.ok());
+    GdiWaveformCanvas canvas(DrawingTarget(viewImage.dc(), kWaveformWidth, kWaveformHeight));
     WaveformView view(canvas);
     view.draw(t);
+    EXPECT_GE(expectPlainTrace(viewImage, t, kWaveformWidth, kWaveformHeight), kWaveformWidth - 1);
+  }
+}
 
-    std::array<ScreenPoint, WaveformView::kCapacity> p{};
-    const int32_t n = WaveformView::computePoints(t.window(), kWidth, kHeight, p);
-    std::vector<POINT> all;
-    for (int32_t i = 0; i < n; ++i) all.push_back(POINT{p[static_cast<size_t>(i)].x, p[static_cast<size_t>(i)].y});
-    RECT area{0, 0, kWidth, kHeight};
-    FillRect(plainImage.dc(), &area, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-    OwnedPen pen(PS_SOLID, 0, RGB(0, 255, 128));
-    SelectedObject selected(plainImage.dc(), pen.get());
-    Polyline(plainImage.dc(), all.data(), static_cast<int>(all.size()));
-
-    int32_t penPixels = 0;
-    for (int32_t y = 0; y < kHeight; ++y) {
-      for (int32_t x = 0; x < kWidth; ++x) {
-        ASSERT_EQ(viewImage.pixel(x, y), plainImage.pixel(x, y)) << "pixel " << x << "," << y;
-        if (plainImage.pixel(x, y) == 0x00FF80u) ++penPixels;
-      }
-    }
-    EXPECT_GE(penPixels, kWidth - 1);  // a line across, at least
+// Frame after frame the canvas takes away the trace before the last one
+// instead of clearing the whole area: each frame must still leave exactly
+// its own trace on black, whatever came before it.
+TEST(GdiWaveform, EachFrameLeavesOnlyItsOwnTrace) {
+  std::mt19937 random(1209);
+  MemoryBitmap image(kWaveformWidth, kWaveformHeight);
+  ASSERT_TRUE(image.ok());
+  GdiWaveformCanvas canvas(DrawingTarget(image.dc(), kWaveformWidth, kWaveformHeight));
+  WaveformView view(canvas);
+  SpectrumTransform t(2048, 44100);
+  const int order[] = {0, 3, 1, 2, 2, 4, 0, 0, 3, 1};
+  for (size_t frame = 0; frame < std::size(order); ++frame) {
+    const Signal& c = kSignals[order[frame]];
+    SCOPED_TRACE(testing::Message() << "frame " << frame << ": " << c.name);
+    t.load(SpanSampleReader(samplesOf(c, random)));
+    view.draw(t);
+    EXPECT_GE(expectPlainTrace(image, t, kWaveformWidth, kWaveformHeight), kWaveformWidth - 1);
   }
 }
 
