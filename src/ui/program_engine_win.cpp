@@ -11,6 +11,7 @@
 #include "dispatch/alarm_raiser.h"
 #include "dispatch/dispatch_job_win.h"
 #include "resources/resource_ids.h"
+#include "ui/deferred_spectrogram_canvas.h"
 #include "ui/detector_frame_consumer.h"
 #include "ui/gdi_canvas_win.h"
 #include "ui/running_instance_win.h"
@@ -20,6 +21,11 @@
 namespace kantiq {
 namespace {
 
+// A new picture in the window every second frame (15 a second): each one
+// that reaches the screen costs Wine a copy to the X server, far more than
+// the drawing. Every spectrogram column is still drawn.
+constexpr int32_t kFramesPerPicture = 2;
+
 class ProgramEngine final : public MonitorEngine, public AnalysisControl {
  public:
   ProgramEngine(HWND dialog, MonitorInterface& monitor, CaptureObserver& observer,
@@ -27,15 +33,16 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
       : waveformCanvas_(DrawingTarget(::GetDlgItem(dialog, IDC_WAVEFORM))),
         waveformView_(waveformCanvas_),
         spectrogramCanvas_(DrawingTarget(::GetDlgItem(dialog, IDC_SPECTROGRAM))),
+        spectrogramStrokes_(spectrogramCanvas_),
         launcher_(executableFolder()),
         raiser_(executableFolder() + std::string(kAlarmLogFileSpec), launcher_),
         detector_(std::make_unique<ToneDetector>()),
-        frame_(*detector_, &waveformView_) {
+        frame_(*detector_, &waveformView_, &spectrogramStrokes_, kFramesPerPicture) {
     // Single-instance guard, then the configuration; ends the process with
     // its own box when either refuses. Whoever starts Kantiq a second time
     // is looking for its window: after the box, the running one is shown.
     // Alarm raising's counters start at 0 with the raiser made just before.
-    constructToneDetector(*detector_, &spectrogramCanvas_, {}, [] { showRunningInstance(); });
+    constructToneDetector(*detector_, &spectrogramStrokes_, {}, [] { showRunningInstance(); });
     detector_->alarmSink = &raiser_;
     detector_->watchdogStarter = &watchdogs_;
     analysis_ = std::make_unique<AnalysisThread>(frame_, samplesPerBuffer, sampleRate, points);
@@ -74,11 +81,12 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
   GdiWaveformCanvas waveformCanvas_;
   WaveformView waveformView_;
   GdiSpectrogramCanvas spectrogramCanvas_;
+  DeferredSpectrogramCanvas spectrogramStrokes_;  // what the detector draws on
   ThreadDispatchJobLauncher launcher_;
   AlarmRaiser raiser_;
   SystemWatchdogStarter watchdogs_;
   std::unique_ptr<ToneDetector> detector_;
-  DetectorFrameConsumer frame_;  // detector, then waveform, for every frame
+  DetectorFrameConsumer frame_;  // detector for every frame, the picture every second
   std::unique_ptr<AnalysisThread> analysis_;
 };
 
