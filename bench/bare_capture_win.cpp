@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "win32/owners_win.h"
+
 namespace {
 
 constexpr DWORD kSampleRateHz = 44100;
@@ -27,34 +29,6 @@ constexpr int kBufferCount = 8;
 constexpr int kQueuedCount = 7;
 // Only to notice a stop while no buffer arrives.
 constexpr DWORD kWaitMs = 1000;
-
-class Event {
- public:
-  Event() : h_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
-  ~Event() {
-    if (h_ != nullptr) CloseHandle(h_);
-  }
-  Event(const Event&) = delete;
-  Event& operator=(const Event&) = delete;
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
-
-class Thread {
- public:
-  Thread(LPTHREAD_START_ROUTINE entry, void* arg) : h_(CreateThread(nullptr, 0, entry, arg, 0, nullptr)) {}
-  ~Thread() {
-    if (h_ != nullptr) CloseHandle(h_);
-  }
-  Thread(const Thread&) = delete;
-  Thread& operator=(const Thread&) = delete;
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
 
 // The open device with its ring; closing resets it, unprepares and closes.
 class Capture {
@@ -150,9 +124,9 @@ DWORD WINAPI watchInput(LPVOID stop) {
 }  // namespace
 
 int main() {
-  Event filled;
-  Event stop;
-  if (filled.get() == nullptr || stop.get() == nullptr) {
+  const kantiq::UniqueHandle filled(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  const kantiq::UniqueHandle stop(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  if (!filled || !stop) {
     std::printf("CreateEvent failed: %lu\n", GetLastError());
     return 1;
   }
@@ -162,8 +136,8 @@ int main() {
     std::printf("waveIn failed: %u\n", rc);
     return 1;
   }
-  Thread watcher(&watchInput, stop.get());
-  if (watcher.get() == nullptr) {
+  const kantiq::UniqueHandle watcher(CreateThread(nullptr, 0, &watchInput, stop.get(), 0, nullptr));
+  if (!watcher) {
     std::printf("CreateThread failed: %lu\n", GetLastError());
     return 1;
   }
