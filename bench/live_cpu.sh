@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# What listening costs Kantiq.exe itself under Wine: the same audio (calls of
-# several codes at a steady pace over steady noise) is played first to a bare
-# capture loop of the program's format (bench/bare_capture_win.cpp: 44100 Hz,
-# 8-bit mono, eight buffers of 1472 samples, seven queued, recycled, nothing
-# else) and then to Kantiq.exe, each for the same time, and the CPU time of
-# each Windows process over that time is compared:
+# What listening costs Kantiq.exe itself under Wine: a bare capture loop of
+# the program's format (bench/bare_capture_win.cpp: 44100 Hz, 8-bit mono,
+# eight buffers of 1472 samples, seven queued, recycled, nothing else) and
+# Kantiq.exe listen to the same sound input at the same time, while calls of
+# several codes are played at a steady pace over steady noise, and the CPU
+# time of each Windows process over that time is compared. Measured side by
+# side, both see the same load around them: on a shared virtual machine the
+# host's load changes a bare loop's figure by half from one minute to the
+# next.
 #
 #   bench/live_cpu.sh [--minutes N | --seconds N] [--pace S | --quiet]
 #                     [--settle S] [--build DIR] [--out DIR]
 #
-#   --minutes N   how long each of the two listens (default 13)
+#   --minutes N   how long both listen (default 13)
 #   --seconds N   the same in seconds, for short runs
 #   --pace S      seconds from one call's start to the next (default 6)
 #   --quiet       noise only, no calls: how the program spends nearly all of
@@ -23,7 +26,7 @@
 # between the end of the settling time and the end of the audio, so start-up
 # is left out. Prints both figures, the difference (the program's own share,
 # in seconds and in % of one core), and what Wine's server, the X server and
-# the sound server used meanwhile (outside the process, not in the figures).
+# the sound server used meanwhile (outside the processes, in neither figure).
 # Exit status 0 when both figures were measured and are plausible (the bare
 # loop took buffers and used CPU, the program's time is not negative); 1
 # otherwise; 2 for a bad command line or a build that is missing something.
@@ -146,26 +149,30 @@ playCalls() {
   done
 }
 
-# One listen: the process $1 is already started and ready; measures it over
-# the calls and writes "cpuTicks wallMs" and the helpers' ticks to $2.*
+# Both listen at once: the processes $1 (the bare loop) and $2 (Kantiq.exe)
+# are started and ready; both are measured over the same calls, so the load
+# of the machine around them (other guests of the host, say) is the same for
+# both. Writes "cpuTicks wallMs" to bare.cpu and kantiq.cpu, and the
+# helpers' ticks to outside0 and outside1.
 measure() {
-  local pid=$1 tag=$2 t0 t1 c0 c1
+  local bare=$1 kantiq=$2 t0 t1 b0 b1 k0 k1
   sleep "$settle"
-  outsideTicks >"$out/$tag.outside0"
-  c0=$(cpuTicks "$pid")
+  outsideTicks >"$out/outside0"
+  b0=$(cpuTicks "$bare")
+  k0=$(cpuTicks "$kantiq")
   t0=$(nowMs)
-  playCalls "$seconds" "$out/$tag.calls"
-  c1=$(cpuTicks "$pid")
+  playCalls "$seconds" "$out/kantiq.calls"
+  b1=$(cpuTicks "$bare")
+  k1=$(cpuTicks "$kantiq")
   t1=$(nowMs)
-  outsideTicks >"$out/$tag.outside1"
-  if [[ -n $c0 && -n $c1 ]]; then
-    echo "$((c1 - c0)) $((t1 - t0))" >"$out/$tag.cpu"
-  else
-    : >"$out/$tag.cpu"
-  fi
+  outsideTicks >"$out/outside1"
+  : >"$out/bare.cpu"
+  : >"$out/kantiq.cpu"
+  [[ -n $b0 && -n $b1 ]] && echo "$((b1 - b0)) $((t1 - t0))" >"$out/bare.cpu"
+  [[ -n $k0 && -n $k1 ]] && echo "$((k1 - k0)) $((t1 - t0))" >"$out/kantiq.cpu"
 }
 
-# --- first: the bare capture loop ----------------------------------------------
+# --- both processes, listening to the same sound input at the same time -------
 paplay "$out/noise.wav" 2>/dev/null &
 noise=$!
 mkfifo "$out/bare.in"
@@ -179,7 +186,20 @@ if grep -q '^listening' "$out/bare.out"; then
 else
   say "the bare capture loop did not start: $(tr -d '\r' <"$out/bare.out")"
 fi
-[[ -n $bareWin ]] && measure "$bareWin" bare
+(cd "$app" && exec wine "$app/Kantiq.exe") &
+kantiqPid=$!
+kantiqWin=''
+if drv wait "$mainWin" 30000 >/dev/null; then
+  for _ in $(seq 1 50); do [[ $(statusColour) == green ]] && break; sleep 0.2; done
+  kantiqWin=$(windowsPid Kantiq.exe)
+else
+  say "the window of Kantiq.exe did not appear"
+fi
+[[ -n $bareWin && -n $kantiqWin ]] && measure "$bareWin" "$kantiqWin"
+sleep 2  # the last call's alarm
+drv close "$mainWin" >/dev/null
+wait "$kantiqPid"
+kantiqExit=$?
 exec 3>&-
 # Its input has ended: it stops within a second or so.
 for _ in $(seq 1 100); do kill -0 "$barePid" 2>/dev/null || break; sleep 0.1; done
@@ -191,26 +211,6 @@ wait "$barePid" 2>/dev/null
 kill "$noise" 2>/dev/null
 wait "$noise" 2>/dev/null
 bareBuffers=$(tr -d '\r' <"$out/bare.out" | sed -n 's/^buffers //p')
-
-# --- then: Kantiq.exe ----------------------------------------------------------
-paplay "$out/noise.wav" 2>/dev/null &
-noise=$!
-(cd "$app" && exec wine "$app/Kantiq.exe") &
-kantiqPid=$!
-kantiqWin=''
-if drv wait "$mainWin" 30000 >/dev/null; then
-  for _ in $(seq 1 50); do [[ $(statusColour) == green ]] && break; sleep 0.2; done
-  kantiqWin=$(windowsPid Kantiq.exe)
-else
-  say "the window of Kantiq.exe did not appear"
-fi
-[[ -n $kantiqWin ]] && measure "$kantiqWin" kantiq
-sleep 2  # the last call's alarm
-drv close "$mainWin" >/dev/null
-wait "$kantiqPid"
-kantiqExit=$?
-kill "$noise" 2>/dev/null
-wait "$noise" 2>/dev/null
 alarms=0
 [[ -f $app/KantiqLog.txt ]] && alarms=$(grep -c 'ALARMIERUNG' "$app/KantiqLog.txt")
 
@@ -237,11 +237,11 @@ def calls(tag):
     except OSError:
         return 0
 
-def outside(tag):
+def outside():
     def read(n):
         d = {}
         try:
-            for l in open(f"{out}/{tag}.outside{n}"):
+            for l in open(f"{out}/outside{n}"):
                 p = l.split()
                 if len(p) == 2:
                     d[p[0]] = int(p[1])
@@ -253,7 +253,7 @@ def outside(tag):
 
 bare, kantiq = figure("bare"), figure("kantiq")
 calls_heard = f"a call every {pace} s over noise" if pace != "0" else "noise only, no calls"
-print(f"live cpu: {seconds} s of listening each, {calls_heard}; {wine}, {cores} x {cpu}")
+print(f"live cpu: {seconds} s of listening, side by side, {calls_heard}; {wine}, {cores} x {cpu}")
 if bare:
     cpu_s, wall = bare
     print(f"bare capture loop:   {cpu_s:.2f} s CPU in {wall:.1f} s ({100 * cpu_s / wall:.2f} % of one core)"
@@ -267,15 +267,13 @@ if kantiq:
 else:
     print("Kantiq.exe:          not measured")
 if bare and kantiq:
-    # The bare loop's rate over Kantiq's interval, so that two intervals that
-    # differ by a few milliseconds still compare.
+    # Rates, should the two intervals ever differ by a few milliseconds.
     share_pct = 100 * (kantiq[0] / kantiq[1] - bare[0] / bare[1])
     share_s = share_pct / 100 * kantiq[1]
     print(f"program's own share: {share_s:.2f} s ({share_pct:.2f} % of one core)")
-for tag, name in (("bare", "the bare loop"), ("kantiq", "Kantiq.exe")):
-    o = outside(tag)
-    if o:
-        print(f"outside the process, beside {name}: " + ", ".join(f"{k} {v:.2f} s" for k, v in o.items()))
+o = outside()
+if o:
+    print("outside the two processes meanwhile: " + ", ".join(f"{k} {v:.2f} s" for k, v in o.items()))
 # Plausible: the bare loop took buffers and used some CPU, and the program's
 # figure is a time at all (a speed is never judged here).
 plausible = bool(bare and kantiq) and bare[0] > 0 and int(buffers or 0) > 0 and kantiq[0] >= 0
