@@ -37,5 +37,34 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-apt-get install -y -q "${missing[@]}"
+
+# A mirror in the middle of its own update serves index files that do not
+# match its release file; apt then fails the whole update. Such a state
+# passes within minutes to hours, so try a few times with a pause.
+update_log=$(mktemp)
+trap 'rm -f "$update_log"' EXIT
+updated=no
+for attempt in 1 2 3 4; do
+  if apt-get update -q 2>&1 | tee "$update_log"; [[ ${PIPESTATUS[0]} -eq 0 ]]; then
+    updated=yes
+    break
+  fi
+  if ((attempt < 4)); then
+    echo "setup: package index update failed (attempt $attempt of 4), trying again in 20 s" >&2
+    sleep 20
+  fi
+done
+if [[ $updated == no ]]; then
+  echo "setup: these package indexes could not be updated:" >&2
+  grep -E '^(Err|E):' "$update_log" | sed 's/^/setup:   /' >&2 || true
+  echo "setup: the mirror may be in the middle of an update; a later run may pass." >&2
+  echo "setup: trying the installation with the indexes that did arrive" >&2
+fi
+
+if ! apt-get install -y -q "${missing[@]}"; then
+  echo "setup: installing ${missing[*]} failed" >&2
+  if [[ $updated == no ]]; then
+    echo "setup: likely because of the index that failed above; run scripts/setup.sh again later" >&2
+  fi
+  exit 1
+fi
