@@ -23,6 +23,9 @@ except ImportError:
 
 TICKS_PER_SECOND = 10_000_000
 PEAK_CAPACITY = 1000
+DOMINANCE_TENTHS = 3  # a tone under 3/10 of the frame's strongest is not one of its tones
+LEVEL_FALL_TENTHS = 3  # a hit needs 3/10 of the previous step's level
+LEVEL_RISE_FACTOR = 4  # more than 4 times the previous step's level: the call starts here
 
 
 def read_number(field):
@@ -46,6 +49,7 @@ class Step:
         self.frequency1, self.frequency2, self.dual = frequency1, frequency2, dual
         self.hits = 0  # set hit flags; they always form a prefix, so a count is enough
         self.detected = None  # ticks of the latest hit, None when there is none
+        self.level = 0  # strongest magnitude of the step's tone since its first hit
 
     def matches(self, f, tolerance):
         def near(g):
@@ -64,6 +68,7 @@ class Alarm:
         for step in self.steps:
             step.hits = 0
             step.detected = None
+            step.level = 0
 
 
 def parse_configuration(text):
@@ -114,6 +119,28 @@ def capture_samples(x, bits):
     return np.minimum((x * np.float32(32768) + np.float32(32768.5)).astype(np.int64), 65535) - 32768
 
 
+def tones_of_peaks(peaks, magnitude, frequencies, min_freq):
+    """(frequency, magnitude) of the tone each peak belongs to, strongest peak first.
+
+    A peak stands for the top of the hill it lies on; a top at or below the
+    minimum frequency is no tone; tones under DOMINANCE_TENTHS of the strongest
+    are dropped."""
+    tones = []
+    for b in peaks:
+        b = int(b)
+        while True:
+            if b + 1 < len(magnitude) and magnitude[b + 1] > magnitude[b]:
+                b += 1
+            elif b > 0 and magnitude[b - 1] > magnitude[b]:
+                b -= 1
+            else:
+                break
+        if frequencies[b] > min_freq:
+            tones.append((int(frequencies[b]), int(magnitude[b])))
+    strongest = max((m for _, m in tones), default=0)
+    return [(f, m) for f, m in tones if m * 10 >= strongest * DOMINANCE_TENTHS]
+
+
 def milliseconds(later, earlier):
     """Whole milliseconds between two tick counts, truncated toward zero."""
     d = later - earlier
@@ -137,7 +164,7 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
         magnitude = (np.sqrt(re * re + im * im) / normaliser * 0.00390625).astype(np.int64)
         peaks = np.nonzero((magnitude > threshold) & (frequencies > min_freq))[0][:PEAK_CAPACITY]
         order = peaks[np.argsort(magnitude[peaks], kind="stable")]  # equal magnitudes keep bin order
-        candidates = [int(frequencies[b]) for b in order[::-1][:max(examined, 0)]]
+        candidates = tones_of_peaks(order[::-1][:max(examined, 0)], magnitude, frequencies, min_freq)
         position = start + per_buffer
         now = position * TICKS_PER_SECOND // rate
         for alarm in alarms:  # timers first, for every alarm
@@ -158,13 +185,26 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
             current = steps[k] if k < len(steps) else None
             previous = steps[k - 1] if k >= 1 else None
             silent = True
-            for f in candidates:
+            started_again = False
+            for f, m in candidates:
                 if previous and previous.matches(f, tolerance):
                     silent = False
-                if current and current.matches(f, tolerance):
-                    silent = False
-                    current.hits = min(current.hits + 1, required)
-                    current.detected = now
+                    previous.level = max(previous.level, m)
+                if not (current and current.matches(f, tolerance)):
+                    continue
+                silent = False
+                if previous:
+                    if m * 10 < previous.level * LEVEL_FALL_TENTHS:
+                        continue  # far weaker than the tone before: not the next tone of this call
+                    if m > previous.level * LEVEL_RISE_FACTOR and not started_again:
+                        alarm.reset()  # the steps so far were not this call
+                        started_again = True
+                        current, previous = steps[0], None
+                        if not current.matches(f, tolerance):
+                            continue
+                current.hits = min(current.hits + 1, required)
+                current.detected = now
+                current.level = max(current.level, m)
             if silent and steps[0].hits:
                 alarm.reset()
             if all(s.hits >= required for s in steps) and not alarm.raised:

@@ -49,9 +49,11 @@ void ToneDetector::processFrame(const SpectrumTransform& transform) {
   // 2. Open the column.
   eraseCursor();
 
-  // 3., 4. The peaks of this frame, weakest first.
+  // 3., 4. The peaks of this frame, weakest first, and the tones they
+  // belong to, strongest first.
   const int32_t peakCount = extractPeaks(transform);
   sortPeaks(peakCount);
+  const int32_t candidateCount = findCandidates(transform, peakCount);
 
   // 5. One time stamp for the whole frame.
   SystemClock systemClock;
@@ -60,14 +62,19 @@ void ToneDetector::processFrame(const SpectrumTransform& transform) {
   // 6. Timers.
   runTimers(now);
 
-  // 7. Matching, completion and raising, alarm by alarm in table order.
-  bool peakPainted = false;
-  bool matchPainted = false;
+  // 7. Matching, completion and raising, alarm by alarm in table order. The
+  // frame's strongest peak is shown once, while the first alarm is looked at.
   const int32_t count = std::min<int32_t>(alarmCount, kMaxAlarms);
+  const bool anyExamined = peaksExamined > 0 && peakCount > 0;
+  if (count > 0 && anyExamined) {
+    paintPeak(peakBin[static_cast<size_t>(peakCount - 1)],
+              peakMagnitude[static_cast<size_t>(peakCount - 1)]);
+  }
+  bool matchPainted = false;
   for (int32_t a = 0; a < count; ++a) {
     AlarmDefinition& alarm = alarms[static_cast<size_t>(a)];
-    matchAlarm(alarm, peakCount, now, peakPainted, matchPainted);
     if (!isRunnable(alarm)) continue;
+    matchAlarm(alarm, candidateCount, now, matchPainted);
     if (isSequenceComplete(alarm) && !alarm.raised) {
       resetSequence(alarm);
       alarm.raised = true;
@@ -95,12 +102,14 @@ int32_t ToneDetector::extractPeaks(const SpectrumTransform& transform) {
   const auto bins = transform.bins();
   // Bins at or above the spectrogram's height have no row to be drawn in and
   // are never examined.
-  const int32_t limit = std::min(points / 2, frameHeight_);
+  const int32_t limit = std::min({points / 2, frameHeight_, int32_t{kMaxBins}});
+  binsExamined_ = std::max(limit, 0);
   int32_t count = 0;
-  for (int32_t i = 0; i < limit && count < kMaxPeaks; ++i) {
+  for (int32_t i = 0; i < limit; ++i) {
     const int32_t m = scaledMagnitude(bins[static_cast<size_t>(i)], normaliser);
+    binMagnitude[static_cast<size_t>(i)] = m;
     const auto f = static_cast<int32_t>(int64_t{sampleRate} * i / points);
-    if (m > magnitudeThreshold && f > minimumFrequency) {
+    if (m > magnitudeThreshold && f > minimumFrequency && count < kMaxPeaks) {
       const auto at = static_cast<size_t>(count++);
       peakMagnitude[at] = m;
       peakFrequency[at] = f;
@@ -155,48 +164,87 @@ bool ToneDetector::matches(const ToneStep& step, int32_t frequency) const {
   return step.dualTone && isNear(frequency, step.frequency2, frequencyTolerance);
 }
 
-void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t peakCount, const TimeValue& now,
-                              bool& peakPainted, bool& matchPainted) {
+int32_t ToneDetector::findCandidates(const SpectrumTransform& transform, int32_t peakCount) {
   const int32_t lowest = peaksExamined > 0 ? std::max(0, peakCount - peaksExamined) : peakCount;
-  if (!isRunnable(alarm)) {
-    // Nothing to match, but the frame's strongest peak is still shown.
-    if (!peakPainted && lowest < peakCount) {
-      paintPeak(peakBin[static_cast<size_t>(peakCount - 1)],
-                peakMagnitude[static_cast<size_t>(peakCount - 1)]);
-      peakPainted = true;
+  const auto magnitudeAt = [this](int32_t bin) { return binMagnitude[static_cast<size_t>(bin)]; };
+  int32_t count = 0;
+  int32_t strongest = 0;
+  for (int32_t p = peakCount - 1; p >= lowest; --p) {
+    // Up the hill: a bin on the slope of a tone stands for that tone, not
+    // for whatever tone happens to lie near the slope's own frequency.
+    int32_t bin = peakBin[static_cast<size_t>(p)];
+    for (;;) {
+      if (bin + 1 < binsExamined_ && magnitudeAt(bin + 1) > magnitudeAt(bin)) {
+        ++bin;
+      } else if (bin > 0 && magnitudeAt(bin - 1) > magnitudeAt(bin)) {
+        --bin;
+      } else {
+        break;
+      }
     }
-    return;
+    const auto frequency =
+        static_cast<int32_t>(int64_t{transform.sampleRate()} * bin / transform.points());
+    if (frequency <= minimumFrequency) continue;  // a tone below the band
+    const auto at = static_cast<size_t>(count++);
+    candidateFrequency[at] = frequency;
+    candidateMagnitude[at] = magnitudeAt(bin);
+    candidateBin[at] = bin;
+    strongest = std::max(strongest, magnitudeAt(bin));
   }
+  // Keep the tones that hold their own beside the strongest, in order.
+  int32_t kept = 0;
+  for (int32_t c = 0; c < count; ++c) {
+    const auto from = static_cast<size_t>(c);
+    if (int64_t{candidateMagnitude[from]} * 10 < int64_t{strongest} * kDominanceTenths) continue;
+    const auto to = static_cast<size_t>(kept++);
+    candidateFrequency[to] = candidateFrequency[from];
+    candidateMagnitude[to] = candidateMagnitude[from];
+    candidateBin[to] = candidateBin[from];
+  }
+  return kept;
+}
 
+void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, const TimeValue& now,
+                              bool& matchPainted) {
   const int32_t k = progress(alarm);
-  const bool hasCurrent = k < alarm.stepCount;
-  const bool hasPrevious = k >= 1;
-  ToneStep* current = hasCurrent ? &alarm.steps[static_cast<size_t>(k)] : nullptr;
-  const ToneStep* previous = hasPrevious ? &alarm.steps[static_cast<size_t>(k - 1)] : nullptr;
+  ToneStep* current = k < alarm.stepCount ? &alarm.steps[static_cast<size_t>(k)] : nullptr;
+  ToneStep* previous = k >= 1 ? &alarm.steps[static_cast<size_t>(k - 1)] : nullptr;
   const int32_t hitsNeeded = countedHits();
 
   bool silent = true;
-  for (int32_t p = peakCount - 1; p >= lowest; --p) {
-    const int32_t frequency = peakFrequency[static_cast<size_t>(p)];
-    if (previous != nullptr && matches(*previous, frequency)) silent = false;
-    if (!peakPainted) {
-      paintPeak(peakBin[static_cast<size_t>(p)], peakMagnitude[static_cast<size_t>(p)]);
-      peakPainted = true;
-    }
-    if (current != nullptr && matches(*current, frequency)) {
+  bool startedAgain = false;
+  for (int32_t c = 0; c < candidateCount; ++c) {
+    const int32_t frequency = candidateFrequency[static_cast<size_t>(c)];
+    const int64_t magnitude = candidateMagnitude[static_cast<size_t>(c)];
+    if (previous != nullptr && matches(*previous, frequency)) {
       silent = false;
-      if (!matchPainted) {
-        paintMatch(peakBin[static_cast<size_t>(p)]);
-        matchPainted = true;
-      }
-      for (int32_t h = 0; h < hitsNeeded; ++h) {
-        if (!current->hits[static_cast<size_t>(h)]) {
-          current->hits[static_cast<size_t>(h)] = true;
-          break;
-        }
-      }
-      current->detectedTime = now;
+      previous->level = static_cast<int32_t>(std::max<int64_t>(previous->level, magnitude));
     }
+    if (current == nullptr || !matches(*current, frequency)) continue;
+    silent = false;
+    if (!matchPainted) {
+      paintMatch(candidateBin[static_cast<size_t>(c)]);
+      matchPainted = true;
+    }
+    if (previous != nullptr) {
+      if (magnitude * 10 < int64_t{previous->level} * kStepLevelFallTenths) continue;
+      if (magnitude > int64_t{previous->level} * kStepLevelRiseFactor && !startedAgain) {
+        // The steps so far were not this call: start again from this tone.
+        resetSequence(alarm);
+        startedAgain = true;
+        current = &alarm.steps[0];
+        previous = nullptr;
+        if (!matches(*current, frequency)) continue;
+      }
+    }
+    for (int32_t h = 0; h < hitsNeeded; ++h) {
+      if (!current->hits[static_cast<size_t>(h)]) {
+        current->hits[static_cast<size_t>(h)] = true;
+        break;
+      }
+    }
+    current->detectedTime = now;
+    current->level = static_cast<int32_t>(std::max<int64_t>(current->level, magnitude));
   }
 
   if (silent && hasStarted(alarm)) resetSequence(alarm);

@@ -9,6 +9,7 @@ void AlarmDefinition::makeIdle() {
   for (ToneStep& step : steps) {
     step.hits.fill(false);
     step.detectedTime = TimeValue::null();
+    step.level = 0;
   }
   raisedTime = TimeValue::null();
   raised = false;
@@ -48,6 +49,7 @@ void ToneDetector::resetSequence(AlarmDefinition& alarm) {
     ToneStep& step = alarm.steps[static_cast<size_t>(s)];
     step.hits.fill(false);
     step.detectedTime = TimeValue::null();
+    step.level = 0;
   }
 }
 

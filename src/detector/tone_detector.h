@@ -22,6 +22,9 @@ struct ToneStep {
   bool dualTone = false;   // either frequency counts for the step
   TimeValue detectedTime;  // most recent hit; null while the step has none
   std::array<bool, kMaxHits> hits{};
+  // The strongest magnitude the step's tone has shown since its first hit,
+  // while the step was current or previous; 0 while the step has no hits.
+  int32_t level = 0;
 };
 
 // A configured alarm: its tone sequence, its text and whether it is raised.
@@ -45,6 +48,20 @@ class ToneDetector {
  public:
   static constexpr int kMaxAlarms = 999;
   static constexpr int kMaxPeaks = 1000;
+  // Bins a frame examines at most: half of the largest transform.
+  static constexpr int kMaxBins = 2048;
+  // A candidate is a tone of the frame only while it is at least this many
+  // tenths of the frame's strongest candidate: a weaker one is splatter at a
+  // tone change, a skirt or noise beside the tone that is really sounding.
+  static constexpr int32_t kDominanceTenths = 3;
+  // A hit on a step needs at least this many tenths of the previous step's
+  // level: one call is sent at one level, and a tone far weaker than the one
+  // before it is not the next tone of that call.
+  static constexpr int32_t kStepLevelFallTenths = 3;
+  // A tone more than this many times the previous step's level shows that
+  // the steps so far were not this call (noise stood in for them): the
+  // sequence starts again from that tone.
+  static constexpr int32_t kStepLevelRiseFactor = 4;
   // Size of the spectrogram assumed when no spectrogram is drawn (offline):
   // the client area of the spectrogram control (174 x 133 dialog units in a
   // dialog set in 8 pt "MS Sans Serif"), as measured under Wine with
@@ -113,6 +130,14 @@ class ToneDetector {
   std::array<int32_t, kMaxPeaks> peakFrequency{};
   std::array<int32_t, kMaxPeaks> peakBin{};
   std::atomic<int32_t> restartRequested{0};
+  // Scaled magnitude of every bin the frame examined, peak or not.
+  std::array<int32_t, kMaxBins> binMagnitude{};
+  // The tones of the frame, strongest first: each examined peak taken up to
+  // the top of the spectral hill it lies on (frequency, magnitude and bin of
+  // that top), the weak ones dropped.
+  std::array<int32_t, kMaxPeaks> candidateFrequency{};
+  std::array<int32_t, kMaxPeaks> candidateMagnitude{};
+  std::array<int32_t, kMaxPeaks> candidateBin{};
 
   // --- the outside world ---
   Clock* clock = nullptr;                      // the system clock when unset
@@ -131,13 +156,15 @@ class ToneDetector {
   }
   int32_t extractPeaks(const SpectrumTransform& transform);
   void sortPeaks(int32_t count);
+  int32_t findCandidates(const SpectrumTransform& transform, int32_t peakCount);
   void runTimers(const TimeValue& now);
-  void matchAlarm(AlarmDefinition& alarm, int32_t peakCount, const TimeValue& now,
-                  bool& peakPainted, bool& matchPainted);
+  void matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, const TimeValue& now,
+                  bool& matchPainted);
   bool matches(const ToneStep& step, int32_t frequency) const;
 
   int32_t frameWidth_ = 0;
   int32_t frameHeight_ = 0;
+  int32_t binsExamined_ = 0;
 };
 
 }  // namespace kantiq
