@@ -26,6 +26,8 @@ PEAK_CAPACITY = 1000
 DOMINANCE_TENTHS = 3  # a tone under 3/10 of the frame's strongest is not one of its tones
 LEVEL_FALL_TENTHS = 3  # a hit needs 3/10 of the previous step's level
 LEVEL_RISE_FACTOR = 4  # more than 4 times the previous step's level: the call starts here
+FIRST_STEP_RISE_FACTOR = 2  # the same after the first step, which noise stands in for most easily
+FOREIGN_TONE_TENTHS = 16  # a tone 16/10 of a match that is neither step's vetoes the hit
 
 
 def read_number(field):
@@ -193,10 +195,14 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
                 if not (current and current.matches(f, tolerance)):
                     continue
                 silent = False
+                if previous and m * 10 < previous.level * LEVEL_FALL_TENTHS:
+                    continue  # far weaker than the tone before: not the next tone of this call
+                if any(m2 * 10 > m * FOREIGN_TONE_TENTHS and not current.matches(f2, tolerance)
+                       and not (previous and previous.matches(f2, tolerance)) for f2, m2 in candidates):
+                    continue  # another tone is the one being sent
                 if previous:
-                    if m * 10 < previous.level * LEVEL_FALL_TENTHS:
-                        continue  # far weaker than the tone before: not the next tone of this call
-                    if m > previous.level * LEVEL_RISE_FACTOR and not started_again:
+                    rise = FIRST_STEP_RISE_FACTOR if previous is steps[0] else LEVEL_RISE_FACTOR
+                    if m > previous.level * rise and not started_again:
                         alarm.reset()  # the steps so far were not this call
                         started_again = True
                         current, previous = steps[0], None

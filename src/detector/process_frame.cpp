@@ -164,6 +164,18 @@ bool ToneDetector::matches(const ToneStep& step, int32_t frequency) const {
   return step.dualTone && isNear(frequency, step.frequency2, frequencyTolerance);
 }
 
+bool ToneDetector::strongerForeignTone(const ToneStep* previous, const ToneStep& current,
+                                       int32_t candidateCount, int64_t magnitude) const {
+  for (int32_t c = 0; c < candidateCount; ++c) {
+    const int32_t frequency = candidateFrequency[static_cast<size_t>(c)];
+    if (int64_t{candidateMagnitude[static_cast<size_t>(c)]} * 10 <= magnitude * kForeignToneTenths) continue;
+    if (matches(current, frequency)) continue;
+    if (previous != nullptr && matches(*previous, frequency)) continue;
+    return true;
+  }
+  return false;
+}
+
 int32_t ToneDetector::findCandidates(const SpectrumTransform& transform, int32_t peakCount) {
   const int32_t lowest = peaksExamined > 0 ? std::max(0, peakCount - peaksExamined) : peakCount;
   const auto magnitudeAt = [this](int32_t bin) { return binMagnitude[static_cast<size_t>(bin)]; };
@@ -226,9 +238,14 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, co
       paintMatch(candidateBin[static_cast<size_t>(c)]);
       matchPainted = true;
     }
+    if (previous != nullptr &&
+        magnitude * 10 < int64_t{previous->level} * kStepLevelFallTenths) {
+      continue;
+    }
+    if (strongerForeignTone(previous, *current, candidateCount, magnitude)) continue;
     if (previous != nullptr) {
-      if (magnitude * 10 < int64_t{previous->level} * kStepLevelFallTenths) continue;
-      if (magnitude > int64_t{previous->level} * kStepLevelRiseFactor && !startedAgain) {
+      const int64_t rise = previous == &alarm.steps[0] ? kFirstStepRiseFactor : kStepLevelRiseFactor;
+      if (magnitude > int64_t{previous->level} * rise && !startedAgain) {
         // The steps so far were not this call: start again from this tone.
         resetSequence(alarm);
         startedAgain = true;

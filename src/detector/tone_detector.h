@@ -62,6 +62,14 @@ class ToneDetector {
   // the steps so far were not this call (noise stood in for them): the
   // sequence starts again from that tone.
   static constexpr int32_t kStepLevelRiseFactor = 4;
+  // Noise before a call stands in for a first tone more easily than for any
+  // other: a second tone more than twice the first step's level starts the
+  // sequence again.
+  static constexpr int32_t kFirstStepRiseFactor = 2;
+  // A hit does not count while a tone more than this many tenths of it
+  // belongs to neither the current nor the previous step: that tone is the
+  // one being sent, and the match beside it is noise.
+  static constexpr int32_t kForeignToneTenths = 16;
   // Size of the spectrogram assumed when no spectrogram is drawn (offline):
   // the client area of the spectrogram control (174 x 133 dialog units in a
   // dialog set in 8 pt "MS Sans Serif"), as measured under Wine with
@@ -161,6 +169,8 @@ class ToneDetector {
   void matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, const TimeValue& now,
                   bool& matchPainted);
   bool matches(const ToneStep& step, int32_t frequency) const;
+  bool strongerForeignTone(const ToneStep* previous, const ToneStep& current, int32_t candidateCount,
+                           int64_t magnitude) const;
 
   int32_t frameWidth_ = 0;
   int32_t frameHeight_ = 0;
