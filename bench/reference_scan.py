@@ -143,6 +143,10 @@ def tones_of_peaks(peaks, magnitude, frequencies, min_freq):
     return [(f, m) for f, m in tones if m * 10 >= strongest * DOMINANCE_TENTHS]
 
 
+def rise_limit(step, steps):
+    return FIRST_STEP_RISE_FACTOR if step is steps[0] else LEVEL_RISE_FACTOR
+
+
 def milliseconds(later, earlier):
     """Whole milliseconds between two tick counts, truncated toward zero."""
     d = later - earlier
@@ -192,6 +196,11 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
                 if previous and previous.matches(f, tolerance):
                     silent = False
                     previous.level = max(previous.level, m)
+                    before = steps[steps.index(previous) - 1] if previous is not steps[0] else None
+                    if before and not started_again and m > before.level * rise_limit(before, steps):
+                        alarm.reset()  # the step before completed on noise: not this call
+                        started_again = True
+                        current, previous = steps[0], None
                 if not (current and current.matches(f, tolerance)):
                     continue
                 silent = False
@@ -201,8 +210,7 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
                        and not (previous and previous.matches(f2, tolerance)) for f2, m2 in candidates):
                     continue  # another tone is the one being sent
                 if previous:
-                    rise = FIRST_STEP_RISE_FACTOR if previous is steps[0] else LEVEL_RISE_FACTOR
-                    if m > previous.level * rise and not started_again:
+                    if m > previous.level * rise_limit(previous, steps) and not started_again:
                         alarm.reset()  # the steps so far were not this call
                         started_again = True
                         current, previous = steps[0], None

@@ -176,6 +176,10 @@ bool ToneDetector::strongerForeignTone(const ToneStep* previous, const ToneStep&
   return false;
 }
 
+int64_t ToneDetector::riseLimit(const AlarmDefinition& alarm, const ToneStep& step) {
+  return &step == &alarm.steps[0] ? kFirstStepRiseFactor : kStepLevelRiseFactor;
+}
+
 int32_t ToneDetector::findCandidates(const SpectrumTransform& transform, int32_t peakCount) {
   const int32_t lowest = peaksExamined > 0 ? std::max(0, peakCount - peaksExamined) : peakCount;
   const auto magnitudeAt = [this](int32_t bin) { return binMagnitude[static_cast<size_t>(bin)]; };
@@ -231,6 +235,15 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, co
     if (previous != nullptr && matches(*previous, frequency)) {
       silent = false;
       previous->level = static_cast<int32_t>(std::max<int64_t>(previous->level, magnitude));
+      // A step can complete on the first weak frames of its tone; the tone
+      // at its full level then shows whether the step before was this call's.
+      const ToneStep* before = previous != &alarm.steps[0] ? previous - 1 : nullptr;
+      if (before != nullptr && !startedAgain && magnitude > int64_t{before->level} * riseLimit(alarm, *before)) {
+        resetSequence(alarm);  // the steps so far were not this call
+        startedAgain = true;
+        current = &alarm.steps[0];
+        previous = nullptr;
+      }
     }
     if (current == nullptr || !matches(*current, frequency)) continue;
     silent = false;
@@ -244,8 +257,7 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, co
     }
     if (strongerForeignTone(previous, *current, candidateCount, magnitude)) continue;
     if (previous != nullptr) {
-      const int64_t rise = previous == &alarm.steps[0] ? kFirstStepRiseFactor : kStepLevelRiseFactor;
-      if (magnitude > int64_t{previous->level} * rise && !startedAgain) {
+      if (magnitude > int64_t{previous->level} * riseLimit(alarm, *previous) && !startedAgain) {
         // The steps so far were not this call: start again from this tone.
         resetSequence(alarm);
         startedAgain = true;

@@ -169,6 +169,9 @@ class ToneDetector {
   void matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, const TimeValue& now,
                   bool& matchPainted);
   bool matches(const ToneStep& step, int32_t frequency) const;
+  // How far above a step's level the next tone may rise and still be the
+  // same call's.
+  static int64_t riseLimit(const AlarmDefinition& alarm, const ToneStep& step);
   bool strongerForeignTone(const ToneStep* previous, const ToneStep& current, int32_t candidateCount,
                            int64_t magnitude) const;
 
