@@ -117,7 +117,7 @@ teardown() {
         if ((EPHEMERAL && !KEEP)); then
             rm -rf -- "$H"
         else
-            rm -rf -- "$H/tmp" "$H/xdg" "$H/display" "$H/pids" "$H/bin"
+            rm -rf -- "$H/tmp" "$H/xdg" "$H/display" "$H/pids" "${H:?}/bin"
             ((EPHEMERAL)) && say "kept scratch directory $H"
         fi
     fi
@@ -410,7 +410,7 @@ cmd_run() {
     exec 9>"$H/.lock"
     flock -n 9 || { H=; die "another run is using $KANTIQ_WINE_HOME"; }
     reap_leftovers
-    rm -rf -- "$H/tmp" "$H/xdg" "$H/log" "$H/bin"
+    rm -rf -- "$H/tmp" "$H/xdg" "$H/log" "${H:?}/bin"
     mkdir -p -- "$H/tmp" "$H/xdg" "$H/home" "$H/log" || die "cannot populate $H"
     chmod 700 "$H/xdg"
     : >"$H/log/wine-setup.log"
@@ -426,8 +426,10 @@ cmd_run() {
         # The loader goes by the name it is started under and refuses to
         # start as "wine"; those names are scripts that start it as itself.
         for tool in wine wine-stable; do
-            printf '#!/bin/sh\nexec %q "$@"\n' "$WINE64_LOADER" >"$H/bin/$tool" &&
-                chmod +x "$H/bin/$tool" || die "cannot write $H/bin/$tool"
+            if ! printf '#!/bin/sh\nexec %s "$@"\n' "$WINE64_LOADER" >"$H/bin/$tool" ||
+                ! chmod +x "$H/bin/$tool"; then
+                die "cannot write $H/bin/$tool"
+            fi
         done
         ln -s -- "$WINE64_LOADER" "$H/bin/wine64" || die "cannot link $H/bin/wine64"
         export PATH=$H/bin:$PATH
