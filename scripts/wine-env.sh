@@ -19,6 +19,13 @@
 #                sound card
 #   --keep       keep a mktemp scratch directory (for looking at logs)
 #
+# The prefix is 32-bit unless KANTIQ_WINE_ARCH=win64 (exported to COMMAND, so
+# a run started from inside this one gets the same). A 64-bit run is for a
+# machine whose kernel cannot start Wine's 32-bit loader: it puts the 64-bit
+# loader first on PATH as wine64, wine and wine-stable (which Debian's
+# wineboot, winepath, ... start), so everything runs 64-bit. 32-bit Windows
+# programs do not run there.
+#
 #   scripts/wine-env.sh sound-server stop|start
 #
 # Inside a run with audio: stop kills the environment's PulseAudio at once
@@ -31,6 +38,7 @@ set -uo pipefail
 
 readonly SETUP_FAILED=125
 readonly FLAKE_MSG='ShellExecuteEx failed: File not found'
+readonly WINE64_LOADER=/usr/lib/wine/wine64
 
 prog=${0##*/}
 say() { printf '%s: %s\n' "$prog" "$*" >&2; }
@@ -109,7 +117,7 @@ teardown() {
         if ((EPHEMERAL && !KEEP)); then
             rm -rf -- "$H"
         else
-            rm -rf -- "$H/tmp" "$H/xdg" "$H/display" "$H/pids"
+            rm -rf -- "$H/tmp" "$H/xdg" "$H/display" "$H/pids" "${H:?}/bin"
             ((EPHEMERAL)) && say "kept scratch directory $H"
         fi
     fi
@@ -151,11 +159,13 @@ wine_step() {
 }
 
 # The template depends on the Wine build, the prefix architecture and the
-# user the prefix belongs to.
+# user the prefix belongs to. The architecture also names the template, so
+# the 32-bit and the 64-bit one sit side by side in the cache.
 prefix_key() {
     local inf=/usr/share/wine/wine.inf ver mtime
     ver=$(wine --version 2>/dev/null) || die "'wine --version' failed; is wine installed?"
     mtime=$(stat -c %Y "$inf" 2>/dev/null || echo none)
+    printf '%s-' "$WINEARCH"
     printf '%s|%s|%s|%s' "$ver" "$mtime" "$WINEARCH" "$(id -un)" | md5sum | cut -c1-16
 }
 
@@ -318,8 +328,8 @@ write_env_file() {
     local v
     {
         printf '# Sourced by tests run inside %s; written %s.\n' "$prog" "$(date -Is)"
-        for v in KANTIQ_WINE_HOME KANTIQ_WINE_AUDIO KANTIQ_WINE_CACHE WINEPREFIX WINEARCH WINEDEBUG \
-            WINEDLLOVERRIDES TMPDIR XDG_RUNTIME_DIR HOME LC_ALL DISPLAY \
+        for v in KANTIQ_WINE_HOME KANTIQ_WINE_AUDIO KANTIQ_WINE_CACHE KANTIQ_WINE_ARCH \
+            WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES PATH TMPDIR XDG_RUNTIME_DIR HOME LC_ALL DISPLAY \
             PULSE_SERVER PULSE_RUNTIME_PATH PULSE_CLIENTCONFIG; do
             printf 'export %s=%q\n' "$v" "${!v}"
         done
@@ -364,7 +374,15 @@ cmd_run() {
 
     local t0 tool
     t0=$(now)
+    STEP="check architecture"
+    case ${KANTIQ_WINE_ARCH:=win32} in
+        win32 | win64) ;;
+        *) die "KANTIQ_WINE_ARCH is '$KANTIQ_WINE_ARCH'; it must be win32 or win64" ;;
+    esac
     STEP="check tools"
+    if [[ $KANTIQ_WINE_ARCH == win64 ]]; then
+        [[ -x $WINE64_LOADER ]] || die "$WINE64_LOADER not found (Debian package wine64)"
+    fi
     for tool in wine wineboot wineserver Xvfb flock; do
         command -v "$tool" >/dev/null || die "'$tool' not found in PATH"
     done
@@ -392,7 +410,7 @@ cmd_run() {
     exec 9>"$H/.lock"
     flock -n 9 || { H=; die "another run is using $KANTIQ_WINE_HOME"; }
     reap_leftovers
-    rm -rf -- "$H/tmp" "$H/xdg" "$H/log"
+    rm -rf -- "$H/tmp" "$H/xdg" "$H/log" "${H:?}/bin"
     mkdir -p -- "$H/tmp" "$H/xdg" "$H/home" "$H/log" || die "cannot populate $H"
     chmod 700 "$H/xdg"
     : >"$H/log/wine-setup.log"
@@ -401,7 +419,21 @@ cmd_run() {
     # from inside this one finds the same template.
     export KANTIQ_WINE_CACHE=${KANTIQ_WINE_CACHE:-${XDG_CACHE_HOME:-${HOME:?}/.cache}/kantiq-wine}
     export KANTIQ_WINE_HOME=$H KANTIQ_WINE_AUDIO=$AUDIO
-    export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export KANTIQ_WINE_ARCH WINEARCH=$KANTIQ_WINE_ARCH WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    if [[ $KANTIQ_WINE_ARCH == win64 ]]; then
+        STEP="64-bit loader on PATH"
+        mkdir -p -- "$H/bin" || die "cannot create $H/bin"
+        # The loader goes by the name it is started under and refuses to
+        # start as "wine"; those names are scripts that start it as itself.
+        for tool in wine wine-stable; do
+            if ! printf '#!/bin/sh\nexec %s "$@"\n' "$WINE64_LOADER" >"$H/bin/$tool" ||
+                ! chmod +x "$H/bin/$tool"; then
+                die "cannot write $H/bin/$tool"
+            fi
+        done
+        ln -s -- "$WINE64_LOADER" "$H/bin/wine64" || die "cannot link $H/bin/wine64"
+        export PATH=$H/bin:$PATH
+    fi
     export TMPDIR=$H/tmp XDG_RUNTIME_DIR=$H/xdg HOME=$H/home LC_ALL=C.UTF-8
 
     start_xvfb

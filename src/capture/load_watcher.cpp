@@ -56,7 +56,7 @@ int32_t measureLoad(SystemInformationSource& source, int32_t sampleIntervalMs) {
   if (!source.available()) return failed();
 
   if (!source.query(S::kBasicClass, buffer.data(), S::kBasicBytes)) return failed();
-  const int32_t processors = buffer[40];
+  const int32_t processors = buffer[S::kBasicProcessorsAt];
   if (!source.query(S::kTimeOfDayClass, buffer.data(), S::kTimeOfDayBytes)) return failed();
   const int64_t time1 = readInt64(buffer.data() + 8);
   if (!source.query(S::kPerformanceClass, buffer.data(), S::kPerformanceBytes)) return failed();

@@ -32,16 +32,33 @@ class LoadWatcher {
 int32_t loadPercent(int64_t idleStart, int64_t idleEnd, int64_t timeStart, int64_t timeEnd,
                     int32_t processorCount);
 
+// Where the basic information class keeps the processor count, and its size,
+// for a process whose pointers have pointerBytes bytes: seven 32-bit fields,
+// then three pointer-sized ones (aligned to their size), then the count as
+// one byte; the whole padded to pointer alignment. The system answers that
+// class only when asked for exactly this size.
+struct BasicInformationLayout {
+  uint32_t processorsAt;
+  uint32_t bytes;
+};
+constexpr BasicInformationLayout basicInformationLayout(uint32_t pointerBytes) {
+  const auto alignUp = [pointerBytes](uint32_t n) { return (n + pointerBytes - 1) / pointerBytes * pointerBytes; };
+  const uint32_t processorsAt = alignUp(7 * 4) + 3 * pointerBytes;
+  return {processorsAt, alignUp(processorsAt + 1)};
+}
+
 // The system queries one measurement needs (the standard information classes
 // of the platform's system query, each into a buffer of fixed size).
 class SystemInformationSource {
  public:
-  static constexpr uint32_t kBasicClass = 0;        // 44 bytes, processor count at 40
+  static constexpr uint32_t kBasicClass = 0;        // processor count, see BasicInformationLayout
   static constexpr uint32_t kPerformanceClass = 2;  // 312 bytes, idle time at 0
   static constexpr uint32_t kTimeOfDayClass = 3;    // 32 bytes, current time at 8
-  static constexpr uint32_t kBasicBytes = 44;
+  static constexpr uint32_t kBasicProcessorsAt = basicInformationLayout(sizeof(void*)).processorsAt;
+  static constexpr uint32_t kBasicBytes = basicInformationLayout(sizeof(void*)).bytes;
   static constexpr uint32_t kPerformanceBytes = 312;
   static constexpr uint32_t kTimeOfDayBytes = 32;
+  static_assert(kBasicBytes <= kPerformanceBytes, "one buffer serves every query");
 
   virtual ~SystemInformationSource() = default;
   // False when the system has no such query at all.

@@ -177,7 +177,7 @@ class FakeSystem final : public SystemInformationSource {
     if (index == failAtQuery) return false;
     auto* p = static_cast<uint8_t*>(buffer);
     std::memset(p, 0xEE, bytes);
-    if (cls == kBasicClass) p[40] = processors;
+    if (cls == kBasicClass) p[kBasicProcessorsAt] = processors;
     if (cls == kTimeOfDayClass) std::memcpy(p + 8, &times[timeIndex++], 8);
     if (cls == kPerformanceClass) std::memcpy(p, &idles[idleIndex++], 8);
     return true;
@@ -189,6 +189,13 @@ class FakeSystem final : public SystemInformationSource {
   size_t idleIndex = 0;
 };
 
+TEST(MeasureLoadTest, BasicInformationLayoutOfA32And64BitProcess) {
+  EXPECT_EQ(basicInformationLayout(4).processorsAt, 40u);
+  EXPECT_EQ(basicInformationLayout(4).bytes, 44u);
+  EXPECT_EQ(basicInformationLayout(8).processorsAt, 56u);
+  EXPECT_EQ(basicInformationLayout(8).bytes, 64u);
+}
+
 TEST(MeasureLoadTest, QueriesBasicTimeIdleThenTimeIdleAfterOneInterval) {
   FakeSystem system;
   EXPECT_EQ(measureLoad(system), 75);
@@ -196,7 +203,7 @@ TEST(MeasureLoadTest, QueriesBasicTimeIdleThenTimeIdleAfterOneInterval) {
   EXPECT_EQ(system.asked, (std::vector<uint32_t>{S::kBasicClass, S::kTimeOfDayClass,
                                                  S::kPerformanceClass, S::kTimeOfDayClass,
                                                  S::kPerformanceClass}));
-  EXPECT_EQ(system.sizes, (std::vector<uint32_t>{44, 32, 312, 32, 312}));
+  EXPECT_EQ(system.sizes, (std::vector<uint32_t>{S::kBasicBytes, 32, 312, 32, 312}));
   EXPECT_EQ(system.sleptMs, 1000);
 }
 

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -27,11 +29,23 @@ bool eventually(Pred pred) {
 }
 
 TEST(NtSystemInformationTest, AnswersTheThreeQueriesOfALoadMeasurement) {
+  using S = SystemInformationSource;
+  // The layout the load measurement reads is the platform's own.
+  EXPECT_EQ(S::kBasicBytes, sizeof(SYSTEM_BASIC_INFORMATION));
+  EXPECT_EQ(S::kBasicProcessorsAt, offsetof(SYSTEM_BASIC_INFORMATION, NumberOfProcessors));
+
   NtSystemInformation system;
   ASSERT_TRUE(system.available());
   alignas(8) unsigned char buffer[SystemInformationSource::kPerformanceBytes] = {};
-  ASSERT_TRUE(system.query(SystemInformationSource::kBasicClass, buffer, 44));
-  EXPECT_GE(buffer[40], 1);  // processors
+  // The basic class is answered only when asked for its exact size: the
+  // size for the other pointer width is refused.
+  const uint32_t otherWidth = basicInformationLayout(sizeof(void*) == 8 ? 4 : 8).bytes;
+  EXPECT_FALSE(system.query(S::kBasicClass, buffer, otherWidth));
+  ASSERT_TRUE(system.query(S::kBasicClass, buffer, S::kBasicBytes));
+  SYSTEM_BASIC_INFORMATION basic;
+  std::memcpy(&basic, buffer, sizeof basic);
+  EXPECT_GE(basic.NumberOfProcessors, 1);
+  EXPECT_EQ(buffer[S::kBasicProcessorsAt], basic.NumberOfProcessors);
   ASSERT_TRUE(system.query(SystemInformationSource::kTimeOfDayClass, buffer, 32));
   int64_t now = 0;
   std::memcpy(&now, buffer + 8, 8);

@@ -182,7 +182,7 @@ int main(int argc, char** argv) {
   if (cmd == "image") {
     DWORD_PTR image = 0;
     ::SendMessageTimeoutA(control, BM_GETIMAGE, IMAGE_BITMAP, 0, SMTO_ABORTIFHUNG, 5000, &image);
-    std::printf("%lx\n", static_cast<unsigned long>(image));
+    std::printf("%llx\n", static_cast<unsigned long long>(image));
     return 0;
   }
   return 2;

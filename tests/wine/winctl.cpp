@@ -120,7 +120,7 @@ BOOL CALLBACK matchTopLevel(HWND h, LPARAM p) {
 HWND findNow(const std::wstring& caption, const wchar_t* className) {
   if (caption.size() > 1 && caption[0] == L'@') {
     wchar_t* end = nullptr;
-    const auto handle = reinterpret_cast<HWND>(static_cast<uintptr_t>(std::wcstoul(caption.c_str() + 1, &end, 16)));
+    const auto handle = reinterpret_cast<HWND>(static_cast<uintptr_t>(std::wcstoull(caption.c_str() + 1, &end, 16)));
     if (*end != L'\0' || !IsWindow(handle) || !IsWindowVisible(handle)) return nullptr;
     if (className != nullptr && classOf(handle) != className) return nullptr;
     return handle;
@@ -168,7 +168,7 @@ BOOL CALLBACK matchPicture(HWND h, LPARAM p) {
 
 BOOL CALLBACK listTopLevel(HWND h, LPARAM) {
   char line[64];
-  std::snprintf(line, sizeof line, "%08lX\t", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(h)));
+  std::snprintf(line, sizeof line, "%08llX\t", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(h)));
   print(line + toUtf8(classOf(h)) + (IsWindowVisible(h) ? "\tvisible\t" : "\thidden\t") +
         toUtf8(captionOf(h)) + "\n");
   return TRUE;
