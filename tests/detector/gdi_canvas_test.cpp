@@ -215,7 +215,7 @@ TEST(GdiSpectrogram, AFrameDrawnIntoABitmap) {
   d->cursorColumn = 4;
   SpectrumTransform t(256, 25600);  // bin i is 100*i Hz
   for (auto& b : t.bins()) b = 0.0;
-  t.bins()[5] = 20.5 * 256.0 * t.normaliser();   // matches the first step: blue marker
+  t.bins()[5] = 100.5 * 256.0 * t.normaliser();  // matches the first step: blue marker
   t.bins()[8] = 300.5 * 256.0 * t.normaliser();  // strongest: red
   d->processFrame(t);
 
