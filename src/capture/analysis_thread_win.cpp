@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "capture/capture_buffer_loader.h"
+#include "capture/capture_ring.h"
 #include "capture/win_exception.h"
 
 namespace kantiq {
@@ -12,7 +13,7 @@ namespace {
 
 class SystemTicks final : public TickSource {
  public:
-  int64_t nowMs() override { return static_cast<int64_t>(::GetTickCount64()); }
+  int64_t nowMs() override { return readMonotonicMs(); }
 };
 
 // The recorder's boxes: shown at once when the user started capture, kept
@@ -106,12 +107,20 @@ void AnalysisThread::Shared::run() {
     ScopedLock held(lock);
     heartbeatMs.store(ticks.nowMs());
     if (woken == WAIT_OBJECT_0) {
-      try {
-        frame();
-      } catch (...) {
-        // Out of memory while raising an alarm, say: this frame is lost, but
-        // the worker must live on, or monitoring ends without a word.
-        ++framesFailed;
+      // One wake may stand for several completions (the event is set again
+      // while it is still set, or during a long frame): take every buffer
+      // done by now, oldest first, or those behind are heard late. No more
+      // than the ring holds, so that a stop is never kept waiting.
+      for (int32_t n = 0; n < kCaptureBufferCount && stopRequest.load() == 0; ++n) {
+        bool taken = true;
+        try {
+          taken = frame();
+        } catch (...) {
+          // Out of memory while raising an alarm, say: this frame is lost, but
+          // the worker must live on, or monitoring ends without a word.
+          ++framesFailed;
+        }
+        if (!taken) break;
       }
     }
     try {
@@ -123,8 +132,7 @@ void AnalysisThread::Shared::run() {
   }
 }
 
-// One buffer per wake: completions that arrived meanwhile are taken one per
-// later wake, in ring order.
+// The current buffer, if done: one frame.
 bool AnalysisThread::Shared::frame() {
   // Missing after a failed reconfiguration.
   if (!recorder || !transform) return false;

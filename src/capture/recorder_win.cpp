@@ -63,8 +63,17 @@ MMRESULT Recorder::queueBuffer(int32_t b) {
 }
 
 bool Recorder::start(HANDLE event) {
-  // A second start must not re-queue headers the driver still holds.
-  if (openStatus_ == 0) stop();
+  // A second start must not re-queue headers the driver still holds. A
+  // device that will not close may still hold and fill them: no new device
+  // is opened over them, and every later start tries to close it again
+  // first; the caller's retries bring capture back once it lets go.
+  if (openStatus_ == 0) {
+    stop();
+    if (openStatus_ == 0) {
+      showError(closeResult_);
+      return false;
+    }
+  }
 
   WAVEFORMATEX wf{};
   wf.wFormatTag = WAVE_FORMAT_PCM;
@@ -112,7 +121,8 @@ bool Recorder::closeDevice() {
       ring_->prepared[static_cast<size_t>(b)] = false;
     }
   }
-  if (api_.close(device_) != MMSYSERR_NOERROR) return false;
+  closeResult_ = api_.close(device_);
+  if (closeResult_ != MMSYSERR_NOERROR) return false;
   device_ = nullptr;
   openStatus_ = kClosed;
   // A device that died (its sound server gone) neither hands its buffers
