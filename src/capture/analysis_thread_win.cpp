@@ -72,6 +72,9 @@ struct AnalysisThread::Shared {
   bool frame();
   bool start();
   bool restart();
+  // Closes the recorder left behind by new settings, if any; false while
+  // its device still refuses.
+  bool closeUnclosed();
   void supervise();
   // Hands the supervision's changes to the observer and publishes its state.
   void reportChanges();
@@ -95,6 +98,10 @@ struct AnalysisThread::Shared {
   CriticalSection lock;
   UniqueHandle event;
   std::unique_ptr<Recorder> recorder;
+  // The recorder new settings replaced while its device would not close: it
+  // may still fill that ring, so ring and device are kept until the device
+  // closes, and no other device opens before.
+  std::unique_ptr<Recorder> unclosed;
   std::unique_ptr<SpectrumTransform> transform;
 };
 
@@ -154,9 +161,16 @@ bool AnalysisThread::Shared::frame() {
   return true;
 }
 
+bool AnalysisThread::Shared::closeUnclosed() {
+  if (!unclosed) return true;
+  if (!unclosed->close()) return false;
+  unclosed.reset();
+  return true;
+}
+
 bool AnalysisThread::Shared::start() {
   if (!recorder) return false;
-  const bool started = recorder->start(event.get());
+  const bool started = closeUnclosed() && recorder->start(event.get());
   if (started) supervision.switchedOn(ticks.nowMs());
   reportChanges();
   return started;
@@ -169,7 +183,7 @@ bool AnalysisThread::Shared::restart() {
   }
   if (recorder) recorder->stop();
   routedBox.hold();
-  const bool started = recorder && recorder->start(event.get());
+  const bool started = recorder && closeUnclosed() && recorder->start(event.get());
   std::string text;
   std::string caption;
   const bool boxed = routedBox.release(text, caption);
@@ -290,6 +304,7 @@ bool AnalysisThread::reconfigure(int32_t samplesPerBuffer, int32_t sampleRateHz,
   try {
     s.transform.reset();
     s.transform = std::make_unique<SpectrumTransform>(points, sampleRateHz);
+    if (s.recorder && s.recorder->openStatus() == 0 && !s.unclosed) s.unclosed = std::move(s.recorder);
     s.recorder.reset();
     s.recorder = std::make_unique<Recorder>(samplesPerBuffer, sampleRateHz, recorderBits, s.api,
                                             s.routedBox);

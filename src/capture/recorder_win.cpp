@@ -67,13 +67,7 @@ bool Recorder::start(HANDLE event) {
   // device that will not close may still hold and fill them: no new device
   // is opened over them, and every later start tries to close it again
   // first; the caller's retries bring capture back once it lets go.
-  if (openStatus_ == 0) {
-    stop();
-    if (openStatus_ == 0) {
-      showError(closeResult_);
-      return false;
-    }
-  }
+  if (!close()) return false;
 
   WAVEFORMATEX wf{};
   wf.wFormatTag = WAVE_FORMAT_PCM;
@@ -137,6 +131,13 @@ bool Recorder::closeDevice() {
 void Recorder::stop() {
   recording_ = false;
   if (openStatus_ == 0) closeDevice();
+}
+
+bool Recorder::close() {
+  stop();
+  if (openStatus_ != 0) return true;
+  showError(closeResult_);
+  return false;
 }
 
 bool Recorder::recycle() {

@@ -40,6 +40,9 @@ class Recorder {
   // Stops capture, hands every buffer back and closes the device. A device
   // that refuses to close stays open (openStatus() 0), and is tried again.
   void stop();
+  // stop(), then true when the device is closed; false, after a "Recorder"
+  // box with the driver's reason, while it refuses to close.
+  bool close();
   // Hands the current buffer, just filled, over for analysis and re-queues the
   // previous one. False when the previous buffer could not be queued again.
   bool recycle();

@@ -599,6 +599,27 @@ TEST(AnalysisThreadSupervision, ADeviceThatWillNotCloseIsClosedBeforeAnotherOpen
   EXPECT_EQ(rig.driver.violations(), 0);
 }
 
+// New settings while the device will not close: the new recorder's device
+// opens only once the old one has closed, and the old ring is never freed
+// or shared meanwhile.
+TEST(AnalysisThreadSupervision, NewSettingsWaitForADeviceThatWillNotClose) {
+  SupervisedRig rig;
+  ASSERT_TRUE(rig.thread.startCapture());
+  rig.driver.refuseCloses = 2;  // the reconfiguring stop and its restart
+  EXPECT_TRUE(rig.thread.reconfigure(1472, 44100, 2048, 16));
+  EXPECT_EQ(rig.driver.opens(), 1);
+  EXPECT_EQ(rig.thread.status().supervision, CaptureSupervision::State::Outage);
+  rig.turnTo(1100);
+  ASSERT_TRUE(eventually([&] { return rig.driver.opens() == 2; }));
+  EXPECT_EQ(rig.driver.closes(), 1);
+  EXPECT_EQ(rig.driver.openedFormat().nSamplesPerSec, 44100u);
+  rig.driver.fill(5);
+  ASSERT_TRUE(rig.consumer.waitFinished(1));
+  EXPECT_EQ(rig.consumer.rates(), (std::vector<int32_t>{44100}));
+  EXPECT_TRUE(rig.thread.stopThread());
+  EXPECT_EQ(rig.driver.violations(), 0);
+}
+
 // Switched off by the user: silence is what was asked for.
 TEST(AnalysisThreadSupervision, CaptureSwitchedOffIsLeftAlone) {
   SupervisedRig rig;
