@@ -42,6 +42,7 @@ class FrameClock final : public kantiq::Clock {
   TimeValue now() override {
     return TimeValue::fromTicks(samples * TimeValue::kTicksPerSecond / kSampleRate);
   }
+  int64_t tickMs() override { return now().ticks / TimeValue::kTicksPerMillisecond; }
   int64_t samples = 0;
 };
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "capture/capture_buffer_loader.h"
+#include "capture/capture_ring.h"
 #include "capture/win_exception.h"
 
 namespace kantiq {
@@ -12,7 +13,7 @@ namespace {
 
 class SystemTicks final : public TickSource {
  public:
-  int64_t nowMs() override { return static_cast<int64_t>(::GetTickCount64()); }
+  int64_t nowMs() override { return readMonotonicMs(); }
 };
 
 // The recorder's boxes: shown at once when the user started capture, kept
@@ -71,6 +72,9 @@ struct AnalysisThread::Shared {
   bool frame();
   bool start();
   bool restart();
+  // Closes the recorder left behind by new settings, if any; false while
+  // its device still refuses.
+  bool closeUnclosed();
   void supervise();
   // Hands the supervision's changes to the observer and publishes its state.
   void reportChanges();
@@ -94,6 +98,10 @@ struct AnalysisThread::Shared {
   CriticalSection lock;
   UniqueHandle event;
   std::unique_ptr<Recorder> recorder;
+  // The recorder new settings replaced while its device would not close: it
+  // may still fill that ring, so ring and device are kept until the device
+  // closes, and no other device opens before.
+  std::unique_ptr<Recorder> unclosed;
   std::unique_ptr<SpectrumTransform> transform;
 };
 
@@ -106,12 +114,20 @@ void AnalysisThread::Shared::run() {
     ScopedLock held(lock);
     heartbeatMs.store(ticks.nowMs());
     if (woken == WAIT_OBJECT_0) {
-      try {
-        frame();
-      } catch (...) {
-        // Out of memory while raising an alarm, say: this frame is lost, but
-        // the worker must live on, or monitoring ends without a word.
-        ++framesFailed;
+      // One wake may stand for several completions (the event is set again
+      // while it is still set, or during a long frame): take every buffer
+      // done by now, oldest first, or those behind are heard late. No more
+      // than the ring holds, so that a stop is never kept waiting.
+      for (int32_t n = 0; n < kCaptureBufferCount && stopRequest.load() == 0; ++n) {
+        bool taken = true;
+        try {
+          taken = frame();
+        } catch (...) {
+          // Out of memory while raising an alarm, say: this frame is lost, but
+          // the worker must live on, or monitoring ends without a word.
+          ++framesFailed;
+        }
+        if (!taken) break;
       }
     }
     try {
@@ -123,8 +139,7 @@ void AnalysisThread::Shared::run() {
   }
 }
 
-// One buffer per wake: completions that arrived meanwhile are taken one per
-// later wake, in ring order.
+// The current buffer, if done: one frame.
 bool AnalysisThread::Shared::frame() {
   // Missing after a failed reconfiguration.
   if (!recorder || !transform) return false;
@@ -146,9 +161,16 @@ bool AnalysisThread::Shared::frame() {
   return true;
 }
 
+bool AnalysisThread::Shared::closeUnclosed() {
+  if (!unclosed) return true;
+  if (!unclosed->close()) return false;
+  unclosed.reset();
+  return true;
+}
+
 bool AnalysisThread::Shared::start() {
   if (!recorder) return false;
-  const bool started = recorder->start(event.get());
+  const bool started = closeUnclosed() && recorder->start(event.get());
   if (started) supervision.switchedOn(ticks.nowMs());
   reportChanges();
   return started;
@@ -161,7 +183,7 @@ bool AnalysisThread::Shared::restart() {
   }
   if (recorder) recorder->stop();
   routedBox.hold();
-  const bool started = recorder && recorder->start(event.get());
+  const bool started = recorder && closeUnclosed() && recorder->start(event.get());
   std::string text;
   std::string caption;
   const bool boxed = routedBox.release(text, caption);
@@ -282,6 +304,7 @@ bool AnalysisThread::reconfigure(int32_t samplesPerBuffer, int32_t sampleRateHz,
   try {
     s.transform.reset();
     s.transform = std::make_unique<SpectrumTransform>(points, sampleRateHz);
+    if (s.recorder && s.recorder->openStatus() == 0 && !s.unclosed) s.unclosed = std::move(s.recorder);
     s.recorder.reset();
     s.recorder = std::make_unique<Recorder>(samplesPerBuffer, sampleRateHz, recorderBits, s.api,
                                             s.routedBox);

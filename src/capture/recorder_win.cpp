@@ -63,8 +63,11 @@ MMRESULT Recorder::queueBuffer(int32_t b) {
 }
 
 bool Recorder::start(HANDLE event) {
-  // A second start must not re-queue headers the driver still holds.
-  if (openStatus_ == 0) stop();
+  // A second start must not re-queue headers the driver still holds. A
+  // device that will not close may still hold and fill them: no new device
+  // is opened over them, and every later start tries to close it again
+  // first; the caller's retries bring capture back once it lets go.
+  if (!close()) return false;
 
   WAVEFORMATEX wf{};
   wf.wFormatTag = WAVE_FORMAT_PCM;
@@ -112,7 +115,8 @@ bool Recorder::closeDevice() {
       ring_->prepared[static_cast<size_t>(b)] = false;
     }
   }
-  if (api_.close(device_) != MMSYSERR_NOERROR) return false;
+  closeResult_ = api_.close(device_);
+  if (closeResult_ != MMSYSERR_NOERROR) return false;
   device_ = nullptr;
   openStatus_ = kClosed;
   // A device that died (its sound server gone) neither hands its buffers
@@ -127,6 +131,13 @@ bool Recorder::closeDevice() {
 void Recorder::stop() {
   recording_ = false;
   if (openStatus_ == 0) closeDevice();
+}
+
+bool Recorder::close() {
+  stop();
+  if (openStatus_ != 0) return true;
+  showError(closeResult_);
+  return false;
 }
 
 bool Recorder::recycle() {

@@ -34,10 +34,15 @@ class Recorder {
   Recorder& operator=(const Recorder&) = delete;
 
   // Opens the default input and queues buffers 0 to 6; the driver sets event
-  // for every filled buffer. On failure shows a "Recorder" box and returns false.
+  // for every filled buffer. On failure shows a "Recorder" box and returns false;
+  // so too, opening nothing, while the last device still refuses to close.
   bool start(HANDLE event);
-  // Stops capture, hands every buffer back and closes the device.
+  // Stops capture, hands every buffer back and closes the device. A device
+  // that refuses to close stays open (openStatus() 0), and is tried again.
   void stop();
+  // stop(), then true when the device is closed; false, after a "Recorder"
+  // box with the driver's reason, while it refuses to close.
+  bool close();
   // Hands the current buffer, just filled, over for analysis and re-queues the
   // previous one. False when the previous buffer could not be queued again.
   bool recycle();
@@ -76,6 +81,7 @@ class Recorder {
   bool recording_ = false;
   HWAVEIN device_ = nullptr;
   int32_t openStatus_ = kClosed;
+  MMRESULT closeResult_ = MMSYSERR_NOERROR;  // of the last close
   CaptureFormat format_;
   int32_t current_ = 0;
   std::unique_ptr<Ring> ring_;

@@ -5,6 +5,7 @@
 // the watchdog start. Live, each is the real thing; offline tools and tests
 // plug in their own.
 
+#include <cstdint>
 #include <string>
 
 #include "detector/time_value.h"
@@ -13,17 +14,23 @@ namespace kantiq {
 
 class ToneDetector;
 
-// Where the detector takes the time of a frame from.
+// Where the detector and alarm raising take the time from. Two readings,
+// given consistently: local wall time, for stamps and texts only, since it
+// goes back at the end of summer time or when someone sets the clock; and a
+// monotonic millisecond count, which never goes back, for measuring how long
+// something has lasted.
 class Clock {
  public:
   virtual ~Clock() = default;
   virtual TimeValue now() = 0;
+  virtual int64_t tickMs() = 0;
 };
 
-// The operating system's local time.
+// The operating system's local time and monotonic tick.
 class SystemClock final : public Clock {
  public:
   TimeValue now() override { return TimeValue::now(); }
+  int64_t tickMs() override { return readMonotonicMs(); }
 };
 
 // The application object seen from the detector and from alarm raising.

@@ -20,4 +20,10 @@ CalendarFields readLocalClock() {
   return f;
 }
 
+int64_t readMonotonicMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1'000'000;
+}
+
 }  // namespace kantiq

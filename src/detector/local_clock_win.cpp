@@ -18,4 +18,6 @@ CalendarFields readLocalClock() {
   return f;
 }
 
+int64_t readMonotonicMs() { return static_cast<int64_t>(::GetTickCount64()); }
+
 }  // namespace kantiq

@@ -55,12 +55,13 @@ void ToneDetector::processFrame(const SpectrumTransform& transform) {
   sortPeaks(peakCount);
   const int32_t candidateCount = findCandidates(transform, peakCount);
 
-  // 5. One time stamp for the whole frame.
+  // 5. One reading of the monotonic tick for the whole frame. The timers
+  // measure time on it, never on the wall clock, which is set back or forward.
   SystemClock systemClock;
-  const TimeValue now = clock != nullptr ? clock->now() : systemClock.now();
+  const int64_t nowMs = clock != nullptr ? clock->tickMs() : systemClock.tickMs();
 
   // 6. Timers.
-  runTimers(now);
+  runTimers(nowMs);
 
   // 7. Matching, completion and raising, alarm by alarm in table order. The
   // frame's strongest peak is shown once, while the first alarm is looked at.
@@ -74,11 +75,11 @@ void ToneDetector::processFrame(const SpectrumTransform& transform) {
   for (int32_t a = 0; a < count; ++a) {
     AlarmDefinition& alarm = alarms[static_cast<size_t>(a)];
     if (!isRunnable(alarm)) continue;
-    matchAlarm(alarm, candidateCount, now, matchPainted);
+    matchAlarm(alarm, candidateCount, nowMs, matchPainted);
     if (isSequenceComplete(alarm) && !alarm.raised) {
       resetSequence(alarm);
       alarm.raised = true;
-      alarm.raisedTime = now;
+      alarm.raisedMs = nowMs;
       raiseAlarm(alarm.text);  // a copy: the sink keeps its own text
     }
   }
@@ -139,22 +140,18 @@ void ToneDetector::sortPeaks(int32_t count) {
   }
 }
 
-void ToneDetector::runTimers(const TimeValue& now) {
+void ToneDetector::runTimers(int64_t nowMs) {
   const int32_t count = std::min<int32_t>(alarmCount, kMaxAlarms);
   for (int32_t a = 0; a < count; ++a) {
     AlarmDefinition& alarm = alarms[static_cast<size_t>(a)];
     if (!isRunnable(alarm)) continue;
     const ToneStep& first = alarm.steps[0];
-    // A clock set back makes these differences negative: the timers then
-    // wait until it has caught up.
-    if (first.hits[0] && !first.detectedTime.isNull() &&
-        (now - first.detectedTime).milliseconds() > int64_t{sequenceTimeout}) {
+    if (first.hits[0] && first.detectedMs && nowMs - *first.detectedMs > int64_t{sequenceTimeout}) {
       resetSequence(alarm);
     }
-    if (alarm.raised && !alarm.raisedTime.isNull() &&
-        (now - alarm.raisedTime).milliseconds() > int64_t{retriggerDelay}) {
+    if (alarm.raised && alarm.raisedMs && nowMs - *alarm.raisedMs > int64_t{retriggerDelay}) {
       alarm.raised = false;
-      alarm.raisedTime = TimeValue::null();
+      alarm.raisedMs.reset();
     }
   }
 }
@@ -220,7 +217,7 @@ int32_t ToneDetector::findCandidates(const SpectrumTransform& transform, int32_t
   return kept;
 }
 
-void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, const TimeValue& now,
+void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, int64_t nowMs,
                               bool& matchPainted) {
   const int32_t k = progress(alarm);
   ToneStep* current = k < alarm.stepCount ? &alarm.steps[static_cast<size_t>(k)] : nullptr;
@@ -272,7 +269,7 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, co
         break;
       }
     }
-    current->detectedTime = now;
+    current->detectedMs = nowMs;
     current->level = static_cast<int32_t>(std::max<int64_t>(current->level, magnitude));
   }
 

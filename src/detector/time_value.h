@@ -79,4 +79,9 @@ class TimeValue {
 // millisecond): local_clock_win.cpp and local_clock_posix.cpp.
 CalendarFields readLocalClock();
 
+// Milliseconds since a fixed point (the system's start), never going back,
+// whatever is done to the wall clock: local_clock_win.cpp (GetTickCount64)
+// and local_clock_posix.cpp (CLOCK_MONOTONIC).
+int64_t readMonotonicMs();
+
 }  // namespace kantiq

@@ -8,10 +8,10 @@ namespace kantiq {
 void AlarmDefinition::makeIdle() {
   for (ToneStep& step : steps) {
     step.hits.fill(false);
-    step.detectedTime = TimeValue::null();
+    step.detectedMs.reset();
     step.level = 0;
   }
-  raisedTime = TimeValue::null();
+  raisedMs.reset();
   raised = false;
 }
 
@@ -48,7 +48,7 @@ void ToneDetector::resetSequence(AlarmDefinition& alarm) {
   for (int32_t s = 0; s < count; ++s) {
     ToneStep& step = alarm.steps[static_cast<size_t>(s)];
     step.hits.fill(false);
-    step.detectedTime = TimeValue::null();
+    step.detectedMs.reset();
     step.level = 0;
   }
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "detector/detector_ports.h"
@@ -20,7 +21,8 @@ struct ToneStep {
   int32_t frequency1 = 0;  // Hz
   int32_t frequency2 = 0;  // Hz, only for a dual-tone step
   bool dualTone = false;   // either frequency counts for the step
-  TimeValue detectedTime;  // most recent hit; null while the step has none
+  // Most recent hit, on the clock's monotonic tick; none while the step has none.
+  std::optional<int64_t> detectedMs;
   std::array<bool, kMaxHits> hits{};
   // The strongest magnitude the step's tone has shown since its first hit,
   // while the step was current or previous; 0 while the step has no hits.
@@ -34,7 +36,8 @@ struct AlarmDefinition {
   std::array<ToneStep, kMaxSteps> steps{};
   int32_t stepCount = 0;
   std::string text;
-  TimeValue raisedTime;  // when last raised; null while not raised
+  // When last raised, on the clock's monotonic tick; none while not raised.
+  std::optional<int64_t> raisedMs;
   bool raised = false;
 
   // Puts the alarm into its loaded state: no hits, no stamps, not raised.
@@ -165,8 +168,8 @@ class ToneDetector {
   int32_t extractPeaks(const SpectrumTransform& transform);
   void sortPeaks(int32_t count);
   int32_t findCandidates(const SpectrumTransform& transform, int32_t peakCount);
-  void runTimers(const TimeValue& now);
-  void matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, const TimeValue& now,
+  void runTimers(int64_t nowMs);
+  void matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, int64_t nowMs,
                   bool& matchPainted);
   bool matches(const ToneStep& step, int32_t frequency) const;
   // How far above a step's level the next tone may rise and still be the

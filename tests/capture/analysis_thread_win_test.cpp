@@ -120,9 +120,9 @@ TEST(AnalysisThreadTest, ProcessesOneBufferPerWakeInRingOrder) {
   EXPECT_EQ(rig.driver.violations(), 0);
 }
 
-// Completions during a long frame collapse into one wake; the buffers are
-// not lost but taken one per later wake, oldest first.
-TEST(AnalysisThreadTest, CollapsedWakesAreMadeUpByLaterOnesInOrder) {
+// Completions during a long frame collapse into one wake; that wake takes
+// every buffer done by then, oldest first, none left waiting for a later one.
+TEST(AnalysisThreadTest, CollapsedWakesTakeEveryDoneBufferAtOnceInOrder) {
   Rig rig;
   AnalysisThread thread(rig.consumer, 256, 11025, 256, rig.driver, rig.boxes);
   thread.resume();
@@ -133,13 +133,15 @@ TEST(AnalysisThreadTest, CollapsedWakesAreMadeUpByLaterOnesInOrder) {
   rig.driver.fill(2);
   rig.driver.fill(3);
   rig.consumer.release();
-  ASSERT_TRUE(rig.consumer.waitFinished(2));
-  // Buffer 3 waits for the next wake, which the next fill brings.
-  rig.driver.fill(4);
+  // No later fill: buffer 3 is taken on the same wake as buffer 2.
   ASSERT_TRUE(rig.consumer.waitFinished(3));
-  rig.driver.fill(5);
-  ASSERT_TRUE(rig.consumer.waitFinished(4));
-  EXPECT_EQ(rig.consumer.newest(), (std::vector<int32_t>{1, 2, 3, 4}));
+  // Three buffers done before one wake, the event set only by the last.
+  rig.driver.fill(4, false);
+  rig.driver.fill(5, false);
+  rig.driver.fill(6);
+  ASSERT_TRUE(rig.consumer.waitFinished(6));
+  EXPECT_EQ(rig.consumer.newest(), (std::vector<int32_t>{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(rig.driver.queued(), 7u);
   EXPECT_TRUE(thread.stopThread());
 }
 
@@ -571,6 +573,51 @@ TEST(AnalysisThreadSupervision, ADeviceRefusingAfterNewSettingsIsRetried) {
   EXPECT_EQ(events[0], "stopped");
   EXPECT_EQ(events[2], "resumed");
   EXPECT_TRUE(rig.thread.stopThread());
+}
+
+// A restart whose device will not close opens no second device over the
+// buffers it may still fill: an outage, told once, the close tried again by
+// the retry, and capture back on a new device once the old one has closed.
+TEST(AnalysisThreadSupervision, ADeviceThatWillNotCloseIsClosedBeforeAnotherOpens) {
+  SupervisedRig rig;
+  ASSERT_TRUE(rig.thread.startCapture());
+  rig.driver.fill(1);
+  ASSERT_TRUE(rig.consumer.waitFinished(1));
+  rig.driver.refuseCloses = 3;  // the restart's stop and start, then the first retry's stop
+  EXPECT_FALSE(rig.thread.restartCapture());
+  EXPECT_EQ(rig.driver.opens(), 1);
+  EXPECT_EQ(rig.thread.status().supervision, CaptureSupervision::State::Outage);
+  rig.turnTo(1100);
+  ASSERT_TRUE(eventually([&] { return rig.driver.opens() == 2; }));
+  EXPECT_EQ(rig.driver.closes(), 1);
+  rig.driver.fill(2);
+  ASSERT_TRUE(rig.consumer.waitFinished(2));
+  EXPECT_TRUE(eventually([&] { return rig.thread.delivering(); }));
+  EXPECT_EQ(rig.observer.events(),
+            (std::vector<std::string>{"stopped", "box Recorder: fake error 1", "resumed"}));
+  EXPECT_TRUE(rig.thread.stopThread());
+  EXPECT_EQ(rig.driver.violations(), 0);
+}
+
+// New settings while the device will not close: the new recorder's device
+// opens only once the old one has closed, and the old ring is never freed
+// or shared meanwhile.
+TEST(AnalysisThreadSupervision, NewSettingsWaitForADeviceThatWillNotClose) {
+  SupervisedRig rig;
+  ASSERT_TRUE(rig.thread.startCapture());
+  rig.driver.refuseCloses = 2;  // the reconfiguring stop and its restart
+  EXPECT_TRUE(rig.thread.reconfigure(1472, 44100, 2048, 16));
+  EXPECT_EQ(rig.driver.opens(), 1);
+  EXPECT_EQ(rig.thread.status().supervision, CaptureSupervision::State::Outage);
+  rig.turnTo(1100);
+  ASSERT_TRUE(eventually([&] { return rig.driver.opens() == 2; }));
+  EXPECT_EQ(rig.driver.closes(), 1);
+  EXPECT_EQ(rig.driver.openedFormat().nSamplesPerSec, 44100u);
+  rig.driver.fill(5);
+  ASSERT_TRUE(rig.consumer.waitFinished(1));
+  EXPECT_EQ(rig.consumer.rates(), (std::vector<int32_t>{44100}));
+  EXPECT_TRUE(rig.thread.stopThread());
+  EXPECT_EQ(rig.driver.violations(), 0);
 }
 
 // Switched off by the user: silence is what was asked for.

@@ -27,6 +27,7 @@ class FakeWaveIn final : public WaveInApi {
   MMRESULT startResult = MMSYSERR_NOERROR;
   int failPrepareAt = -1;  // 0-based index of the prepare call that fails
   int failAddAt = -1;
+  int refuseCloses = 0;  // this many closes of an emptied device fail
 
   MMRESULT open(HWAVEIN* device, const WAVEFORMATEX& format, HANDLE event, DWORD flags) override {
     std::lock_guard<std::mutex> g(m_);
@@ -101,6 +102,10 @@ class FakeWaveIn final : public WaveInApi {
       dead_ = false;
     }
     if (!queue_.empty()) return WAVERR_STILLPLAYING;
+    if (refuseCloses > 0) {
+      --refuseCloses;
+      return MMSYSERR_ERROR;
+    }
     ++closes_;
     open_ = false;
     device_ = nullptr;

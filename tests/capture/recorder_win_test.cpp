@@ -217,5 +217,34 @@ TEST(RecorderTest, RejectsFormatsTheRingCannotHold) {
   }
 }
 
+// A device that will not close may still fill its buffers: no device is
+// opened over them. Each start tries to close it again and says why it
+// failed; the first close that succeeds lets a new device open.
+TEST(RecorderTest, ADeviceThatWillNotCloseIsNeverReplacedOverItsBuffers) {
+  Rig rig;
+  Recorder recorder(1472, 44100, 16, rig.driver, rig.boxes);
+  ASSERT_TRUE(recorder.start(rig.event.get()));
+  ASSERT_NE(rig.driver.fill(1), nullptr);
+  rig.driver.refuseCloses = 2;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    SCOPED_TRACE(attempt);
+    EXPECT_FALSE(recorder.start(rig.event.get()));
+    EXPECT_EQ(rig.driver.opens(), 1);
+    EXPECT_TRUE(rig.driver.isOpen());
+    EXPECT_EQ(recorder.openStatus(), 0);
+    EXPECT_FALSE(recorder.recording());
+  }
+  const auto boxes = rig.boxes.boxes();
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1].text, textWithCode("fake error ", MMSYSERR_ERROR));
+  EXPECT_EQ(boxes[1].caption, "Recorder");
+
+  ASSERT_TRUE(recorder.start(rig.event.get()));
+  EXPECT_EQ(rig.driver.closes(), 1);
+  EXPECT_EQ(rig.driver.opens(), 2);
+  EXPECT_EQ(rig.driver.queued(), 7u);
+  EXPECT_EQ(rig.driver.violations(), 0);
+}
+
 }  // namespace
 }  // namespace kantiq

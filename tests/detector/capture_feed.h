@@ -29,6 +29,8 @@ namespace detail {
 class AudioPositionClock final : public Clock {
  public:
   TimeValue now() override { return TimeValue::fromTicks(samples * TimeValue::kTicksPerSecond / kCaptureRate); }
+  // The same audio position, in whole milliseconds.
+  int64_t tickMs() override { return now().ticks / TimeValue::kTicksPerMillisecond; }
   int64_t samples = 0;
 };
 

@@ -15,10 +15,15 @@
 
 namespace kantiq::testing {
 
+// A hand-set clock. Frames move both readings on together; stepWall moves
+// the wall clock alone, as the end of summer time or a user does.
 class ManualClock final : public Clock {
  public:
   TimeValue now() override { return TimeValue::fromTicks(ms * TimeValue::kTicksPerMillisecond); }
-  int64_t ms = 1'000'000;
+  int64_t tickMs() override { return tick; }
+  void stepWall(int64_t deltaMs) { ms += deltaMs; }
+  int64_t ms = 1'000'000;  // wall time
+  int64_t tick = 20'000;   // monotonic
 };
 
 class RecordingSink final : public AlarmSink {
@@ -84,11 +89,13 @@ struct DetectorRig {
     transform.bins()[static_cast<size_t>(bin)] = (m + 0.5) * 256.0 * transform.normaliser();
   }
 
-  // One frame holding the given (bin, magnitude) peaks, msLater after the last.
+  // One frame holding the given (bin, magnitude) peaks, msLater (not
+  // negative: time never goes back) after the last.
   void frame(std::initializer_list<std::pair<int32_t, int32_t>> peaks, int64_t msLater = 50) {
     for (auto& b : transform.bins()) b = 0.0;
     for (auto [bin, m] : peaks) setBin(bin, m);
     clock.ms += msLater;
+    clock.tick += msLater;
     detector->processFrame(transform);
   }
 

@@ -168,7 +168,7 @@ TEST(Sequence, ThreeTonesInOrderRaiseInTheFrameOfTheLastHit) {
   EXPECT_EQ(rig.sink.texts, (std::vector<std::string>{"Wache 1"}));
   const AlarmDefinition& a = rig.detector->alarms[0];
   EXPECT_TRUE(a.raised);
-  EXPECT_EQ(a.raisedTime, rig.clock.now());
+  EXPECT_EQ(a.raisedMs, rig.clock.tickMs());
   EXPECT_FALSE(a.steps[0].hits[0]);  // reset after raising
   rig.frame({{20, 50}});
   rig.frame({});
@@ -183,7 +183,7 @@ TEST(Sequence, AFrameWithoutTheTonesReturnsToIdle) {
   EXPECT_TRUE(rig.detector->alarms[0].steps[1].hits[0]);
   rig.frame({{40, 50}});  // none of the tones
   EXPECT_FALSE(rig.detector->alarms[0].steps[0].hits[0]);
-  EXPECT_TRUE(rig.detector->alarms[0].steps[0].detectedTime.isNull());
+  EXPECT_FALSE(rig.detector->alarms[0].steps[0].detectedMs.has_value());
   rig.frame({{20, 50}});
   EXPECT_TRUE(rig.sink.texts.empty());
 }
@@ -229,20 +229,64 @@ TEST(Timers, RetriggerDelayIsStrict) {
   EXPECT_EQ(rig.sink.texts.size(), 2u);
 }
 
-TEST(Timers, AClockSetBackHoldsTheTimers) {
+// The wall clock jumps (the end of summer time, a user setting the clock)
+// while the monotonic tick runs on: both timers count on the tick, so a step
+// neither holds an alarm back nor lets it through twice. Each row runs once
+// without a step and once with it; both runs raise the same.
+struct WallStepRow {
+  const char* what;
+  bool retrigger;      // the retrigger delay, else the sequence timeout
+  int64_t wallStepMs;  // the wall clock's jump between the first frames
+  int64_t lastGapMs;   // the last frame comes this much after the one before
+  size_t alarms;       // raised in all
+};
+
+size_t raisedAcrossAWallStep(const WallStepRow& row, int64_t wallStepMs) {
   DetectorRig rig;
-  rig.detector->retriggerDelay = 1000;
-  rig.addAlarm("A", {1000});
-  rig.frame({{10, 50}});
-  const int64_t raisedAt = rig.clock.ms;
-  rig.frame({}, -60'000);  // a minute back
-  rig.frame({{10, 50}});
-  EXPECT_TRUE(rig.detector->alarms[0].raised);
-  rig.clock.ms = raisedAt + 1000 - 50;
-  rig.frame({{10, 50}});  // exactly the delay after raising
-  EXPECT_EQ(rig.sink.texts.size(), 1u);
-  rig.frame({{10, 50}}, 1);
-  EXPECT_EQ(rig.sink.texts.size(), 2u);
+  if (row.retrigger) {
+    // Delay 1000: raised at t; a silent frame at t+500; the tone again at
+    // t+500+lastGap.
+    rig.detector->retriggerDelay = 1000;
+    rig.addAlarm("A", {1000});
+    rig.frame({{10, 50}});
+    rig.frame({}, 500);
+    rig.clock.stepWall(wallStepMs);
+    rig.frame({{10, 50}}, row.lastGapMs);
+  } else {
+    // Timeout 1000: the only hit on the first step at t, the second step at
+    // t+500 under the fading first tone, the last at t+500+lastGap.
+    rig.addAlarm("A", {1000, 1500, 2000});
+    rig.frame({{10, 50}});
+    rig.clock.stepWall(wallStepMs);
+    rig.frame({{10, 50}, {15, 40}}, 500);
+    rig.frame({{20, 50}}, row.lastGapMs);
+  }
+  return rig.sink.texts.size();
+}
+
+TEST(Timers, AWallClockStepMovesNeitherTimer) {
+  constexpr int64_t kHour = 3'600'000;
+  const WallStepRow rows[] = {
+      // A clock set back holds no timer until it has caught up: the same code
+      // is raised again just after the delay ...
+      {"retrigger, an hour back, past the delay", true, -kHour, 501, 2},
+      {"retrigger, a minute back, past the delay", true, -60'000, 501, 2},
+      // ... and not before it.
+      {"retrigger, an hour back, at the delay", true, -kHour, 500, 1},
+      // A clock set forward ends no delay early: no second alarm.
+      {"retrigger, an hour forward, within the delay", true, kHour, 200, 1},
+      {"retrigger, an hour forward, past the delay", true, kHour, 501, 2},
+      // A clock set forward breaks off no call under way ...
+      {"timeout, an hour forward, at the timeout", false, kHour, 500, 1},
+      // ... and a clock set back keeps none alive beyond the timeout.
+      {"timeout, an hour back, past the timeout", false, -kHour, 501, 0},
+      {"timeout, an hour back, at the timeout", false, -kHour, 500, 1},
+  };
+  for (const WallStepRow& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(raisedAcrossAWallStep(row, row.wallStepMs), row.alarms);
+    EXPECT_EQ(raisedAcrossAWallStep(row, 0), row.alarms);
+  }
 }
 
 TEST(Raising, AlarmsCompletingTogetherAreRaisedInTableOrderEachBeforeTheNextIsMatched) {

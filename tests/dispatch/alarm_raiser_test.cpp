@@ -32,6 +32,7 @@ class RecordingMonitor final : public MonitorInterface {
 class FixedClock final : public Clock {
  public:
   TimeValue now() override { return time; }
+  int64_t tickMs() override { return 0; }  // alarm raising measures nothing
   TimeValue time = TimeValue::fromCalendar(2026, 12, 8, 1, 41, 25, 512);
 };
 

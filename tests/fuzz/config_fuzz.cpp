@@ -26,7 +26,7 @@ void checkTable(const kantiq::ToneDetector& d) {
   for (int32_t a = 0; a < d.alarmCount; ++a) {
     const kantiq::AlarmDefinition& alarm = d.alarms[static_cast<size_t>(a)];
     require(alarm.stepCount >= 0 && alarm.stepCount <= kantiq::AlarmDefinition::kMaxSteps);
-    require(!alarm.raised && alarm.raisedTime.isNull());
+    require(!alarm.raised && !alarm.raisedMs.has_value());
     for (const kantiq::ToneStep& step : alarm.steps) {
       for (bool hit : step.hits) require(!hit);
     }

@@ -111,6 +111,7 @@ std::unique_ptr<ToneDetector> callDetector(AlarmSink& sink) {
 class FrameClock final : public Clock {
  public:
   TimeValue now() override { return TimeValue::fromTicks(frames * 1472 * TimeValue::kTicksPerSecond / 44100); }
+  int64_t tickMs() override { return now().ticks / TimeValue::kTicksPerMillisecond; }
   int64_t frames = 0;
 };
 

@@ -51,8 +51,8 @@ TEST(ConfigurationParser, ParametersGoToTheirFields) {
   EXPECT_TRUE(a.steps[1].dualTone);
   // Loaded idle.
   EXPECT_FALSE(a.raised);
-  EXPECT_TRUE(a.raisedTime.isNull());
-  EXPECT_TRUE(a.steps[1].detectedTime.isNull());
+  EXPECT_FALSE(a.raisedMs.has_value());
+  EXPECT_FALSE(a.steps[1].detectedMs.has_value());
   EXPECT_FALSE(a.steps[1].hits[0]);
 }
 

@@ -17,7 +17,7 @@ std::unique_ptr<ToneDetector> detectorWithHits(int requiredHits) {
 
 void setHits(ToneStep& step, int n) {
   for (int i = 0; i < n; ++i) step.hits[static_cast<size_t>(i)] = true;
-  step.detectedTime = TimeValue::fromTicks(1);
+  step.detectedMs = 1;
 }
 
 TEST(ToneDetectorState, CapacitiesAndDefaults) {
@@ -29,11 +29,11 @@ TEST(ToneDetectorState, CapacitiesAndDefaults) {
   EXPECT_EQ(d->alarmCount, 0);
   EXPECT_EQ(d->cursorColumn, 0);
   EXPECT_EQ(d->restartRequested.load(), 0);
-  // Default records hold valid zero stamps and an empty text.
+  // Default records hold no stamps and an empty text.
   const AlarmDefinition& last = d->alarms[998];
   EXPECT_TRUE(last.text.empty());
-  EXPECT_EQ(last.raisedTime, TimeValue::fromTicks(0));
-  EXPECT_EQ(last.steps[9].detectedTime, TimeValue::fromTicks(0));
+  EXPECT_FALSE(last.raisedMs.has_value());
+  EXPECT_FALSE(last.steps[9].detectedMs.has_value());
   EXPECT_FALSE(last.raised);
 }
 
@@ -100,15 +100,15 @@ TEST(ToneDetectorState, ResetClearsStepsButNotRaised) {
   setHits(a.steps[0], 5);
   setHits(a.steps[1], 3);
   a.raised = true;
-  a.raisedTime = TimeValue::fromTicks(42);
+  a.raisedMs = 42;
 
   ToneDetector::resetSequence(a);
   for (int s = 0; s < 2; ++s) {
     for (bool h : a.steps[static_cast<size_t>(s)].hits) EXPECT_FALSE(h);
-    EXPECT_TRUE(a.steps[static_cast<size_t>(s)].detectedTime.isNull());
+    EXPECT_FALSE(a.steps[static_cast<size_t>(s)].detectedMs.has_value());
   }
   EXPECT_TRUE(a.raised);
-  EXPECT_EQ(a.raisedTime, TimeValue::fromTicks(42));
+  EXPECT_EQ(a.raisedMs, 42);
 }
 
 TEST(ToneDetectorState, MakeIdleLeavesTheLoadedState) {
@@ -116,12 +116,12 @@ TEST(ToneDetectorState, MakeIdleLeavesTheLoadedState) {
   a.stepCount = 1;
   setHits(a.steps[0], 3);
   a.raised = true;
-  a.raisedTime = TimeValue::fromTicks(7);
+  a.raisedMs = 7;
   a.makeIdle();
   EXPECT_FALSE(a.raised);
-  EXPECT_TRUE(a.raisedTime.isNull());
+  EXPECT_FALSE(a.raisedMs.has_value());
   EXPECT_FALSE(a.steps[0].hits[0]);
-  EXPECT_TRUE(a.steps[0].detectedTime.isNull());
+  EXPECT_FALSE(a.steps[0].detectedMs.has_value());
 }
 
 TEST(ToneDetectorState, EmptySequenceIsCompleteByTheLetter) {

@@ -12,6 +12,8 @@ TimeValue AudioClock::now() {
   return TimeValue::fromTicks(samples * TimeValue::kTicksPerSecond / sampleRate_);
 }
 
+int64_t AudioClock::tickMs() { return now().ticks / TimeValue::kTicksPerMillisecond; }
+
 Scanner::Scanner(ToneDetector& detector, const CaptureFormat& format)
     : detector_(detector),
       format_(format),

@@ -33,6 +33,8 @@ class AudioClock final : public Clock {
  public:
   explicit AudioClock(int32_t sampleRate) : sampleRate_(sampleRate) {}
   TimeValue now() override;
+  // The same audio position, in whole milliseconds: audio never goes back.
+  int64_t tickMs() override;
   int64_t samples = 0;
 
  private:
