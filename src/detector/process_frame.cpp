@@ -30,6 +30,11 @@ int32_t scaledMagnitude(std::complex<double> bin, double normaliser) {
   return static_cast<int32_t>(m);
 }
 
+// The frequency of a bin, in whole hertz, rounded down.
+int32_t binFrequency(const SpectrumTransform& transform, int32_t bin) {
+  return static_cast<int32_t>(int64_t{transform.sampleRate()} * bin / transform.points());
+}
+
 bool isNear(int32_t frequency, int32_t tone, int32_t tolerance) {
   const int64_t f = frequency;
   return int64_t{tone} - tolerance < f && f < int64_t{tone} + tolerance;
@@ -98,7 +103,6 @@ void ToneDetector::processFrame(const SpectrumTransform& transform) {
 
 int32_t ToneDetector::extractPeaks(const SpectrumTransform& transform) {
   const int32_t points = transform.points();
-  const int32_t sampleRate = transform.sampleRate();
   const double normaliser = transform.normaliser();
   const auto bins = transform.bins();
   // Bins at or above the spectrogram's height have no row to be drawn in and
@@ -109,7 +113,7 @@ int32_t ToneDetector::extractPeaks(const SpectrumTransform& transform) {
   for (int32_t i = 0; i < limit; ++i) {
     const int32_t m = scaledMagnitude(bins[static_cast<size_t>(i)], normaliser);
     binMagnitude[static_cast<size_t>(i)] = m;
-    const auto f = static_cast<int32_t>(int64_t{sampleRate} * i / points);
+    const int32_t f = binFrequency(transform, i);
     if (m > magnitudeThreshold && f > minimumFrequency && count < kMaxPeaks) {
       const auto at = static_cast<size_t>(count++);
       peakMagnitude[at] = m;
@@ -195,8 +199,7 @@ int32_t ToneDetector::findCandidates(const SpectrumTransform& transform, int32_t
         break;
       }
     }
-    const auto frequency =
-        static_cast<int32_t>(int64_t{transform.sampleRate()} * bin / transform.points());
+    const int32_t frequency = binFrequency(transform, bin);
     if (frequency <= minimumFrequency) continue;  // a tone below the band
     const auto at = static_cast<size_t>(count++);
     candidateFrequency[at] = frequency;
@@ -226,6 +229,14 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, in
 
   bool silent = true;
   bool startedAgain = false;
+  // The steps so far were not this call: its sequence starts again, at most
+  // once a frame.
+  const auto startAgain = [&] {
+    resetSequence(alarm);
+    startedAgain = true;
+    current = &alarm.steps[0];
+    previous = nullptr;
+  };
   for (int32_t c = 0; c < candidateCount; ++c) {
     const int32_t frequency = candidateFrequency[static_cast<size_t>(c)];
     const int64_t magnitude = candidateMagnitude[static_cast<size_t>(c)];
@@ -236,10 +247,7 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, in
       // at its full level then shows whether the step before was this call's.
       const ToneStep* before = previous != &alarm.steps[0] ? previous - 1 : nullptr;
       if (before != nullptr && !startedAgain && magnitude > int64_t{before->level} * riseLimit(alarm, *before)) {
-        resetSequence(alarm);  // the steps so far were not this call
-        startedAgain = true;
-        current = &alarm.steps[0];
-        previous = nullptr;
+        startAgain();
       }
     }
     if (current == nullptr || !matches(*current, frequency)) continue;
@@ -253,15 +261,10 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, in
       continue;
     }
     if (strongerForeignTone(previous, *current, candidateCount, magnitude)) continue;
-    if (previous != nullptr) {
-      if (magnitude > int64_t{previous->level} * riseLimit(alarm, *previous) && !startedAgain) {
-        // The steps so far were not this call: start again from this tone.
-        resetSequence(alarm);
-        startedAgain = true;
-        current = &alarm.steps[0];
-        previous = nullptr;
-        if (!matches(*current, frequency)) continue;
-      }
+    if (previous != nullptr && !startedAgain &&
+        magnitude > int64_t{previous->level} * riseLimit(alarm, *previous)) {
+      startAgain();  // from this tone, if it is the first step's
+      if (!matches(*current, frequency)) continue;
     }
     for (int32_t h = 0; h < hitsNeeded; ++h) {
       if (!current->hits[static_cast<size_t>(h)]) {
