@@ -1,0 +1,73 @@
+#pragma once
+
+// Kantiq's own settings, apart from the alarm configuration: which sound
+// input to listen to and how long a silent input may stay silent before it
+// counts as a fault. They live in "Kantiq.ini" beside the program, written
+// by kantiq-config from kantiq.toml and read once at start. A missing file
+// or a missing line gives the default; a line that cannot be read gives the
+// default too and a message for the result box, and the file is left as it
+// is. The one thing Kantiq writes itself is the input it found as the
+// default on its first start, so that it stays on that input afterwards.
+//
+// The file is Windows-1252 text, one "name = value" per line; '#' starts a
+// comment line. Names are English, comments German.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kantiq {
+
+inline constexpr char kSettingsFileName[] = "Kantiq.ini";
+
+// The longest input name the sound system reports (31 characters).
+inline constexpr size_t kMaxInputNameLength = 31;
+
+struct KantiqSettings {
+  // The recording input by its name (Windows-1252), and which of the inputs
+  // of that name, counted from 1 (two identical USB sound cards have the
+  // same name). Empty: none chosen yet, the default input is taken and
+  // remembered.
+  std::string inputName;
+  int32_t inputPosition = 1;
+  // An input that carries no signal at all for this long is a fault; 0
+  // switches the check off.
+  int64_t silenceLimitMs = 120000;
+
+  bool operator==(const KantiqSettings&) const = default;
+};
+
+struct SettingsReading {
+  KantiqSettings settings;
+  // The file was there and could be read.
+  bool found = false;
+  // One German line per problem (Windows-1252), for the result box; each
+  // names the line and says which default is used instead.
+  std::vector<std::string> problems;
+};
+
+// Reads the text of a settings file.
+SettingsReading parseSettings(std::string_view text);
+
+// The file in folder; missing gives the defaults and no problem, one that
+// cannot be read gives the defaults and a problem.
+SettingsReading readSettingsFile(const std::filesystem::path& folder);
+
+// The text of a settings file holding these settings, with German comments;
+// parseSettings reads it back to the same settings.
+std::string composeSettings(const KantiqSettings& settings);
+
+// The text with the input set to name and position, everything else kept as
+// it is: the input lines are replaced where they are, or added at the end
+// with a comment saying Kantiq remembered them.
+std::string withRememberedInput(std::string_view text, std::string_view name, int32_t position);
+
+// Writes withRememberedInput of the present file (or of nothing, when there
+// is none) into folder, replacing the file in one step. False, with the
+// file as it was, when that fails; nothing is written either when the
+// present file exists but cannot be read.
+bool rememberInput(const std::filesystem::path& folder, std::string_view name, int32_t position);
+
+}  // namespace kantiq
