@@ -1,6 +1,7 @@
 #include "capture/analysis_thread_win.h"
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -53,6 +54,23 @@ class RoutedWarningBox final : public RecorderWarningBox {
   std::string caption_;
 };
 
+// The result box's line for an input that is not there.
+std::string missingInputLine(const InputRequest& wanted) {
+  if (wanted.name.empty()) {
+    return "STÖRUNG: Kein Aufnahmegerät gefunden. Kantiq wartet darauf und hört mit, sobald eines da ist.";
+  }
+  return "STÖRUNG: Der Eingang \"" + inputLabel(wanted) +
+         "\" fehlt. Kantiq wartet darauf und hört mit, sobald er wieder da ist.";
+}
+
+TimeValue localTimeOfTick(TickSource& ticks, int64_t atMs) {
+  // The moment was some milliseconds ago on the tick source.
+  const int64_t agoMs = ticks.nowMs() - atMs;
+  TimeValue at = TimeValue::now();
+  at.ticks -= agoMs * TimeValue::kTicksPerMillisecond;
+  return at;
+}
+
 }  // namespace
 
 TickSource& systemTicks() {
@@ -78,6 +96,12 @@ struct AnalysisThread::Shared {
   void supervise();
   // Hands the supervision's changes to the observer and publishes its state.
   void reportChanges();
+  // After a start: publishes the input and whether it was missing, hands a
+  // newly chosen default input and, once per outage, a missing one to the
+  // observer.
+  void reportInput(bool started);
+  // A new recorder, asking for the input the old one asked for.
+  std::unique_ptr<Recorder> makeRecorder(int32_t samples, int32_t rate, int32_t bits);
 
   std::atomic<int32_t> stopRequest{0};
   FrameConsumer& consumer;
@@ -89,6 +113,12 @@ struct AnalysisThread::Shared {
   CaptureSupervision supervision;
   std::atomic<int32_t> publishedState{static_cast<int32_t>(CaptureSupervision::State::Off)};
   std::atomic<int64_t> heartbeatMs{0};
+  std::atomic<bool> silent{false};
+  std::atomic<bool> inputMissing{false};
+  SilenceWatch silence;
+  InputRequest wantedInput;
+  mutable std::mutex labelMutex;
+  std::string label;  // of the input last opened
   int32_t samplesPerBuffer = 0;
   int32_t sampleRate = 0;
   int32_t points = 0;
@@ -149,8 +179,13 @@ bool AnalysisThread::Shared::frame() {
   r.recycle();
   // The buffer counts as delivered before the frame runs: a restart asked
   // for inside it must find capture listening.
-  supervision.bufferCompleted(ticks.nowMs());
+  const int64_t nowMs = ticks.nowMs();
+  supervision.bufferCompleted(nowMs);
   reportChanges();
+  if (const auto change = silence.buffer(bufferIsFlat(r.bitsPerSample(), data, r.samplesPerBuffer()), nowMs)) {
+    silent.store(change->silent);
+    if (observer != nullptr) observer->inputSilenceChanged(change->silent, localTimeOfTick(ticks, change->atMs));
+  }
   // A buffer larger than the transform cannot be slid into it; it is handed
   // back unanalysed rather than transforming last frame's spectrum again.
   if (r.samplesPerBuffer() > transform->points()) return true;
@@ -168,12 +203,46 @@ bool AnalysisThread::Shared::closeUnclosed() {
   return true;
 }
 
+std::unique_ptr<Recorder> AnalysisThread::Shared::makeRecorder(int32_t samples, int32_t rate, int32_t bits) {
+  auto made = std::make_unique<Recorder>(samples, rate, bits, api, routedBox);
+  made->setInput(wantedInput);
+  return made;
+}
+
+void AnalysisThread::Shared::reportInput(bool started) {
+  if (!recorder) return;
+  if (auto chosen = recorder->takeChosenInput()) {
+    wantedInput = *chosen;
+    if (observer != nullptr) observer->inputChosen(*chosen);
+  }
+  inputMissing.store(!started && recorder->inputMissing());
+  if (started && recorder->inputInUse()) {
+    std::lock_guard<std::mutex> held(labelMutex);
+    label = kantiq::inputLabel(*recorder->inputInUse());
+  }
+  if (!started && recorder->inputMissing() && supervision.mayWarn() && observer != nullptr) {
+    observer->captureNotice(missingInputLine(recorder->wantedInput()));
+  }
+}
+
 bool AnalysisThread::Shared::start() {
   if (!recorder) return false;
   const bool started = closeUnclosed() && recorder->start(event.get());
-  if (started) supervision.switchedOn(ticks.nowMs());
+  // Monitoring is on either way: a device that did not open now (not there
+  // yet, busy, refusing) is retried until it does, and the window shows the
+  // fault meanwhile. Giving up here would leave nobody listening.
+  const int64_t nowMs = ticks.nowMs();
+  supervision.switchedOn(nowMs);
+  silence.reset();
+  silent.store(false);
+  if (!started) {
+    supervision.restarted(false, nowMs);
+    // The recorder's box has been shown on the spot: none again this outage.
+    if (!recorder->inputMissing()) static_cast<void>(supervision.mayWarn());
+  }
   reportChanges();
-  return started;
+  reportInput(started);
+  return true;
 }
 
 bool AnalysisThread::Shared::restart() {
@@ -192,6 +261,7 @@ bool AnalysisThread::Shared::restart() {
   if (!started && boxed && supervision.mayWarn() && observer != nullptr) {
     observer->captureWarning(text, caption);
   }
+  reportInput(started);
   return started;
 }
 
@@ -206,11 +276,7 @@ void AnalysisThread::Shared::supervise() {
 void AnalysisThread::Shared::reportChanges() {
   while (const auto change = supervision.takeChange()) {
     if (observer == nullptr) continue;
-    // The change happened some milliseconds ago on the tick source.
-    const int64_t agoMs = ticks.nowMs() - change->atMs;
-    TimeValue at = TimeValue::now();
-    at.ticks -= agoMs * TimeValue::kTicksPerMillisecond;
-    observer->listeningChanged(change->listening, at);
+      observer->listeningChanged(change->listening, localTimeOfTick(ticks, change->atMs));
   }
   publishedState.store(static_cast<int32_t>(supervision.state()));
 }
@@ -232,7 +298,7 @@ AnalysisThread::AnalysisThread(FrameConsumer& consumer, int32_t samplesPerBuffer
   s.bitsPerSample = 16;
   s.event = UniqueHandle(CreateEventA(nullptr, FALSE, FALSE, nullptr));
   if (!s.event) throw WinException{static_cast<int32_t>(GetLastError()), "CreateEvent"};
-  s.recorder = std::make_unique<Recorder>(samplesPerBuffer, sampleRateHz, 16, api, s.routedBox);
+  s.recorder = s.makeRecorder(samplesPerBuffer, sampleRateHz, 16);
   s.heartbeatMs.store(ticks.nowMs());
   s.transform = std::make_unique<SpectrumTransform>(points, sampleRateHz);
 
@@ -259,6 +325,22 @@ void AnalysisThread::setObserver(CaptureObserver* observer) {
   shared_->observer = observer;
 }
 
+void AnalysisThread::setInput(const InputRequest& input) {
+  ScopedLock held(shared_->lock);
+  shared_->wantedInput = input;
+  if (shared_->recorder) shared_->recorder->setInput(input);
+}
+
+void AnalysisThread::setSilenceLimit(int64_t limitMs) {
+  ScopedLock held(shared_->lock);
+  shared_->silence = SilenceWatch(limitMs);
+}
+
+std::string AnalysisThread::inputLabel() const {
+  std::lock_guard<std::mutex> held(shared_->labelMutex);
+  return shared_->label;
+}
+
 void AnalysisThread::resume() {
   if (resumed_ || !thread_) return;
   ResumeThread(thread_.get());
@@ -275,6 +357,9 @@ void AnalysisThread::stopCapture() {
   ScopedLock held(s.lock);
   if (s.recorder) s.recorder->stop();
   s.supervision.switchedOff();
+  s.silence.reset();
+  s.silent.store(false);
+  s.inputMissing.store(false);
   s.reportChanges();
 }
 
@@ -306,8 +391,7 @@ bool AnalysisThread::reconfigure(int32_t samplesPerBuffer, int32_t sampleRateHz,
     s.transform = std::make_unique<SpectrumTransform>(points, sampleRateHz);
     if (s.recorder && s.recorder->openStatus() == 0 && !s.unclosed) s.unclosed = std::move(s.recorder);
     s.recorder.reset();
-    s.recorder = std::make_unique<Recorder>(samplesPerBuffer, sampleRateHz, recorderBits, s.api,
-                                            s.routedBox);
+    s.recorder = s.makeRecorder(samplesPerBuffer, sampleRateHz, recorderBits);
   } catch (const WinException& e) {
     char text[512];
     formatWinException(e, text, sizeof text);
@@ -362,6 +446,8 @@ AnalysisThread::Health AnalysisThread::health() const {
   Health h;
   h.state = static_cast<CaptureSupervision::State>(shared_->publishedState.load());
   h.heartbeatMs = shared_->heartbeatMs.load();
+  h.silent = shared_->silent.load();
+  h.inputMissing = shared_->inputMissing.load();
   return h;
 }
 

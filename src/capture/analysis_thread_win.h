@@ -12,8 +12,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "capture/capture_observer.h"
+#include "capture/input_choice.h"
 #include "capture/capture_supervision.h"
 #include "capture/frame_consumer.h"
 #include "capture/recorder_win.h"
@@ -54,6 +56,10 @@ class AnalysisThread {
     CaptureSupervision::State state = CaptureSupervision::State::Off;
     // The worker's last pass through its loop, on the tick source.
     int64_t heartbeatMs = 0;
+    // The input carries no signal at all, longer than the silence limit.
+    bool silent = false;
+    // The last start found no input to open.
+    bool inputMissing = false;
   };
 
   // Builds the lock, the event, a 16-bit mono Recorder and the transform,
@@ -72,11 +78,22 @@ class AnalysisThread {
   // alive as long as the worker may run.
   void setObserver(CaptureObserver* observer);
 
+  // The input to open, by name (empty: the system's default, kept by name
+  // once found), and the silence limit (0: no silence check). Set before
+  // the first start.
+  void setInput(const InputRequest& input);
+  void setSilenceLimit(int64_t limitMs);
+  // The input capture last opened, as the window names it; empty before.
+  // Never waits for the analysis lock.
+  std::string inputLabel() const;
+
   // Lets the suspended worker run.
   void resume();
 
-  // Switch monitoring on and off: start shows the recorder's box itself, on
-  // the calling thread, and on success capture is supervised from then on.
+  // Switch monitoring on and off. Start shows the recorder's box itself, on
+  // the calling thread; capture is supervised from then on, and a device
+  // that did not open (missing, busy, refusing) is retried like any outage.
+  // False only when there is no capture chain to start.
   bool startCapture();
   void stopCapture();
   // Stop and start again without switching monitoring: the watchdogs and

@@ -14,6 +14,8 @@ constexpr char kInUseText[] =
     "Fehler: Ihre Soundkarte wird zur Zeit von einer anderen Anwendung verwendet.\n"
     "Beenden Sie diese Anwendung und starten Sie Brevalo Kantiq erneut.";
 
+bool isMissingDevice(MMRESULT code) { return code == MMSYSERR_BADDEVICEID || code == MMSYSERR_NODRIVER; }
+
 }  // namespace
 
 Recorder::Recorder(int32_t samplesPerBuffer, int32_t sampleRateHz, int32_t bitsPerSample,
@@ -62,12 +64,50 @@ MMRESULT Recorder::queueBuffer(int32_t b) {
   return api_.addBuffer(device_, &h);
 }
 
+std::vector<std::string> Recorder::inputNames() {
+  std::vector<std::string> names;
+  const UINT count = api_.deviceCount();
+  for (UINT id = 0; id < count; ++id) {
+    std::string name;
+    // One that cannot be asked keeps its place, under a name no request has.
+    if (!api_.deviceName(id, name)) name.clear();
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
+std::optional<UINT> Recorder::resolveInput() {
+  const std::vector<std::string> names = inputNames();
+  std::optional<FoundInput> found;
+  if (!wanted_.name.empty()) {
+    found = findInput(names, wanted_);
+  } else if (UINT id = 0; api_.defaultDevice(id)) {
+    found = inputAt(names, id);
+    // Kept by name from now on: the system may make another input the
+    // default while this one is away.
+    if (found && !found->input.name.empty()) {
+      wanted_ = found->input;
+      chosen_ = found->input;
+    }
+  }
+  if (!found) return std::nullopt;
+  inUse_ = found->input;
+  return found->deviceId;
+}
+
 bool Recorder::start(HANDLE event) {
   // A second start must not re-queue headers the driver still holds. A
   // device that will not close may still hold and fill them: no new device
   // is opened over them, and every later start tries to close it again
   // first; the caller's retries bring capture back once it lets go.
   if (!close()) return false;
+
+  inputMissing_ = false;
+  const std::optional<UINT> deviceId = resolveInput();
+  if (!deviceId) {
+    inputMissing_ = true;
+    return false;
+  }
 
   WAVEFORMATEX wf{};
   wf.wFormatTag = WAVE_FORMAT_PCM;
@@ -78,14 +118,24 @@ bool Recorder::start(HANDLE event) {
   wf.wBitsPerSample = static_cast<WORD>(format_.bitsPerSample);
   wf.cbSize = 0;
 
-  if (api_.open(nullptr, wf, nullptr, WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR) {
+  // An input that went away after it was listed is missing, not unfit.
+  const MMRESULT query = api_.open(*deviceId, nullptr, wf, nullptr, WAVE_FORMAT_QUERY);
+  if (isMissingDevice(query)) {
+    inputMissing_ = true;
+    return false;
+  }
+  if (query != MMSYSERR_NOERROR) {
     box_.show(kNoFormatText, kCaption);
     return false;
   }
 
   HWAVEIN device = nullptr;
-  const MMRESULT opened = api_.open(&device, wf, event, CALLBACK_EVENT);
+  const MMRESULT opened = api_.open(*deviceId, &device, wf, event, CALLBACK_EVENT);
   openStatus_ = static_cast<int32_t>(opened);
+  if (isMissingDevice(opened)) {
+    inputMissing_ = true;
+    return false;
+  }
   if (opened != MMSYSERR_NOERROR) {
     showError(opened);
     return false;

@@ -1,7 +1,10 @@
 #pragma once
 
-// Mono PCM capture from the default sound input into a ring of eight
-// buffers, seven of them queued at the driver while the eighth is analysed.
+// Mono PCM capture from one sound input into a ring of eight buffers, seven
+// of them queued at the driver while the eighth is analysed. The input is
+// asked for by name (input_choice.h) and looked up at every start, so an
+// input that went away is found again when it returns, wherever the system
+// lists it then.
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -9,8 +12,13 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "capture/capture_format.h"
+#include "capture/input_choice.h"
 #include "capture/capture_ring.h"
 #include "capture/wave_in_win.h"
 
@@ -33,9 +41,16 @@ class Recorder {
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
 
-  // Opens the default input and queues buffers 0 to 6; the driver sets event
-  // for every filled buffer. On failure shows a "Recorder" box and returns false;
-  // so too, opening nothing, while the last device still refuses to close.
+  // The input the next start opens; by default the system's default input.
+  void setInput(InputRequest wanted) { wanted_ = std::move(wanted); }
+  const InputRequest& wantedInput() const { return wanted_; }
+
+  // Opens the input asked for and queues buffers 0 to 6; the driver sets
+  // event for every filled buffer. On failure shows a "Recorder" box and
+  // returns false; so too, opening nothing, while the last device still
+  // refuses to close. An input that is not there shows no box: false, and
+  // inputMissing() says so. The default input, once found, is asked for
+  // by its name from then on (takeChosenInput).
   bool start(HANDLE event);
   // Stops capture, hands every buffer back and closes the device. A device
   // that refuses to close stays open (openStatus() 0), and is tried again.
@@ -51,6 +66,16 @@ class Recorder {
   bool currentBufferDone() const;
   const WAVEHDR& currentHeader() const { return ring_->headers[static_cast<size_t>(current_)]; }
   const uint8_t* currentBufferData() const { return bufferData(current_); }
+
+  // The last start found no such input (or no input at all).
+  bool inputMissing() const { return inputMissing_; }
+  // The input of the last start that found one.
+  const std::optional<InputRequest>& inputInUse() const { return inUse_; }
+  // The default input found by a start when none was asked for by name,
+  // once; it is the input asked for from then on.
+  std::optional<InputRequest> takeChosenInput() { return std::exchange(chosen_, std::nullopt); }
+  // The names of the inputs the system lists now, by device number.
+  std::vector<std::string> inputNames();
 
   bool recording() const { return recording_; }
   int32_t openStatus() const { return openStatus_; }
@@ -75,6 +100,8 @@ class Recorder {
   // Reset, unprepare every prepared header, close; true when closed.
   bool closeDevice();
   void showError(MMRESULT code);
+  // The device number of the input asked for, or nothing when it is absent.
+  std::optional<UINT> resolveInput();
 
   WaveInApi& api_;
   RecorderWarningBox& box_;
@@ -83,6 +110,10 @@ class Recorder {
   int32_t openStatus_ = kClosed;
   MMRESULT closeResult_ = MMSYSERR_NOERROR;  // of the last close
   CaptureFormat format_;
+  InputRequest wanted_;
+  std::optional<InputRequest> inUse_;
+  std::optional<InputRequest> chosen_;
+  bool inputMissing_ = false;
   int32_t current_ = 0;
   std::unique_ptr<Ring> ring_;
 };

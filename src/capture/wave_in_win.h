@@ -7,14 +7,17 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <string>
+
 namespace kantiq {
 
 class WaveInApi {
  public:
   virtual ~WaveInApi() = default;
-  // waveInOpen on the wave mapper (the default input device). With
-  // WAVE_FORMAT_QUERY in flags, device may be null and nothing is opened.
-  virtual MMRESULT open(HWAVEIN* device, const WAVEFORMATEX& format, HANDLE event, DWORD flags) = 0;
+  // waveInOpen on input deviceId. With WAVE_FORMAT_QUERY in flags, device
+  // may be null and nothing is opened.
+  virtual MMRESULT open(UINT deviceId, HWAVEIN* device, const WAVEFORMATEX& format, HANDLE event,
+                        DWORD flags) = 0;
   virtual MMRESULT prepareHeader(HWAVEIN device, WAVEHDR* header) = 0;
   virtual MMRESULT unprepareHeader(HWAVEIN device, WAVEHDR* header) = 0;
   virtual MMRESULT addBuffer(HWAVEIN device, WAVEHDR* header) = 0;
@@ -23,6 +26,11 @@ class WaveInApi {
   virtual MMRESULT close(HWAVEIN device) = 0;
   virtual MMRESULT errorText(MMRESULT code, char* text, UINT size) = 0;
   virtual UINT deviceCount() = 0;
+  // The name input deviceId gives itself (Windows-1252); false when the
+  // device cannot be asked.
+  virtual bool deviceName(UINT deviceId, std::string& name) = 0;
+  // The system's default input; false when there is none.
+  virtual bool defaultDevice(UINT& deviceId) = 0;
 };
 
 // The real driver (winmm).

@@ -409,6 +409,23 @@ class RecordingObserver final : public CaptureObserver {
     std::lock_guard<std::mutex> l(m_);
     events_.push_back("box " + caption + ": " + text);
   }
+  void captureNotice(const std::string& line) override {
+    std::lock_guard<std::mutex> l(m_);
+    events_.push_back("line " + line);
+  }
+  void inputSilenceChanged(bool silent, const TimeValue&) override {
+    std::lock_guard<std::mutex> l(m_);
+    events_.push_back(silent ? "silent" : "signal");
+  }
+  // Kept apart: every first start chooses the default input.
+  void inputChosen(const InputRequest& input) override {
+    std::lock_guard<std::mutex> l(m_);
+    chosen_.push_back(inputLabel(input));
+  }
+  std::vector<std::string> chosen() {
+    std::lock_guard<std::mutex> l(m_);
+    return chosen_;
+  }
   std::vector<std::string> events() {
     std::lock_guard<std::mutex> l(m_);
     return events_;
@@ -417,6 +434,7 @@ class RecordingObserver final : public CaptureObserver {
  private:
   std::mutex m_;
   std::vector<std::string> events_;
+  std::vector<std::string> chosen_;
 };
 
 // Polls until the condition holds; false after kPatience.
@@ -493,6 +511,113 @@ TEST(AnalysisThreadSupervision, SilentCaptureIsRestartedWithoutAnyFrameUntilBuff
   EXPECT_TRUE(rig.boxes.boxes().empty());
   EXPECT_TRUE(rig.thread.stopThread());
   EXPECT_EQ(rig.driver.violations(), 0);
+}
+
+// No sound device when monitoring is switched on (a USB card not ready at
+// log-on): monitoring is on all the same, the window hears of the missing
+// device once, and listening starts by itself when the device appears. A
+// device that is busy at the start is retried the same way, its box shown
+// once, at the start.
+TEST(AnalysisThreadSupervision, AMissingOrBusyDeviceAtTheStartIsWaitedFor) {
+  for (const bool busy : {false, true}) {
+    SCOPED_TRACE(busy ? "busy" : "missing");
+    SupervisedRig rig;
+    if (busy) {
+      rig.driver.openResult = MMSYSERR_ALLOCATED;
+    } else {
+      rig.driver.setInputs({});
+    }
+    EXPECT_TRUE(rig.thread.startCapture());
+    EXPECT_FALSE(rig.thread.delivering());
+    EXPECT_EQ(rig.thread.status().supervision, CaptureSupervision::State::Outage);
+    EXPECT_EQ(rig.thread.health().inputMissing, !busy);
+    EXPECT_EQ(rig.boxes.boxes().size(), busy ? 1u : 0u);  // shown on the spot, by the caller's thread
+    rig.turnTo(1100);
+    rig.turnTo(3200);
+    rig.driver.openResult = MMSYSERR_NOERROR;
+    rig.driver.setInputs({"Line In (Fake Audio)"});
+    rig.turnTo(7300);
+    ASSERT_TRUE(eventually([&] { return rig.driver.isOpen(); }));
+    EXPECT_FALSE(rig.thread.health().inputMissing);
+    rig.driver.fill(1);
+    ASSERT_TRUE(rig.consumer.waitFinished(1));
+    EXPECT_TRUE(eventually([&] { return rig.thread.delivering(); }));
+    EXPECT_EQ(rig.thread.inputLabel(), "Line In (Fake Audio)");
+    const std::vector<std::string> expected =
+        busy ? std::vector<std::string>{"stopped", "resumed"}
+             : std::vector<std::string>{"stopped",
+                                        "line STÖRUNG: Kein Aufnahmegerät gefunden. Kantiq wartet darauf und "
+                                        "hört mit, sobald eines da ist.",
+                                        "resumed"};
+    EXPECT_EQ(rig.observer.events(), expected);
+    EXPECT_EQ(rig.boxes.boxes().size(), busy ? 1u : 0u);
+    EXPECT_EQ(rig.observer.chosen(), (std::vector<std::string>{"Line In (Fake Audio)"}));
+    EXPECT_TRUE(rig.thread.stopThread());
+    EXPECT_EQ(rig.driver.violations(), 0);
+  }
+}
+
+// The input named in the settings is unplugged while monitoring: it is an
+// outage that names it, though another input is there, and it is opened
+// again when it returns.
+TEST(AnalysisThreadSupervision, ANamedInputThatGoesAwayIsAnOutageUntilItReturns) {
+  SupervisedRig rig;
+  rig.driver.setInputs({"Mikrofon", "USB Audio"}, 0);
+  rig.thread.setInput(InputRequest{"USB Audio", 1});
+  ASSERT_TRUE(rig.thread.startCapture());
+  EXPECT_EQ(rig.driver.openedInput(), 1u);
+  rig.driver.fill(1);
+  ASSERT_TRUE(rig.consumer.waitFinished(1));
+  rig.driver.die();
+  rig.driver.setInputs({"Mikrofon"}, 0);
+  rig.turnTo(5100);
+  ASSERT_TRUE(eventually([&] { return rig.thread.health().inputMissing; }));
+  EXPECT_EQ(rig.driver.opens(), 1);  // never the microphone
+  rig.driver.setInputs({"Mikrofon", "Line In", "USB Audio"}, 0);
+  rig.turnTo(6200);
+  ASSERT_TRUE(eventually([&] { return rig.driver.isOpen(); }));
+  EXPECT_EQ(rig.driver.openedInput(), 2u);
+  rig.driver.fill(2);
+  ASSERT_TRUE(rig.consumer.waitFinished(2));
+  EXPECT_EQ(rig.observer.events(),
+            (std::vector<std::string>{"stopped",
+                                      "line STÖRUNG: Der Eingang \"USB Audio\" fehlt. Kantiq wartet darauf und "
+                                      "hört mit, sobald er wieder da ist.",
+                                      "resumed"}));
+  EXPECT_TRUE(rig.observer.chosen().empty());
+  EXPECT_TRUE(rig.thread.stopThread());
+}
+
+// Buffers that carry no signal (a muted source) make the input silent once
+// the limit has passed, once however many follow; a buffer with signal ends
+// it. Switching off forgets the period.
+TEST(AnalysisThreadSupervision, AnInputWithoutSignalIsSilentOncePerPeriod) {
+  SupervisedRig rig;
+  rig.thread.setSilenceLimit(2000);
+  ASSERT_TRUE(rig.thread.startCapture());
+  int filled = 0;
+  const auto fillAt = [&](int64_t ms, int32_t value) {
+    rig.ticks.now = ms;
+    rig.driver.fill(value, true, true);
+    ASSERT_TRUE(rig.consumer.waitFinished(++filled));
+  };
+  fillAt(100, 0);
+  fillAt(1500, 0);
+  EXPECT_FALSE(rig.thread.health().silent);
+  fillAt(2100, 1);  // within one step of 0: still nothing
+  EXPECT_TRUE(rig.thread.health().silent);
+  fillAt(3000, 0);
+  fillAt(9000, 0);
+  EXPECT_TRUE(rig.thread.delivering());  // buffers do come
+  fillAt(9100, 3000);
+  EXPECT_FALSE(rig.thread.health().silent);
+  fillAt(9200, 0);
+  fillAt(11300, 0);
+  EXPECT_TRUE(rig.thread.health().silent);
+  rig.thread.stopCapture();
+  EXPECT_FALSE(rig.thread.health().silent);
+  EXPECT_EQ(rig.observer.events(), (std::vector<std::string>{"silent", "signal", "silent"}));
+  EXPECT_TRUE(rig.thread.stopThread());
 }
 
 // A restart asked for inside a frame (the periodic one, say) cannot reopen

@@ -9,6 +9,7 @@
 #include "capture/capture_buffer_loader.h"
 #include "capture/capture_format.h"
 #include "capture/capture_ring.h"
+#include "capture/input_choice.h"
 #include "capture/load_watcher.h"
 #include "capture/pcm_sample_readers.h"
 #include "capture/win_exception.h"
@@ -229,6 +230,45 @@ TEST(WinExceptionTest, FormatsTextThenCode) {
   EXPECT_STREQ(text, "CreateEvent, Error -5");
   formatWinException(WinException{8, nullptr}, text, sizeof text);
   EXPECT_STREQ(text, ", Error 8");
+}
+
+
+// "No signal at all": every sample within one step of one value. A quiet
+// but live input (a few steps of noise) is signal.
+TEST(FlatBufferTest, OnlyBuffersWithinOneStepOfAValueAreFlat) {
+  struct Row {
+    int32_t bits;
+    std::vector<uint8_t> bytes;
+    bool flat;
+  };
+  const Row rows[] = {
+      {8, {128, 128, 128, 128}, true},
+      {8, {0, 0, 0}, true},               // constant at an end of the range
+      {8, {127, 128, 129, 128}, true},    // one step either side
+      {8, {128, 129, 130, 129}, true},
+      {8, {127, 128, 130, 128}, false},   // three steps end to end
+      {8, {128, 128, 128, 200}, false},   // one click at the end
+      {16, {0x00, 0x00, 0xFF, 0xFF, 0x01, 0x00}, true},  // 0, -1, 1
+      {16, {0xFF, 0xFF, 0x02, 0x00}, false},             // -1, 2
+      {16, {0xFF, 0x7F, 0x00, 0x80}, false},             // 32767, -32768
+      {16, {0x10, 0x00, 0x10, 0x01}, false},             // 16, 272: the high byte counts
+  };
+  for (const Row& row : rows) {
+    const auto samples = static_cast<int32_t>(row.bytes.size()) / (row.bits / 8);
+    EXPECT_EQ(bufferIsFlat(row.bits, row.bytes.data(), samples), row.flat)
+        << row.bits << " bits, first byte " << int{row.bytes[0]} << ", " << samples << " samples";
+  }
+}
+
+TEST(InputChoiceTest, EqualNamesAreToldApartByTheirPlace) {
+  const std::vector<std::string> names{"USB Audio", "Mikrofon", "USB Audio", ""};
+  EXPECT_EQ(findInput(names, {"USB Audio", 2})->deviceId, 2u);
+  EXPECT_FALSE(findInput(names, {"USB Audio", 3}).has_value());
+  EXPECT_FALSE(findInput(names, {"usb audio", 1}).has_value());  // names as the system spells them
+  EXPECT_EQ(inputAt(names, 2)->input, (InputRequest{"USB Audio", 2}));
+  EXPECT_FALSE(inputAt(names, 4).has_value());
+  EXPECT_EQ(inputLabel({"USB Audio", 2}), "USB Audio (2.)");
+  EXPECT_EQ(inputLabel({"USB Audio", 1}), "USB Audio");
 }
 
 }  // namespace

@@ -29,15 +29,26 @@ class FakeWaveIn final : public WaveInApi {
   int failAddAt = -1;
   int refuseCloses = 0;  // this many closes of an emptied device fail
 
-  MMRESULT open(HWAVEIN* device, const WAVEFORMATEX& format, HANDLE event, DWORD flags) override {
+  // The inputs the system lists, by device number, and its default one.
+  void setInputs(std::vector<std::string> names, UINT defaultId = 0) {
     std::lock_guard<std::mutex> g(m_);
+    inputs_ = std::move(names);
+    defaultInput_ = defaultId;
+  }
+
+  MMRESULT open(UINT deviceId, HWAVEIN* device, const WAVEFORMATEX& format, HANDLE event,
+                DWORD flags) override {
+    std::lock_guard<std::mutex> g(m_);
+    if (deviceId >= inputs_.size()) return MMSYSERR_BADDEVICEID;
     if ((flags & WAVE_FORMAT_QUERY) != 0) {
       ++queries_;
       queriedFormat_ = format;
+      queriedInput_ = deviceId;
       return queryResult;
     }
     ++opens_;
     openFlags_ = flags;
+    openedInput_ = deviceId;
     if (openResult != MMSYSERR_NOERROR) return openResult;
     if (open_) ++violations_;  // a second device while the first is open
     open_ = true;
@@ -117,12 +128,28 @@ class FakeWaveIn final : public WaveInApi {
     std::snprintf(text, size, "fake error %u", static_cast<unsigned>(code));
     return MMSYSERR_NOERROR;
   }
-  UINT deviceCount() override { return 1; }
+  UINT deviceCount() override {
+    std::lock_guard<std::mutex> g(m_);
+    return static_cast<UINT>(inputs_.size());
+  }
+  bool deviceName(UINT deviceId, std::string& name) override {
+    std::lock_guard<std::mutex> g(m_);
+    if (deviceId >= inputs_.size()) return false;
+    name = inputs_[deviceId];
+    return true;
+  }
+  bool defaultDevice(UINT& deviceId) override {
+    std::lock_guard<std::mutex> g(m_);
+    if (defaultInput_ >= inputs_.size()) return false;
+    deviceId = defaultInput_;
+    return true;
+  }
 
   // The driver fills the oldest queued buffer with one 16-bit or 8-bit value
-  // in every sample and signals the event (unless told not to). Returns the
-  // filled header, or null when nothing is queued.
-  WAVEHDR* fill(int32_t value, bool signal = true) {
+  // in every sample (or, alternating, with value and -value) and signals the
+  // event (unless told not to). Returns the filled header, or null when
+  // nothing is queued.
+  WAVEHDR* fill(int32_t value, bool signal = true, bool alternating = false) {
     std::lock_guard<std::mutex> g(m_);
     if (dead_ || queue_.empty()) return nullptr;
     WAVEHDR* h = queue_.front();
@@ -131,6 +158,7 @@ class FakeWaveIn final : public WaveInApi {
     const bool eightBit = openedFormat_.wBitsPerSample == 8;
     const DWORD samples = eightBit ? h->dwBufferLength : h->dwBufferLength / 2;
     for (DWORD i = 0; i < samples; ++i) {
+      if (alternating) value = -value;
       if (eightBit) {
         p[i] = static_cast<uint8_t>(value / 64 + 128);
       } else {
@@ -179,6 +207,15 @@ class FakeWaveIn final : public WaveInApi {
     std::lock_guard<std::mutex> g(m_);
     return queriedFormat_;
   }
+  // Device numbers of the last open and the last format query.
+  UINT openedInput() {
+    std::lock_guard<std::mutex> g(m_);
+    return openedInput_;
+  }
+  UINT queriedInput() {
+    std::lock_guard<std::mutex> g(m_);
+    return queriedInput_;
+  }
   DWORD lastOpenFlags() {
     std::lock_guard<std::mutex> g(m_);
     return openFlags_;
@@ -215,6 +252,10 @@ class FakeWaveIn final : public WaveInApi {
   WAVEFORMATEX openedFormat_{};
   WAVEFORMATEX queriedFormat_{};
   DWORD openFlags_ = 0;
+  std::vector<std::string> inputs_{"Line In (Fake Audio)"};
+  UINT defaultInput_ = 0;
+  UINT openedInput_ = 0;
+  UINT queriedInput_ = 0;
   UINT errorTextSize_ = 0;
   int queries_ = 0, opens_ = 0, prepares_ = 0, adds_ = 0, unprepares_ = 0;
   int starts_ = 0, resets_ = 0, closes_ = 0, violations_ = 0;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "capture/pcm_sample_readers.h"
 #include "capture/recorder_win.h"
@@ -170,16 +171,87 @@ TEST(RecorderTest, FailedOpenShowsInUseTextOrTheDriversOwnText) {
   }
   {
     Rig rig;
-    rig.driver.openResult = MMSYSERR_NODRIVER;
+    rig.driver.openResult = MMSYSERR_ERROR;
     Recorder recorder(512, 11025, 16, rig.driver, rig.boxes);
     EXPECT_FALSE(recorder.start(rig.event.get()));
-    EXPECT_EQ(recorder.openStatus(), static_cast<int32_t>(MMSYSERR_NODRIVER));
+    EXPECT_FALSE(recorder.inputMissing());
+    EXPECT_EQ(recorder.openStatus(), static_cast<int32_t>(MMSYSERR_ERROR));
     const auto boxes = rig.boxes.boxes();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, textWithCode("fake error ", MMSYSERR_NODRIVER));
+    EXPECT_EQ(boxes[0].text, textWithCode("fake error ", MMSYSERR_ERROR));
     EXPECT_EQ(boxes[0].caption, "Recorder");
     EXPECT_EQ(rig.driver.errorTextSize(), 164u);
   }
+}
+
+// The input is looked up by name at every start: the one asked for is opened
+// (and its format asked of it), wherever the system lists it now; one that is
+// not there is missing, without a box, even when other inputs are there.
+TEST(RecorderTest, TheInputAskedForIsFoundByNameOrIsMissing) {
+  const std::vector<std::string> twoCards{"Mikrofon (Webcam)", "USB Audio", "Line In", "USB Audio"};
+  struct Row {
+    const char* what;
+    std::vector<std::string> inputs;
+    UINT defaultId;
+    InputRequest wanted;
+    MMRESULT openResult;
+    bool opens;
+    UINT openedId;
+  };
+  const Row rows[] = {
+      {"named, the second of two equal names", twoCards, 0, {"USB Audio", 2}, MMSYSERR_NOERROR, true, 3},
+      {"named, the first", twoCards, 0, {"USB Audio", 1}, MMSYSERR_NOERROR, true, 1},
+      {"named and absent: never the default instead", twoCards, 0, {"Line In", 2}, MMSYSERR_NOERROR, false, 0},
+      {"the default input", twoCards, 2, {}, MMSYSERR_NOERROR, true, 2},
+      {"no input at all", {}, 0, {}, MMSYSERR_NOERROR, false, 0},
+      {"gone between listing and opening", twoCards, 0, {"Line In", 1}, MMSYSERR_BADDEVICEID, false, 0},
+      {"no driver any more", twoCards, 0, {"Line In", 1}, MMSYSERR_NODRIVER, false, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Rig rig;
+    rig.driver.setInputs(row.inputs, row.defaultId);
+    rig.driver.openResult = row.openResult;
+    Recorder recorder(512, 11025, 16, rig.driver, rig.boxes);
+    recorder.setInput(row.wanted);
+    EXPECT_EQ(recorder.start(rig.event.get()), row.opens);
+    EXPECT_EQ(recorder.inputMissing(), !row.opens);
+    EXPECT_TRUE(rig.boxes.boxes().empty());
+    if (row.opens) {
+      EXPECT_EQ(rig.driver.openedInput(), row.openedId);
+      EXPECT_EQ(rig.driver.queriedInput(), row.openedId);
+      ASSERT_TRUE(recorder.inputInUse().has_value());
+      EXPECT_EQ(recorder.inputInUse()->name, row.inputs[row.openedId]);
+    } else {
+      EXPECT_FALSE(recorder.recording());
+      EXPECT_FALSE(rig.driver.isOpen());
+    }
+  }
+}
+
+// The default input, once found, is asked for by name: when it goes away the
+// new default is not taken instead, and when it comes back under another
+// number it is opened again.
+TEST(RecorderTest, TheDefaultInputIsKeptByNameOnceFound) {
+  Rig rig;
+  rig.driver.setInputs({"Mikrofon", "USB Audio"}, 1);
+  Recorder recorder(512, 11025, 16, rig.driver, rig.boxes);
+  ASSERT_TRUE(recorder.start(rig.event.get()));
+  const auto chosen = recorder.takeChosenInput();
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_EQ(*chosen, (InputRequest{"USB Audio", 1}));
+  EXPECT_FALSE(recorder.takeChosenInput().has_value());  // once
+
+  recorder.stop();
+  rig.driver.setInputs({"Mikrofon"}, 0);  // unplugged: the microphone is the default now
+  EXPECT_FALSE(recorder.start(rig.event.get()));
+  EXPECT_TRUE(recorder.inputMissing());
+
+  rig.driver.setInputs({"Mikrofon", "Line In", "USB Audio"}, 0);  // back, listed third
+  ASSERT_TRUE(recorder.start(rig.event.get()));
+  EXPECT_EQ(rig.driver.openedInput(), 2u);
+  EXPECT_FALSE(recorder.takeChosenInput().has_value());
+  EXPECT_TRUE(rig.boxes.boxes().empty());
 }
 
 // A ring with a gap would wait forever at the missing buffer: a buffer the

@@ -55,8 +55,8 @@ using Clock = std::chrono::steady_clock;
 // taken back, and of the devices opened and closed.
 class CountingWaveIn final : public kantiq::WaveInApi {
  public:
-  MMRESULT open(HWAVEIN* device, const WAVEFORMATEX& format, HANDLE event, DWORD flags) override {
-    const MMRESULT rc = real().open(device, format, event, flags);
+  MMRESULT open(UINT id, HWAVEIN* device, const WAVEFORMATEX& format, HANDLE event, DWORD flags) override {
+    const MMRESULT rc = real().open(id, device, format, event, flags);
     if ((flags & WAVE_FORMAT_QUERY) == 0 && rc == MMSYSERR_NOERROR) {
       std::lock_guard<std::mutex> g(m_);
       ++opens_;
@@ -91,6 +91,8 @@ class CountingWaveIn final : public kantiq::WaveInApi {
   }
   MMRESULT errorText(MMRESULT c, char* t, UINT s) override { return real().errorText(c, t, s); }
   UINT deviceCount() override { return real().deviceCount(); }
+  bool deviceName(UINT id, std::string& name) override { return real().deviceName(id, name); }
+  bool defaultDevice(UINT& id) override { return real().defaultDevice(id); }
 
   int queued() {
     std::lock_guard<std::mutex> g(m_);
