@@ -15,6 +15,8 @@
 #define IDB_ABOUT_BUTTON 116
 #define IDB_BANNER 117
 #define IDB_STATUS_FAULT 118
+#define IDB_STATUS_SILENT 120
+#define IDB_STATUS_NO_INPUT 121
 
 // Main dialog
 #define IDC_WAVEFORM 101
@@ -31,6 +33,7 @@
 #define IDC_ABOUT 1019
 #define IDC_STATUS 1020
 #define IDC_TEST_MESSAGE 1021
+#define IDC_INPUT_LABEL 1022
 
 // About box
 #define IDC_HOME_PAGE 1020

@@ -119,6 +119,7 @@ struct AnalysisThread::Shared {
   InputRequest wantedInput;
   mutable std::mutex labelMutex;
   std::string label;  // of the input last opened
+  InputRequest wantedShown;  // wantedInput, for readers without the lock
   int32_t samplesPerBuffer = 0;
   int32_t sampleRate = 0;
   int32_t points = 0;
@@ -213,6 +214,10 @@ void AnalysisThread::Shared::reportInput(bool started) {
   if (!recorder) return;
   if (auto chosen = recorder->takeChosenInput()) {
     wantedInput = *chosen;
+    {
+      std::lock_guard<std::mutex> held(labelMutex);
+      wantedShown = *chosen;
+    }
     if (observer != nullptr) observer->inputChosen(*chosen);
   }
   inputMissing.store(!started && recorder->inputMissing());
@@ -329,6 +334,8 @@ void AnalysisThread::setInput(const InputRequest& input) {
   ScopedLock held(shared_->lock);
   shared_->wantedInput = input;
   if (shared_->recorder) shared_->recorder->setInput(input);
+  std::lock_guard<std::mutex> shown(shared_->labelMutex);
+  shared_->wantedShown = input;
 }
 
 void AnalysisThread::setSilenceLimit(int64_t limitMs) {
@@ -339,6 +346,11 @@ void AnalysisThread::setSilenceLimit(int64_t limitMs) {
 std::string AnalysisThread::inputLabel() const {
   std::lock_guard<std::mutex> held(shared_->labelMutex);
   return shared_->label;
+}
+
+InputRequest AnalysisThread::wantedInput() const {
+  std::lock_guard<std::mutex> held(shared_->labelMutex);
+  return shared_->wantedShown;
 }
 
 void AnalysisThread::resume() {

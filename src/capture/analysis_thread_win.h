@@ -86,6 +86,9 @@ class AnalysisThread {
   // The input capture last opened, as the window names it; empty before.
   // Never waits for the analysis lock.
   std::string inputLabel() const;
+  // The input asked for now (the default one once found). Never waits for
+  // the analysis lock.
+  InputRequest wantedInput() const;
 
   // Lets the suspended worker run.
   void resume();

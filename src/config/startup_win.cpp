@@ -20,6 +20,12 @@ UniqueHandle openForReading(const std::string& path) {
 
 constexpr DWORD kReadChunkBytes = 4096;
 
+// Held to the end of the process unless released for a successor.
+UniqueHandle& singleInstanceGuard() {
+  static UniqueHandle guard;
+  return guard;
+}
+
 }  // namespace
 
 void Win32WarningBox::show(const std::string& caption, const std::string& text) {
@@ -28,12 +34,22 @@ void Win32WarningBox::show(const std::string& caption, const std::string& text) 
 
 bool Win32StartupPlatform::takeSingleInstanceGuard() {
   SetLastError(ERROR_SUCCESS);
-  // The handle is deliberately never closed: the guard lasts exactly as long
-  // as the process, and the system drops it however the process ends.
+  // The guard lasts as long as the process, and the system drops it however
+  // the process ends; only a successor being started lets it go earlier.
   HANDLE guard = CreateMutexA(nullptr, TRUE, kSingleInstanceMutexName);
   const DWORD error = GetLastError();
-  (void)guard;
-  return error != ERROR_ALREADY_EXISTS;
+  if (error == ERROR_ALREADY_EXISTS) {
+    if (guard != nullptr) CloseHandle(guard);
+    return false;
+  }
+  singleInstanceGuard() = UniqueHandle(guard);
+  return true;
+}
+
+void releaseSingleInstanceGuard() {
+  UniqueHandle& guard = singleInstanceGuard();
+  if (guard) ReleaseMutex(guard.get());
+  guard = UniqueHandle();
 }
 
 bool Win32StartupPlatform::readStoredConfiguration(std::vector<uint8_t>& bytes, size_t maxBytes) {

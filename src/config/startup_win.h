@@ -26,6 +26,11 @@ class Win32StartupPlatform final : public StartupPlatform {
   bool readStoredConfiguration(std::vector<uint8_t>& bytes, size_t maxBytes) override;
 };
 
+// Lets go of the single-instance guard before the process ends, so that a
+// new instance started by this one may take it (the guard is otherwise held
+// to the end of the process).
+void releaseSingleInstanceGuard();
+
 // Constructs the detector the way the application starts: see
 // prepareDetector(). Returns only when the program may run; otherwise the box
 // has been shown and the process has ended with status 0. When another

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <utility>
 
 #include "capture/win_exception.h"
 #include "dispatch/alarm_log.h"
@@ -14,6 +15,7 @@
 #include "ui/gdi_canvas_win.h"
 #include "ui/main_dialog_win.h"
 #include "ui/test_message_win.h"
+#include "win32/executable_path_win.h"
 
 namespace kantiq {
 namespace {
@@ -29,12 +31,29 @@ constexpr char kNoAlarmLine[] =
 constexpr char kListeningStoppedLine[] =
     "STÖRUNG: Vom Aufnahmegerät kommt kein Signal. Kantiq hört nicht mit und startet die Aufnahme neu.";
 constexpr char kListeningResumedLine[] = "Aufnahme läuft wieder: Kantiq wertet das Signal aus.";
+constexpr char kSilentLine[] =
+    "STÖRUNG: Am Eingang liegt kein Signal an (stumm geschaltet, Kabel gezogen, Empfänger aus?).";
+constexpr char kSignalBackLine[] = "Am Eingang liegt wieder ein Signal an.";
+constexpr char kInputLabelPrefix[] = "Eingang: ";
+constexpr char kHandOverFailedLine[] =
+    "STÖRUNG: Das Aufnahmegerät ist jetzt da, aber Kantiq kann sich nicht neu starten, um es zu nutzen. "
+    "Bitte Kantiq beenden und neu starten.";
+
+// A missing input is first left to capture's own retries; then a fresh
+// process is asked this often whether it would find it. A probe found it
+// only counts when, this long after, capture still has not.
+constexpr uint64_t kFirstProbeAfterMs = 10000;
+constexpr uint64_t kProbeEveryMs = 30000;
+constexpr uint32_t kProbeLimitMs = 15000;
+constexpr uint64_t kHandOverGraceMs = 7000;
 
 // The status pictures, loaded on first use and kept for the run.
 struct StatusBitmaps {
   UniqueGdiObject<HBITMAP> on;
   UniqueGdiObject<HBITMAP> off;
   UniqueGdiObject<HBITMAP> fault;
+  UniqueGdiObject<HBITMAP> silent;
+  UniqueGdiObject<HBITMAP> noInput;
 };
 
 HBITMAP loadBitmap(int id) {
@@ -47,6 +66,8 @@ StatusBitmaps& statusBitmaps() {
     bitmaps.on.reset(loadBitmap(IDB_STATUS_ON));
     bitmaps.off.reset(loadBitmap(IDB_STATUS_OFF));
     bitmaps.fault.reset(loadBitmap(IDB_STATUS_FAULT));
+    bitmaps.silent.reset(loadBitmap(IDB_STATUS_SILENT));
+    bitmaps.noInput.reset(loadBitmap(IDB_STATUS_NO_INPUT));
   }
   return bitmaps;
 }
@@ -118,6 +139,8 @@ AlarmMonitor::AlarmMonitor(HWND dialog, const EngineFactory& makeEngine) : dialo
   ::SetScrollRange(speedScroll_, SB_CTL, 0, 0, FALSE);
   ::SetScrollPos(speedScroll_, SB_CTL, 0, TRUE);
   scaleControl_ = ::GetDlgItem(dialog, IDC_SCALE);
+  inputLabel_ = ::GetDlgItem(dialog, IDC_INPUT_LABEL);
+  ::SendMessageA(inputLabel_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
 
   // Waveform view, detector, analysis thread (suspended) and the detector's
   // pointer back to this monitor. The detector may end the process here.
@@ -125,16 +148,13 @@ AlarmMonitor::AlarmMonitor(HWND dialog, const EngineFactory& makeEngine) : dialo
   // A configuration without alarms starts, but the window must not look as
   // if it were watching for one.
   if (engine_->alarmCount() <= 0) resultBox_.append(kNoAlarmLine);
+  for (const std::string& line : engine_->startNotes()) resultBox_.append(line);
 
-  if (::waveInGetNumDevs() == 0) {
-    throw WinException{static_cast<int32_t>(::GetLastError()), "No sound card installed !"};
-  }
-  WAVEINCAPSA caps{};
-  if (::waveInGetDevCapsA(0, &caps, sizeof caps) != MMSYSERR_NOERROR) {
-    throw WinException{static_cast<int32_t>(::GetLastError()),
-                       "Cannot determine sound card capabilities !"};
-  }
-  const uint32_t formats = caps.dwFormats;
+  // The program records 8 bits at 44100 Hz whatever these lists say (they
+  // are hidden); they offer every format, so that a sound card missing at
+  // start, which is waited for, leaves nothing to decide here.
+  const uint32_t formats = WAVE_FORMAT_1M08 | WAVE_FORMAT_1M16 | WAVE_FORMAT_2M08 | WAVE_FORMAT_2M16 |
+                           WAVE_FORMAT_4M08 | WAVE_FORMAT_4M16;
 
   ::SendMessageA(dialog, WM_SETICON, ICON_SMALL,
                  reinterpret_cast<LPARAM>(::LoadImageA(resourceInstance(), MAKEINTRESOURCEA(IDI_KANTIQ),
@@ -212,18 +232,89 @@ void AlarmMonitor::showToggleState(HWND window) {
 
 void AlarmMonitor::showStatusPicture() {
   StatusBitmaps& bitmaps = statusBitmaps();
-  // Green only while buffers really arrive: switched on but deaf is a fault.
-  HBITMAP picture =
-      (stopped_ ? bitmaps.off : engine_->analysis().delivering() ? bitmaps.on : bitmaps.fault).get();
+  // Green only while a signal really arrives: switched on but deaf is a fault.
+  AnalysisControl& analysis = engine_->analysis();
+  const AnalysisControl::InputState input = analysis.inputState();
+  HBITMAP picture = nullptr;
+  if (stopped_) {
+    picture = bitmaps.off.get();
+  } else if (!analysis.delivering()) {
+    picture = (input.missing ? bitmaps.noInput : bitmaps.fault).get();
+  } else {
+    picture = (input.silent ? bitmaps.silent : bitmaps.on).get();
+  }
+  showInputLabel(input.label);
   if (picture == statusShown_) return;
   statusShown_ = picture;
   ::SendDlgItemMessageA(dialog_, IDC_STATUS, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
 }
 
+void AlarmMonitor::showInputLabel(const std::string& label) {
+  if (label.empty() || label == inputLabelShown_) return;
+  inputLabelShown_ = label;
+  const std::string text = kInputLabelPrefix + label;
+  ::SendMessageA(inputLabel_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void AlarmMonitor::lookForALateInput() {
+  if (handedOver_) return;
+  AnalysisControl& analysis = engine_->analysis();
+  const AnalysisControl::InputState input = analysis.inputState();
+  const uint64_t now = ::GetTickCount64();
+  const std::optional<ProbeResult> probed = inputProbe_.take();
+  if (stopped_ || !input.missing || analysis.delivering()) {
+    inputMissingSinceMs_ = 0;
+    probeFoundMs_ = 0;
+    return;
+  }
+  if (inputMissingSinceMs_ == 0) inputMissingSinceMs_ = now;
+  if (probed == ProbeResult::Found && probeFoundMs_ == 0) probeFoundMs_ = now;
+  if (probeFoundMs_ != 0 && now - probeFoundMs_ >= kHandOverGraceMs) {
+    // A fresh process finds the input and this one still does not: only a
+    // new instance can listen to it.
+    handedOver_ = true;
+    if (startSuccessor()) {
+      ::PostMessageA(dialog_, WM_CLOSE, 0, 0);
+    } else {
+      resultBox_.append(kHandOverFailedLine);
+    }
+    return;
+  }
+  if (probeFoundMs_ == 0 && !inputProbe_.running() && now - inputMissingSinceMs_ >= kFirstProbeAfterMs &&
+      (lastProbeMs_ == 0 || now - lastProbeMs_ >= kProbeEveryMs)) {
+    lastProbeMs_ = now;
+    inputProbe_.start(executableFolderPath(), input.wanted, kProbeLimitMs);
+  }
+}
+
 void AlarmMonitor::onStatusTimer() {
   showStatusPicture();
+  lookForALateInput();
+  rememberChosenInput();
   resultBox_.show();
   showCaptureWarning();
+}
+
+void AlarmMonitor::captureNotice(const std::string& line) { resultBox_.append(line); }
+
+void AlarmMonitor::inputSilenceChanged(bool silent, const TimeValue& at) {
+  resultBox_.append(silent ? kSilentLine : kSignalBackLine);
+  resultBox_.append(formatAlarmStamp(at));
+}
+
+void AlarmMonitor::inputChosen(const InputRequest& input) {
+  std::lock_guard<std::mutex> hold(warningMutex_);
+  inputToRemember_ = input;
+}
+
+void AlarmMonitor::rememberChosenInput() {
+  std::optional<InputRequest> input;
+  {
+    std::lock_guard<std::mutex> hold(warningMutex_);
+    input = std::exchange(inputToRemember_, std::nullopt);
+  }
+  if (!input) return;
+  if (auto problem = engine_->rememberInput(*input)) resultBox_.append(*problem);
 }
 
 void AlarmMonitor::listeningChanged(bool listening, const TimeValue& at) {

@@ -10,9 +10,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "capture/capture_observer.h"
+#include "capture/input_choice.h"
+#include "ui/fresh_start_win.h"
 #include "detector/detector_ports.h"
 #include "ui/step_scroll_bar.h"
 #include "ui/text_box.h"
@@ -51,6 +55,15 @@ class AnalysisControl {
   // The running transform's size and rate, read under the analysis lock;
   // false while there is no transform.
   virtual bool transformShape(int32_t& points, int32_t& sampleRate) = 0;
+
+  // What the window shows of the input. Never waits for the analysis lock.
+  struct InputState {
+    bool silent = false;   // no signal at all, longer than the silence limit
+    bool missing = false;  // the input to open is not there
+    std::string label;     // the input in use; empty before the first open
+    InputRequest wanted;   // the input capture asks for
+  };
+  virtual InputState inputState() { return {}; }
 };
 
 // The parts behind the window, built in this order: the waveform view, the
@@ -63,6 +76,11 @@ class MonitorEngine {
   virtual AnalysisControl& analysis() = 0;
   // Alarms of the loaded configuration.
   virtual int32_t alarmCount() = 0;
+  // Lines for the result box from the start (the settings file's problems).
+  virtual std::vector<std::string> startNotes() { return {}; }
+  // Keeps the input capture found as the default, for the next starts; a
+  // line for the result box when that fails.
+  virtual std::optional<std::string> rememberInput(const InputRequest& /*input*/) { return std::nullopt; }
 };
 
 using EngineFactory = std::function<std::unique_ptr<MonitorEngine>(
@@ -114,6 +132,9 @@ class AlarmMonitor final : public MonitorInterface, public CaptureObserver {
   // CaptureObserver: the analysis thread's news, handed on without waiting.
   void listeningChanged(bool listening, const TimeValue& at) override;
   void captureWarning(const std::string& text, const std::string& caption) override;
+  void captureNotice(const std::string& line) override;
+  void inputSilenceChanged(bool silent, const TimeValue& at) override;
+  void inputChosen(const InputRequest& input) override;
   // The window's thread: shows the recorder's box for a failed restart, one
   // at a time. May run the window's messages, so the monitor may be gone
   // when it returns: call it last.
@@ -133,6 +154,13 @@ class AlarmMonitor final : public MonitorInterface, public CaptureObserver {
   void showToggleState(HWND window);
   // The status picture for the present state, set only when it changes.
   void showStatusPicture();
+  // The input line under the window, set only when it changes.
+  void showInputLabel(const std::string& label);
+  // Hands a newly chosen input to the engine to keep. The window's thread.
+  void rememberChosenInput();
+  // While the input is missing, asks a fresh process now and then whether
+  // it would find it, and hands over to a new instance when it would.
+  void lookForALateInput();
 
   HWND dialog_;
   bool stopped_ = true;
@@ -154,6 +182,14 @@ class AlarmMonitor final : public MonitorInterface, public CaptureObserver {
   UniqueEnhMetaFile scalePicture_;
   RECT scaleRect_{};
   HBITMAP statusShown_ = nullptr;
+  HWND inputLabel_ = nullptr;
+  std::string inputLabelShown_;
+  std::optional<InputRequest> inputToRemember_;  // under warningMutex_
+  InputProbe inputProbe_;
+  uint64_t inputMissingSinceMs_ = 0;  // 0: not missing
+  uint64_t lastProbeMs_ = 0;
+  uint64_t probeFoundMs_ = 0;         // 0: no probe found it
+  bool handedOver_ = false;
   std::mutex warningMutex_;
   bool warningPending_ = false;
   std::string warningText_;

@@ -1,10 +1,13 @@
 #include "ui/program_engine_win.h"
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "capture/analysis_thread_win.h"
 #include "capture/watchdogs_win.h"
+#include "config/kantiq_settings.h"
 #include "config/startup_win.h"
 #include "detector/tone_detector.h"
 #include "dispatch/alarm_log.h"
@@ -45,7 +48,13 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
     constructToneDetector(*detector_, &spectrogramStrokes_, {}, [] { showRunningInstance(); });
     detector_->alarmSink = &raiser_;
     detector_->watchdogStarter = &watchdogs_;
+    // Kantiq's own settings: what cannot be read is reported and has its
+    // default; the file itself is left as it is.
+    const SettingsReading settings = readSettingsFile(executableFolderPath());
+    startNotes_ = settings.problems;
     analysis_ = std::make_unique<AnalysisThread>(frame_, samplesPerBuffer, sampleRate, points);
+    analysis_->setInput(InputRequest{settings.settings.inputName, settings.settings.inputPosition});
+    analysis_->setSilenceLimit(settings.settings.silenceLimitMs);
     analysis_->setObserver(&observer);
     detector_->monitor = &monitor;
   }
@@ -57,6 +66,12 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
 
   AnalysisControl& analysis() override { return *this; }
   int32_t alarmCount() override { return detector_->alarmCount; }
+  std::vector<std::string> startNotes() override { return startNotes_; }
+  std::optional<std::string> rememberInput(const InputRequest& input) override {
+    if (kantiq::rememberInput(executableFolderPath(), input.name, input.position)) return std::nullopt;
+    return "HINWEIS: Kantiq kann den Eingang \"" + inputLabel(input) + "\" nicht in " + kSettingsFileName +
+           " vermerken. Beim nächsten Start nimmt Kantiq wieder den voreingestellten Eingang.";
+  }
 
   // AnalysisControl
   void resumeThread() override { analysis_->resume(); }
@@ -69,6 +84,10 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
     return analysis_->reconfigure(samplesPerBuffer, sampleRate, points, bitsPerSample);
   }
   bool stopThread() override { return analysis_->stopThread(); }
+  InputState inputState() override {
+    const AnalysisThread::Health h = analysis_->health();
+    return InputState{h.silent, h.inputMissing, analysis_->inputLabel(), analysis_->wantedInput()};
+  }
   bool transformShape(int32_t& points, int32_t& sampleRate) override {
     const AnalysisThread::Status s = analysis_->status();
     if (s.points <= 0 || s.sampleRate <= 0) return false;
@@ -87,6 +106,7 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
   SystemWatchdogStarter watchdogs_;
   std::unique_ptr<ToneDetector> detector_;
   DetectorFrameConsumer frame_;  // detector for every frame, the picture every second
+  std::vector<std::string> startNotes_;
   std::unique_ptr<AnalysisThread> analysis_;
 };
 

@@ -31,4 +31,15 @@ std::string executablePath() {
 
 std::string executableFolder() { return folderOf(executablePath()); }
 
+std::filesystem::path executableFolderPath() {
+  std::vector<wchar_t> path(MAX_PATH);
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) return std::filesystem::path(std::wstring(path.data(), n)).parent_path();
+    if (path.size() >= kMaxModulePathChars) return {};
+    path.resize(path.size() * 2);
+  }
+}
+
 }  // namespace kantiq

@@ -4,6 +4,7 @@
 // and the sender are all found in the executable's folder, never in the
 // current directory.
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,10 @@ std::string executablePath();
 // The executable's folder without a trailing separator: folderOf the
 // executable's path. Empty when the path cannot be had.
 std::string executableFolder();
+
+// The same folder as a path, read in UTF-16, so that a folder name the
+// system's code page cannot spell is still found. Empty when the path cannot
+// be had.
+std::filesystem::path executableFolderPath();
 
 }  // namespace kantiq

@@ -130,6 +130,7 @@ def main(path, version):
         (-1, 'Static', 'Hz', (16, 155, 9, 9), True, 0),
         (-1, 'Button', 'Auswertung', (252, 90, 165, 228), True, 0x7),
         (1015, 'Edit', '', (258, 101, 153, 214), True, 0x4 | 0x800 | WS_BORDER | WS_VSCROLL),
+        (1022, 'Static', '', (9, 326, 408, 10), True, 0xC | 0x80),
         (-1, 'Button', 'Bits per sample', (164, 313, 82, 22), False, 0x7),
         (1005, 'Button', '8', (177, 321, 24, 10), False, 0x9 | WS_GROUP | WS_TABSTOP),
         (1006, 'Button', '16', (211, 321, 23, 10), False, 0x9),
@@ -178,7 +179,8 @@ def main(path, version):
 
     # Bitmaps and icon.
     for num, size in ((114, (230, 40, 24)), (115, (230, 40, 24)), (116, (30, 30, 24)),
-                      (117, (340, 106, 16)), (118, (230, 40, 24))):
+                      (117, (340, 106, 16)), (118, (230, 40, 24)), (120, (230, 40, 24)),
+                      (121, (230, 40, 24))):
         lang, data = res[(2, num)]
         check(lang == DE_DE, f'bitmap {num} language')
         check(bitmap_info(data) == size, f'bitmap {num}: {bitmap_info(data)}')

@@ -45,6 +45,9 @@ struct FakeCapture {
   int restarts = 0;
   int32_t alarms = 1;
   std::atomic<bool> delivering{true};
+  std::atomic<bool> silent{false};
+  std::atomic<bool> inputMissing{false};
+  std::string inputLabel = "Line In (Fake Audio)";
   std::atomic<bool> threadStopped{false};
   // Runs on the fake worker thread once the monitor resumes it.
   std::function<void(MonitorInterface&, CaptureObserver&)> work;
@@ -84,6 +87,10 @@ class FakeAnalysis final : public AnalysisControl, public MonitorEngine {
     return c_.recording;
   }
   bool delivering() override { return c_.recording && c_.delivering; }
+  InputState inputState() override {
+    std::lock_guard<std::recursive_mutex> hold(c_.lock);
+    return InputState{c_.silent, c_.inputMissing, c_.inputLabel, {}};
+  }
   bool reconfigure(int32_t spb, int32_t rate, int32_t points, int32_t bits) override {
     std::lock_guard<std::recursive_mutex> hold(c_.lock);
     c_.reconfigurations.push_back({spb, rate, points, bits});
@@ -380,28 +387,51 @@ TEST(MainWindow, FailedConstructionShowsTheTextAndClosingStillEndsTheProgram) {
 }
 
 // The status picture follows what capture does, not only the toggle: green
-// while buffers arrive, amber while switched on but deaf, red when off.
+// while a signal arrives; amber, each with its own text, while switched on
+// but deaf, with no device, or with an input that carries nothing; red when
+// off. The input in use is named under the panels.
 TEST(MainWindow, StatusPictureTellsWhetherCaptureDelivers) {
   FakeCapture capture;
   std::vector<std::string> seen;
+  std::vector<HBITMAP> amberPictures;
+  std::string label;
   runWindow(capture, [&] {
     HWND main = findTopLevel("Brevalo Kantiq");
     ASSERT_NE(main, nullptr);
     const auto settlesOn = [&](const char* picture) {
-      eventually([&] { return statusPicture(main) == picture; });
+      const auto shown = [&] {
+        return reinterpret_cast<HBITMAP>(::SendDlgItemMessageA(main, IDC_STATUS, BM_GETIMAGE, IMAGE_BITMAP, 0));
+      };
+      const HBITMAP before = shown();
+      eventually([&] { return statusPicture(main) == picture && (std::string(picture) != "amber" || shown() != before); });
       seen.push_back(statusPicture(main));
+      if (seen.back() == "amber") amberPictures.push_back(shown());
     };
     settlesOn("green");
+    eventually([&] { return windowText(::GetDlgItem(main, IDC_INPUT_LABEL)) != ""; });
+    label = windowText(::GetDlgItem(main, IDC_INPUT_LABEL));
     capture.delivering = false;
     settlesOn("amber");
     EXPECT_EQ(windowText(::GetDlgItem(main, IDC_TOGGLE)), "Kantiq jetzt deaktivieren");
+    capture.inputMissing = true;
+    settlesOn("amber");
     capture.delivering = true;
+    capture.inputMissing = false;
+    settlesOn("green");
+    capture.silent = true;
+    settlesOn("amber");
+    capture.silent = false;
     settlesOn("green");
     ::PostMessageA(main, WM_COMMAND, MAKEWPARAM(IDC_TOGGLE, BN_CLICKED), 0);
     settlesOn("red");
     ::PostMessageA(main, WM_CLOSE, 0, 0);
   });
-  EXPECT_EQ(seen, (std::vector<std::string>{"green", "amber", "green", "red"}));
+  EXPECT_EQ(seen, (std::vector<std::string>{"green", "amber", "amber", "green", "amber", "green", "red"}));
+  ASSERT_EQ(amberPictures.size(), 3u);
+  EXPECT_NE(amberPictures[0], amberPictures[1]);
+  EXPECT_NE(amberPictures[0], amberPictures[2]);
+  EXPECT_NE(amberPictures[1], amberPictures[2]);
+  EXPECT_EQ(label, "Eingang: Line In (Fake Audio)");
 }
 
 TEST(MainWindow, AConfigurationWithoutAlarmsIsAnnounced) {
