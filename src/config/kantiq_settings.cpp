@@ -28,12 +28,12 @@ struct NumberSetting {
 };
 
 const NumberSetting kNumbers[] = {
-    {"input_position", 1, 99, 1,
+    {"input_position", 1, kMaxInputPosition, 1,
      [](const KantiqSettings& s) -> int64_t { return s.inputPosition; },
      [](KantiqSettings& s, int64_t v) { s.inputPosition = static_cast<int32_t>(v); },
      "# Der wievielte Eingang dieses Namens, von 1 an gezählt (1 bis 99): Zwei\n"
      "# gleiche USB-Soundkarten haben denselben Namen. Vorgabe 1.\n"},
-    {"silence_limit_s", 0, 86400, 1000,
+    {"silence_limit_s", 0, kMaxSilenceLimitS, 1000,
      [](const KantiqSettings& s) -> int64_t { return s.silenceLimitMs; },
      [](KantiqSettings& s, int64_t v) { s.silenceLimitMs = v; },
      "# Trägt der Eingang so viele Sekunden lang gar kein Signal, meldet Kantiq\n"

@@ -25,6 +25,10 @@ inline constexpr char kSettingsFileName[] = "Kantiq.ini";
 // The longest input name the sound system reports (31 characters).
 inline constexpr size_t kMaxInputNameLength = 31;
 
+// The limits of input_position and silence_limit_s.
+inline constexpr int32_t kMaxInputPosition = 99;
+inline constexpr int64_t kMaxSilenceLimitS = 86400;
+
 // Kantiq reads no more of the file than this.
 inline constexpr size_t kMaxSettingsBytes = 64 * 1024;
 
