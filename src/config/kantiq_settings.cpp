@@ -138,7 +138,7 @@ class Parser {
       switch (classify(content, a)) {
         case LineKind::Ignored: break;
         case LineKind::Malformed:
-          problem("\"" + shown(trim(content)) + "\" hat nicht die Form Name = Wert. Die Zeile bleibt unbeachtet.");
+          problem(std::string("\"") + shown(trim(content)) + "\" hat nicht die Form Name = Wert. Die Zeile bleibt unbeachtet.");
           break;
         case LineKind::Assignment: assign(a); break;
       }
@@ -278,7 +278,9 @@ bool replaceWith(const fs::path& target, std::string_view bytes) {
   fs::path temporaryPath;
   for (int attempt = 0; attempt < 100; ++attempt) {
     fs::path candidate = target;
-    candidate += "." + std::to_string(attempt) + ".tmp";
+    candidate += ".";
+    candidate += std::to_string(attempt);
+    candidate += ".tmp";
     if (!fs::exists(candidate, ec) && !ec) {
       temporaryPath = std::move(candidate);
       break;
