@@ -13,6 +13,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kInputName = "input_name";
+constexpr std::string_view kInputPosition = "input_position";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 // The settings written as whole numbers. scale is how many of the stored
@@ -28,7 +29,7 @@ struct NumberSetting {
 };
 
 const NumberSetting kNumbers[] = {
-    {"input_position", 1, kMaxInputPosition, 1,
+    {kInputPosition, 1, kMaxInputPosition, 1,
      [](const KantiqSettings& s) -> int64_t { return s.inputPosition; },
      [](KantiqSettings& s, int64_t v) { s.inputPosition = static_cast<int32_t>(v); },
      "# Der wievielte Eingang dieses Namens, von 1 an gezählt (1 bis 99): Zwei\n"
@@ -360,7 +361,7 @@ std::string composeSettings(const KantiqSettings& settings) {
 
 std::string withRememberedInput(std::string_view text, std::string_view name, int32_t position) {
   const std::string nameLine = std::string(kInputName) + " = " + inQuotes(name);
-  const std::string positionLine = std::string(kNumbers[0].name) + " = " + std::to_string(position);
+  const std::string positionLine = std::string(kInputPosition) + " = " + std::to_string(position);
   const size_t firstEnd = text.find('\n');
   const std::string_view lineEnd = firstEnd != std::string_view::npos && (firstEnd == 0 || text[firstEnd - 1] != '\r')
                                        ? "\n"
@@ -380,7 +381,7 @@ std::string withRememberedInput(std::string_view text, std::string_view name, in
       out += nameLine;
       out += ending;
       nameDone = true;
-    } else if (assignment && a.name == kNumbers[0].name && !positionDone) {
+    } else if (assignment && a.name == kInputPosition && !positionDone) {
       out += positionLine;
       out += ending;
       positionDone = true;

@@ -43,8 +43,6 @@ TEST(KantiqSettings, ParsesEveryKindOfLine) {
        settings("Mikrofon \"Hüfte\" ", 1, 0), {}},
       {"empty name, longest name, limits",
        "input_name = \"\"\ninput_position = 99\nsilence_limit_s = 86400\n", settings("", 99, 86400000), {}},
-      {"31 characters", "input_name = \"1234567890123456789012345678901\"",
-       settings("1234567890123456789012345678901", 1, 120000), {}},
       {"no '='", "input_name = \"A\"\n[Kantiq]\n", settings("A", 1, 120000),
        {line(2) + "\"[Kantiq]\" hat nicht die Form Name = Wert. Die Zeile bleibt unbeachtet."}},
       {"unknown name, case matters", "Silence_limit_s = 5\r\n", kDefaults,
@@ -85,7 +83,6 @@ TEST(KantiqSettings, ParsesEveryKindOfLine) {
     const SettingsReading r = parseSettings(c.text);
     EXPECT_EQ(r.settings, c.expected);
     EXPECT_EQ(r.problems, c.problems);
-    EXPECT_EQ(r.settings.inputName.find("\xC3"), std::string::npos);  // stays Windows-1252
   }
 }
 
@@ -236,26 +233,13 @@ TEST(KantiqSettingsFile, RememberInputReplacesTheFile) {
 }
 
 #ifndef _WIN32
-// A folder nobody may write into: by its mode, or for root (whom modes do
-// not stop) by the immutable flag. Undone in the destructor.
+// A folder nobody may write into while this lives: by its mode, or for root
+// (whom modes do not stop) by the immutable flag.
 class UnwritableFolder {
  public:
-  explicit UnwritableFolder(const fs::path& path) : path_(path) {
-    if (::geteuid() != 0) {
-      fs::permissions(path_, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                      fs::perm_options::remove);
-      done_ = true;
-    } else {
-      done_ = setImmutable(true);
-    }
-  }
+  explicit UnwritableFolder(fs::path path) : path_(std::move(path)), done_(lock(true)) {}
   ~UnwritableFolder() {
-    if (!done_) return;
-    if (::geteuid() != 0) {
-      fs::permissions(path_, fs::perms::owner_write, fs::perm_options::add);
-    } else {
-      setImmutable(false);
-    }
+    if (done_) lock(false);
   }
   UnwritableFolder(const UnwritableFolder&) = delete;
   UnwritableFolder& operator=(const UnwritableFolder&) = delete;
@@ -263,19 +247,25 @@ class UnwritableFolder {
   bool done() const { return done_; }
 
  private:
-  bool setImmutable(bool on) {
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0) return false;
+  bool lock(bool on) {
+    if (::geteuid() != 0) {
+      fs::permissions(path_, fs::perms::owner_write, on ? fs::perm_options::remove : fs::perm_options::add);
+      return true;
+    }
+    struct Descriptor {
+      int fd;
+      ~Descriptor() {
+        if (fd >= 0) ::close(fd);
+      }
+    } dir{::open(path_.c_str(), O_RDONLY | O_DIRECTORY)};
     int flags = 0;
-    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (dir.fd < 0 || ::ioctl(dir.fd, FS_IOC_GETFLAGS, &flags) != 0) return false;
     flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    ::close(fd);
-    return ok;
+    return ::ioctl(dir.fd, FS_IOC_SETFLAGS, &flags) == 0;
   }
 
   fs::path path_;
-  bool done_ = false;
+  bool done_;
 };
 
 TEST(KantiqSettingsFile, RememberInputLeavesTheOldFileWhenTheFolderIsUnwritable) {
