@@ -268,6 +268,16 @@ class UnwritableFolder {
   bool done_;
 };
 
+// A link to a folder could be renamed over; it must not be, as it cannot be read.
+TEST(KantiqSettingsFile, RememberInputLeavesAnUnreadableFileAlone) {
+  ScratchFolder folder;
+  fs::create_directory(folder.path() / "anderswo");
+  fs::create_directory_symlink("anderswo", folder.file());
+  EXPECT_TRUE(readSettingsFile(folder.path()).unreadable);
+  EXPECT_FALSE(rememberInput(folder.path(), "Line", 1));
+  EXPECT_TRUE(fs::is_symlink(folder.file()));
+}
+
 TEST(KantiqSettingsFile, RememberInputLeavesTheOldFileWhenTheFolderIsUnwritable) {
   ScratchFolder folder;
   const std::string old = "silence_limit_s = 0\n";
