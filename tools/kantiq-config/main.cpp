@@ -1,5 +1,6 @@
 // kantiq-config: writes, shows and checks the configuration files that Kantiq
-// reads at start ("SMSConfig1.dat" and "SMSConfig2.dat"). It talks German.
+// reads at start ("SMSConfig1.dat" and "SMSConfig2.dat"), and writes Kantiq's
+// own settings file ("Kantiq.ini") beside them. It talks German.
 //
 // Exit codes: 0 done; 1 the source or the file is not fit for the program
 // (nothing written); 2 bad command line; 3 a file could not be read or written.
