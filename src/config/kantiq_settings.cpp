@@ -82,8 +82,8 @@ struct Assignment {
   std::string_view value;
 };
 
-// A line that is neither blank nor a comment: its name and value, or
-// nothing when it has no '='.
+// Blank and comment lines are ignored; any other line is an assignment
+// (classify gives its trimmed name and value) or, without '=', malformed.
 enum class LineKind { Ignored, Assignment, Malformed };
 
 LineKind classify(std::string_view content, Assignment& out) {
@@ -177,7 +177,7 @@ class Parser {
       if (index == kNumberCount) {
         std::string known(kInputName);
         for (const NumberSetting& n : kNumbers) known += ", " + std::string(n.name);
-        problem("unbekannter Name \"" + shown(a.name) + "\" (bekannt: " + known + "). Die Zeile bleibt unbeachtet.");
+        problem("Unbekannter Name \"" + shown(a.name) + "\" (bekannt: " + known + "). Die Zeile bleibt unbeachtet.");
         return;
       }
       ++index;
