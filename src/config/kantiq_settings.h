@@ -25,6 +25,13 @@ inline constexpr char kSettingsFileName[] = "Kantiq.ini";
 // The longest input name the sound system reports (31 characters).
 inline constexpr size_t kMaxInputNameLength = 31;
 
+// The limits of input_position and silence_limit_s.
+inline constexpr int32_t kMaxInputPosition = 99;
+inline constexpr int64_t kMaxSilenceLimitS = 86400;
+
+// Kantiq reads no more of the file than this.
+inline constexpr size_t kMaxSettingsBytes = 64 * 1024;
+
 struct KantiqSettings {
   // The recording input by its name (Windows-1252), and which of the inputs
   // of that name, counted from 1 (two identical USB sound cards have the
@@ -43,6 +50,8 @@ struct SettingsReading {
   KantiqSettings settings;
   // The file was there and could be read.
   bool found = false;
+  // The file was there but could not be read (problems says so).
+  bool unreadable = false;
   // One German line per problem (Windows-1252), for the result box; each
   // names the line and says which default is used instead.
   std::vector<std::string> problems;
@@ -56,7 +65,8 @@ SettingsReading parseSettings(std::string_view text);
 SettingsReading readSettingsFile(const std::filesystem::path& folder);
 
 // The text of a settings file holding these settings, with German comments;
-// parseSettings reads it back to the same settings.
+// parseSettings reads it back to the same settings (the silence limit is
+// written in whole seconds, control characters of the name as spaces).
 std::string composeSettings(const KantiqSettings& settings);
 
 // The text with the input set to name and position, everything else kept as
@@ -67,7 +77,7 @@ std::string withRememberedInput(std::string_view text, std::string_view name, in
 // Writes withRememberedInput of the present file (or of nothing, when there
 // is none) into folder, replacing the file in one step. False, with the
 // file as it was, when that fails; nothing is written either when the
-// present file exists but cannot be read.
+// present file exists but cannot be read, or is longer than Kantiq reads.
 bool rememberInput(const std::filesystem::path& folder, std::string_view name, int32_t position);
 
 }  // namespace kantiq

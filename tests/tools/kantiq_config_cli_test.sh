@@ -64,6 +64,28 @@ cp "$scratch/a/SMSConfig1.dat" "$scratch/before"
 expect 1 "broken source over existing" -- write "$scratch/broken.toml" "$scratch/a"
 cmp -s "$scratch/before" "$scratch/a/SMSConfig1.dat" || fail "broken source changed the file"
 
+# Kantiq.ini is written every time, with the defaults for what the source
+# leaves out. An input Kantiq remembered survives a source that names none;
+# a source that names one replaces it. An unreadable one stops the write.
+grep -q $'^silence_limit_s = 120\r$' "$scratch/a/Kantiq.ini" || fail "no Kantiq.ini with the defaults"
+printf 'input_name = "Line 1 (USB)"\r\ninput_position = 2\r\nsilence_limit_s = 0\r\n' > "$scratch/a/Kantiq.ini"
+expect 0 "write keeps the remembered input" -- write "$example" "$scratch/a"
+grep -q 'gemerkt und beibehalten' <<<"$out" || fail "write did not say it kept the input: $out"
+grep -q $'^input_name = "Line 1 (USB)"\r$' "$scratch/a/Kantiq.ini" || fail "remembered input name lost"
+grep -q $'^input_position = 2\r$' "$scratch/a/Kantiq.ini" || fail "remembered input position lost"
+expect 0 "check shows the settings" -- check "$scratch/a/SMSConfig1.dat"
+grep -q 'Kantiq.ini: Eingang "Line 1 (USB)" (der 2. dieses Namens), Stille-Prüfung nach 120 s' <<<"$out" ||
+  fail "check did not show the settings: $out"
+printf '[input]\nname = "Mikrofon (Hü)"\nsilence_limit_s = 0\n[[alarm]]\ntext = "A"\ncode = "12"\n' > "$scratch/input.toml"
+expect 0 "write a named input" -- write "$scratch/input.toml" "$scratch/a"
+grep -qa $'^input_name = "Mikrofon (H\xfc)"\r$' "$scratch/a/Kantiq.ini" || fail "named input not written"
+grep -q $'^input_position = 1\r$' "$scratch/a/Kantiq.ini" || fail "named input kept the old position"
+grep -q $'^silence_limit_s = 0\r$' "$scratch/a/Kantiq.ini" || fail "silence limit not written"
+mkdir -p "$scratch/d/Kantiq.ini"
+expect 3 "unreadable Kantiq.ini" -- write "$example" "$scratch/d"
+[[ -e $scratch/d/SMSConfig1.dat ]] && fail "unreadable Kantiq.ini: SMSConfig1.dat written anyway"
+expect 0 "write the example again" -- write "$example" "$scratch/a"
+
 # Files the program would refuse.
 head -c 200 "$scratch/a/SMSConfig1.dat" > "$scratch/cut.dat"
 expect 1 "check cut file" -- check "$scratch/cut.dat"

@@ -66,7 +66,7 @@ expectFailure() {
 prepare "$scratch/ok"
 out=$("${tool[@]}" write "$big" "$scratch/ok" 2>&1) || fail "write over an existing file: $out"
 cmp -s "$scratch/ok.before" "$scratch/ok/SMSConfig1.dat" && fail "write over an existing file changed nothing"
-[[ $(ls "$scratch/ok") == $'SMSConfig1.dat\nSMSConfig2.dat' ]] || fail "write left: $(ls "$scratch/ok")"
+[[ $(ls "$scratch/ok") == $'Kantiq.ini\nSMSConfig1.dat\nSMSConfig2.dat' ]] || fail "write left: $(ls "$scratch/ok")"
 
 # 2. A read-only folder. Root writes into any folder the mode forbids, so as
 # root the folder is made immutable instead.

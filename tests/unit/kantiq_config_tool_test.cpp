@@ -6,6 +6,7 @@
 #include <string>
 
 #include "config/configuration_text.h"
+#include "config/kantiq_settings.h"
 #include "config_source.h"
 #include "command_line.h"
 #include "common/cp1252.h"
@@ -255,6 +256,42 @@ colour = 1
   const SourceReading syntax = readConfigurationSource("[[alarm]]\ntext = \"x\n", "s.toml");
   ASSERT_FALSE(syntax.ok());
   EXPECT_EQ(syntax.diagnostics.at(0).line, 2u);
+}
+
+// [input]: Kantiq's own settings, for Kantiq.ini.
+TEST(ConfigurationSource, InputSectionGivesKantiqsOwnSettings) {
+  struct Case {
+    const char* toml;
+    uint32_t errorLine;  // 0: no error
+    const char* error;
+    KantiqSettings settings;
+    bool named;
+  } cases[] = {
+      {"", 0, "", {}, false},
+      {"[input]\nsilence_limit_s = 0\n", 0, "", {"", 1, 0}, false},
+      {"[input]\nname = \"Line 1 (Hü)\"\nposition = 2\nsilence_limit_s = 86400\n", 0, "",
+       {"Line 1 (H\xFC)", 2, 86400000}, true},
+      {"[input]\nname = \"\"\n", 0, "", {}, true},
+      {"[input]\nposition = 2\n", 2, "gilt nur zusammen mit input.name", {"", 2, 120000}, false},
+      {"[input]\nname = \"Ж\"\n", 2, "in Windows-1252 nicht gibt", {}, false},
+      {"[input]\nname = \"a\\tb\"\n", 2, "keine Steuerzeichen", {}, false},
+      {"[input]\nname = \"12345678901234567890123456789012\"\n", 2, "hat 32 Zeichen", {}, false},
+      {"[input]\nsilence_limit_s = 86401\n", 2, "erlaubt ist 0 bis 86400", {}, false},
+      {"[input]\nname = \"x\"\nposition = 100\n", 3, "erlaubt ist 1 bis 99", {"x", 1, 120000}, true},
+      {"[input]\nvolume = 3\n", 2, "unbekannter Schlüssel 'volume' in [input]", {}, false},
+      {"input = 3\n", 1, "'input' muss eine Tabelle sein", {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.toml);
+    const SourceReading r = readConfigurationSource(std::string(c.toml) + "\n[[alarm]]\ntext = \"A\"\ncode = \"12\"\n", "i.toml");
+    EXPECT_EQ(r.settings, c.settings);
+    EXPECT_EQ(r.inputNamed, c.named);
+    if (c.errorLine == 0) {
+      EXPECT_TRUE(r.ok()) << formatDiagnostics(r.diagnostics, "i.toml");
+    } else {
+      EXPECT_TRUE(hasError(r, c.errorLine, c.error)) << formatDiagnostics(r.diagnostics, "i.toml");
+    }
+  }
 }
 
 TEST(ConfigurationSource, MoreThan999AlarmsAreRefused) {

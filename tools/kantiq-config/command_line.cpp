@@ -24,10 +24,12 @@ struct Subcommand {
 };
 
 constexpr Subcommand kSubcommands[] = {
-    {"write", CommandKind::Write, "schreibt SMSConfig1.dat und SMSConfig2.dat nach ORDNER",
-     "Liest eine Einrichtung (TOML) und schreibt SMSConfig1.dat und SMSConfig2.dat in ORDNER.\n"
-     "Bei einem Fehler in der Quelle wird nichts geschrieben; eine vorhandene Datei wird in\n"
-     "einem Schritt ersetzt, so dass sie nie halb geschrieben zurückbleibt.",
+    {"write", CommandKind::Write, "schreibt SMSConfig1.dat, SMSConfig2.dat und Kantiq.ini nach ORDNER",
+     "Liest eine Einrichtung (TOML) und schreibt SMSConfig1.dat, SMSConfig2.dat und Kantiq.ini\n"
+     "in ORDNER. Einen Eingang, den Kantiq sich in Kantiq.ini gemerkt hat, behält write, wenn\n"
+     "die Quelle keinen nennt. Bei einem Fehler in der Quelle wird nichts geschrieben; eine\n"
+     "vorhandene Datei wird in einem Schritt ersetzt, so dass sie nie halb geschrieben\n"
+     "zurückbleibt.",
      {{{"QUELLE", "Einrichtung im TOML-Format (Vorlage: kantiq.toml)"},
        {"ORDNER", "Ordner von Kantiq.exe; wird angelegt, wenn er fehlt"}}},
      2},
@@ -36,7 +38,8 @@ constexpr Subcommand kSubcommands[] = {
      {{{"DATEI", "eine SMSConfig1.dat"}, {}}},
      1},
     {"check", CommandKind::Check, "meldet, was Kantiq laden würde, und jedes Problem",
-     "Meldet, was Kantiq aus einer SMSConfig1.dat laden würde, und jedes Problem.",
+     "Meldet, was Kantiq aus einer SMSConfig1.dat laden würde, und jedes Problem; liegt eine\n"
+     "Kantiq.ini daneben, auch deren Einstellungen.",
      {{{"DATEI", "eine SMSConfig1.dat"}, {}}},
      1},
     {"encode", CommandKind::Encode, "verschlüsselt einen rohen Text ungeprüft (für Tests)",
@@ -77,7 +80,7 @@ std::string generalHelp() {
   static constexpr size_t kColumn = 40;
   std::string out =
       "kantiq-config schreibt, zeigt und prüft die Einrichtungsdateien, die Kantiq beim Start\n"
-      "liest (SMSConfig1.dat und SMSConfig2.dat).\n\nAufruf:\n";
+      "liest (SMSConfig1.dat, SMSConfig2.dat und Kantiq.ini).\n\nAufruf:\n";
   auto row = [&out](std::string left, std::string_view right) {
     left = "  " + left;
     left.resize(std::max(left.size() + 2, kColumn), ' ');

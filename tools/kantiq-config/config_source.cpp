@@ -80,8 +80,14 @@ class Reader {
         } else {
           error(node.source(), "'alarm' muss eine Liste von Tabellen sein ([[alarm]]), nicht " + std::string(typeName(node)));
         }
+      } else if (name == "input") {
+        if (const toml::table* t = node.as_table()) {
+          readInput(*t);
+        } else {
+          error(node.source(), "'input' muss eine Tabelle sein ([input]), nicht " + std::string(typeName(node)));
+        }
       } else {
-        error(key.source(), "unbekannter Schlüssel '" + name + "' (erwartet: [detector] oder [[alarm]])");
+        error(key.source(), "unbekannter Schlüssel '" + name + "' (erwartet: [detector], [input] oder [[alarm]])");
       }
     }
     if (out_.configuration.alarms.empty()) {
@@ -127,6 +133,60 @@ class Reader {
         detectorParameter(out_.configuration.parameters, n) = *v;
       }
     }
+  }
+
+  // Kantiq's own settings, written into Kantiq.ini.
+  void readInput(const toml::table& t) {
+    KantiqSettings& settings = out_.settings;
+    const toml::node* position = nullptr;
+    for (auto&& [key, node] : t) {
+      const std::string name(key.str());
+      if (name == "name") {
+        readInputName(node);
+      } else if (name == "position") {
+        position = &node;
+        if (auto v = readInteger(node, "input.position", 1, kMaxInputPosition)) settings.inputPosition = *v;
+      } else if (name == "silence_limit_s") {
+        if (auto v = readInteger(node, "input.silence_limit_s", 0, kMaxSilenceLimitS)) {
+          settings.silenceLimitMs = int64_t{*v} * 1000;
+        }
+      } else {
+        error(key.source(), "unbekannter Schlüssel '" + name + "' in [input] (bekannt: name, position, silence_limit_s)");
+      }
+    }
+    if (position != nullptr && t.get("name") == nullptr) {
+      error(position->source(), "input.position gilt nur zusammen mit input.name");
+    }
+  }
+
+  void readInputName(const toml::node& node) {
+    const auto* s = node.as_string();
+    if (s == nullptr) {
+      error(node.source(), "input.name muss eine Zeichenkette sein, nicht " + std::string(typeName(node)));
+      return;
+    }
+    const Utf8Conversion converted = utf8ToCp1252(s->get());
+    if (!converted.ok) {
+      error(node.source(), "input.name enthält " +
+                               (converted.malformed ? std::string("Bytes, die kein UTF-8 sind")
+                                                    : describeCodePoint(converted.badCodePoint) +
+                                                          ", das es in Windows-1252 nicht gibt"));
+      return;
+    }
+    for (char c : converted.text) {
+      const auto b = static_cast<uint8_t>(c);
+      if (b < 0x20 || b == 0x7F) {
+        error(node.source(), "input.name enthält " + describeCodePoint(b) + "; ein Eingangsname hat keine Steuerzeichen");
+        return;
+      }
+    }
+    if (converted.text.size() > kMaxInputNameLength) {
+      error(node.source(), "input.name hat " + std::to_string(converted.text.size()) + " Zeichen; Windows nennt " +
+                               "Eingänge mit höchstens " + std::to_string(kMaxInputNameLength) + " Zeichen");
+      return;
+    }
+    out_.settings.inputName = converted.text;
+    out_.inputNamed = true;
   }
 
   void readAlarms(const toml::array& alarms) {

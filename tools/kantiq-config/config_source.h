@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/configuration_writer.h"
+#include "config/kantiq_settings.h"
 
 namespace kantiq::tool {
 
@@ -27,6 +28,10 @@ struct SourceReading {
   Configuration configuration;        // alarm texts in Windows-1252
   std::vector<uint32_t> alarmLines;   // source line of each alarm
   std::vector<Diagnostic> diagnostics;
+  // From [input] (the input name in Windows-1252); the defaults without it.
+  KantiqSettings settings;
+  // [input] names an input (an empty name included).
+  bool inputNamed = false;
 
   bool ok() const;
 };

@@ -1,5 +1,6 @@
 // kantiq-config: writes, shows and checks the configuration files that Kantiq
-// reads at start ("SMSConfig1.dat" and "SMSConfig2.dat"). It talks German.
+// reads at start ("SMSConfig1.dat" and "SMSConfig2.dat"), and writes Kantiq's
+// own settings file ("Kantiq.ini") beside them. It talks German.
 //
 // Exit codes: 0 done; 1 the source or the file is not fit for the program
 // (nothing written); 2 bad command line; 3 a file could not be read or written.
@@ -21,6 +22,7 @@
 #include "config/configuration_messages.h"
 #include "config/configuration_text.h"
 #include "config/configuration_writer.h"
+#include "config/kantiq_settings.h"
 #include "config/startup.h"
 #include "config_source.h"
 #include "detector/tone_detector.h"
@@ -74,6 +76,18 @@ std::string countOf(size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// "Eingang "Line 1" (der 2. dieses Namens), Stille-Prüfung nach 120 s"
+std::string describeSettings(const KantiqSettings& s, bool remembered) {
+  std::string out = "Eingang: der voreingestellte";
+  if (!s.inputName.empty()) {
+    out = "Eingang \"" + utf8(s.inputName) + "\"";
+    if (s.inputPosition != 1) out += " (der " + std::to_string(s.inputPosition) + ". dieses Namens)";
+    if (remembered) out += ", von Kantiq gemerkt und beibehalten";
+  }
+  return out + (s.silenceLimitMs == 0 ? ", Stille-Prüfung aus"
+                                      : ", Stille-Prüfung nach " + std::to_string(s.silenceLimitMs / 1000) + " s");
+}
+
 int runWrite(const NamedPath& source, const NamedPath& folder) {
   std::string text;
   if (!readWholeFile(source.path, text)) {
@@ -108,12 +122,35 @@ int runWrite(const NamedPath& source, const NamedPath& folder) {
   }
   const NamedPath config(folder.path / kConfigurationFileName);
   const NamedPath presence(folder.path / kPresenceFileName);
+  const NamedPath settingsFile(folder.path / kSettingsFileName);
+  // Kantiq.ini is always written, with the defaults for what the source
+  // leaves out; but an input Kantiq remembered stays unless the source names one.
+  KantiqSettings settings = reading.settings;
+  bool remembered = false;
+  if (!reading.inputNamed) {
+    const SettingsReading old = readSettingsFile(folder.path);
+    if (old.unreadable) {
+      std::cerr << settingsFile.name << ": Fehler: Die Datei kann nicht gelesen werden; ein Eingang, den Kantiq "
+                << "darin gemerkt hat, ginge verloren. Nichts geschrieben.\n";
+      return kExitIo;
+    }
+    if (!old.settings.inputName.empty()) {
+      settings.inputName = old.settings.inputName;
+      settings.inputPosition = old.settings.inputPosition;
+      remembered = true;
+    }
+  }
+  const std::string settingsText = composeSettings(settings);
   if (!writeFile(config, stored)) return kExitIo;
   // Only its presence counts: an existing one is left as it is.
   if (!fs::exists(presence.path, ec) && !writeFile(presence, {})) return kExitIo;
+  if (!writeFile(settingsFile, std::span(reinterpret_cast<const uint8_t*>(settingsText.data()), settingsText.size()))) {
+    return kExitIo;
+  }
   std::cout << "Geschrieben: " << config.name << " ("
             << countOf(reading.configuration.alarms.size(), "Alarm", "Alarme") << ", "
-            << countOf(stored.size(), "Byte", "Bytes") << ") und " << presence.name << "\n";
+            << countOf(stored.size(), "Byte", "Bytes") << "), " << presence.name << " und " << settingsFile.name
+            << " (" << describeSettings(settings, remembered) << ")\n";
   return kExitOk;
 }
 
@@ -259,6 +296,13 @@ int runCheck(const NamedPath& file) {
                        "; ohne sie startet Kantiq nicht");
   }
   for (const std::string& w : warnings) std::cout << file.name << ": Warnung: " << w << "\n";
+  // Kantiq's own settings, when they lie beside the file.
+  const NamedPath settingsFile(file.path.parent_path() / kSettingsFileName);
+  const SettingsReading settings = readSettingsFile(file.path.parent_path());
+  if (settings.found) std::cout << settingsFile.name << ": " << describeSettings(settings.settings, false) << "\n";
+  for (const std::string& problem : settings.problems) {
+    std::cout << settingsFile.name << ": Warnung: Kantiq würde melden: " << utf8(problem) << "\n";
+  }
   if (loaded.refusal) {
     printFindings(std::cout, file, r);
     std::cout << file.name << ": Kantiq würde diese Datei ablehnen und die Meldung \""
