@@ -21,6 +21,7 @@ struct Subcommand {
   const char* summary;  // the command's own help
   std::array<Operand, 2> operands;
   size_t operandCount;
+  size_t requiredCount = operandCount;  // the rest may be left out
 };
 
 constexpr Subcommand kSubcommands[] = {
@@ -50,6 +51,14 @@ constexpr Subcommand kSubcommands[] = {
      "Gibt den rohen Text einer SMSConfig1.dat aus, wie Kantiq ihn entschlüsselt.",
      {{{"DATEI", "eine SMSConfig1.dat"}, {}}},
      1},
+    {"inputs", CommandKind::Inputs, "listet die Aufnahmegeräte, wie [input] sie nennt",
+     "Listet die Aufnahmegeräte (Eingänge), die Windows jetzt kennt, so wie sie in kantiq.toml\n"
+     "unter [input] stehen. Mit NAME: Rückgabewert 0, wenn dieser Eingang da ist, sonst 1;\n"
+     "ohne NAME: 0, wenn es überhaupt einen gibt. Kantiq fragt so nach einem Eingang, der\n"
+     "beim Start fehlte.",
+     {{{"NAME", "Name des Eingangs (wahlweise)"}, {"POSITION", "unter gleichnamigen, ab 1 (Vorgabe 1)"}}},
+     2,
+     0},
 };
 
 constexpr std::string_view kProgram = "kantiq-config";
@@ -72,7 +81,10 @@ bool endsWithToml(std::string_view arg) {
 
 std::string synopsis(const Subcommand& s) {
   std::string line = std::string(kProgram) + " " + s.name;
-  for (size_t i = 0; i < s.operandCount; ++i) line += std::string(" ") + s.operands[i].name;
+  for (size_t i = 0; i < s.operandCount; ++i) {
+    line += std::string(i < s.requiredCount ? " " : " [") + s.operands[i].name;
+  }
+  line.append(s.operandCount - s.requiredCount, ']');
   return line;
 }
 
@@ -131,7 +143,7 @@ Command parseSubcommand(const Subcommand& s, const std::vector<std::string>& arg
       operands.push_back(arg);
     }
   }
-  if (operands.size() < s.operandCount) {
+  if (operands.size() < s.requiredCount) {
     return usage("Für '" + std::string(s.name) + "' fehlt " + s.operands[operands.size()].name + " (" +
                  synopsis(s) + ").");
   }

@@ -15,6 +15,7 @@ enum class CommandKind {
   Check,   // file
   Encode,  // text file, stored file
   Decode,  // file
+  Inputs,  // none, or a name and perhaps a position: the recording inputs there are
   Drop,    // source: written into the program's own folder, then a key is awaited
   Help,    // text holds the help to print; exit 0
   Usage,   // text holds what is wrong with the command line; exit 2

@@ -3,8 +3,11 @@
 // own settings file ("Kantiq.ini") beside them. It talks German.
 //
 // Exit codes: 0 done; 1 the source or the file is not fit for the program
-// (nothing written); 2 bad command line; 3 a file could not be read or written.
+// (nothing written), or for "inputs": the input asked for is not there; 2 bad
+// command line; 3 a file could not be read or written.
 
+#include <algorithm>
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -334,6 +337,38 @@ int runDecode(const NamedPath& file) {
   return kExitOk;
 }
 
+// The recording inputs there are now, as [input] names them. With a name:
+// 0 when that input is there; without: 0 when there is any.
+int runInputs(const std::vector<std::string>& operands) {
+  const std::vector<std::string> names = soundInputNames();
+  if (names.empty()) {
+    std::cout << "Keine Aufnahmegeräte gefunden.\n";
+    return kExitRefused;
+  }
+  std::cout << "Aufnahmegeräte (für [input] in kantiq.toml):\n";
+  for (size_t id = 0; id < names.size(); ++id) {
+    const auto position = std::count(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(id) + 1, names[id]);
+    std::cout << "  name = \"" << names[id] << "\"";
+    if (position > 1) std::cout << ", position = " << position;
+    std::cout << "\n";
+  }
+  if (operands.empty()) return kExitOk;
+  int64_t wanted = 1;
+  if (operands.size() > 1) {
+    const std::string& text = operands[1];
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), wanted);
+    if (error != std::errc{} || end != text.data() + text.size() || wanted < 1) {
+      std::cerr << "Fehler: POSITION muss eine Zahl ab 1 sein, nicht '" << text << "'.\n";
+      return kExitUsage;
+    }
+  }
+  const auto present = std::count(names.begin(), names.end(), operands[0]);
+  const bool found = present >= wanted;
+  std::cout << "Eingang \"" << operands[0] << "\"" << (wanted > 1 ? " (" + std::to_string(wanted) + ".)" : "")
+            << (found ? " ist da.\n" : " fehlt.\n");
+  return found ? kExitOk : kExitRefused;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -353,6 +388,7 @@ int main(int argc, char** argv) {
     case CommandKind::Encode: return runEncode(NamedPath(operands[0]), NamedPath(operands[1]));
     case CommandKind::Decode: return runDecode(NamedPath(operands[0]));
     case CommandKind::Drop: return runDrop(NamedPath(operands[0]));
+    case CommandKind::Inputs: return runInputs(operands);
   }
   return kExitUsage;
 }

@@ -34,6 +34,10 @@ void prepareConsole();
 // of standard input, so that a test can press the key through a pipe.
 void waitForKey();
 
+// The names of the recording inputs the system lists now, by device number,
+// as UTF-8; empty where there is no sound system to ask.
+std::vector<std::string> soundInputNames();
+
 // Why a file could not be replaced: the step (German, for the user) and the
 // system's own error code and text.
 struct FileFailure {

@@ -145,4 +145,7 @@ std::optional<FileFailure> replaceFile(const fs::path& target, std::span<const u
   return std::nullopt;
 }
 
+// No sound system is asked here: the inputs are Windows'.
+std::vector<std::string> soundInputNames() { return {}; }
+
 }  // namespace kantiq::tool

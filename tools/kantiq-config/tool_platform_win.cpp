@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <mmsystem.h>
+
 #include <conio.h>
 #include <fcntl.h>
 #include <io.h>
@@ -104,6 +106,21 @@ void prepareConsole() {
   // end is doubled.
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
+}
+
+std::vector<std::string> soundInputNames() {
+  std::vector<std::string> names;
+  const UINT count = waveInGetNumDevs();
+  for (UINT id = 0; id < count; ++id) {
+    WAVEINCAPSW caps{};
+    if (waveInGetDevCapsW(id, &caps, sizeof caps) != MMSYSERR_NOERROR) {
+      names.emplace_back();  // keeps the numbering
+      continue;
+    }
+    caps.szPname[sizeof caps.szPname / sizeof caps.szPname[0] - 1] = L'\0';
+    names.push_back(utf8FromWide(caps.szPname, static_cast<int>(wcslen(caps.szPname))));
+  }
+  return names;
 }
 
 void waitForKey() {
