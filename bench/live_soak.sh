@@ -4,22 +4,32 @@
 # optionally its sound server killed and started again now and then:
 #
 #   bench/live_soak.sh [--minutes N | --seconds N] [--server-restarts [EVERY_S]]
-#                      [--down S] [--pace S] [--build DIR] [--out DIR]
+#                      [--faults [EVERY_S]] [--down S] [--muted S] [--silence S]
+#                      [--seed N] [--pace S] [--build DIR] [--out DIR]
 #
 #   --minutes N          how long to listen (default 10)
 #   --server-restarts    kill the sound server every EVERY_S seconds (default
 #                        180) and start it again --down S seconds later
 #                        (default 20)
+#   --faults             a fault about every EVERY_S seconds (default 90, at
+#                        random from half to one and a half times that, drawn
+#                        from --seed, default 1): the sound server killed for
+#                        --down S and the recording source muted for --muted S
+#                        (default 30) in turn, the first drawn; Kantiq's
+#                        silence limit is --silence S (default 10). No fault
+#                        begins in the last minute (third, when shorter).
 #   --pace S             seconds from one call's start to the next (default 6)
 #   --build DIR          the Windows build (default build/win32)
 #   --out DIR            keeps the run's folder, log and samples (default a
 #                        temporary folder)
 #
 # Prints calls played, alarms raised, wrong codes, the longest time the
-# status was not green, how soon listening was back after each return of
-# the server, and the CPU time Kantiq.exe used. Exit status 0 when every
-# call outside an outage was raised and listening came back within 10 s of
-# every return; 1 otherwise. Wrong codes (raised while another code played)
+# status was not green, how soon listening was back after each fault's end,
+# how long the status was green while nothing could be heard (beyond the
+# silence limit from the fault's start), and the CPU time Kantiq.exe used.
+# Exit status 0 when every call outside a fault was raised, listening came
+# back within 10 s of every fault's end and the status was never green
+# while deaf beyond the silence limit; 1 otherwise. Wrong codes (raised while another code played)
 # are counted and printed, not judged: they are the detector's business.
 set -uo pipefail
 
@@ -30,8 +40,14 @@ fi
 export PULSE_LATENCY_MSEC=${PULSE_LATENCY_MSEC:-20}
 
 seconds=600 restartEvery=0 down=20 pace=6 build=$root/build/win32 out=''
+faultEvery=0 muted=30 silence=10 seed=1
 while (($#)); do
   case $1 in
+    --faults)
+      if [[ ${2:-} =~ ^[0-9]+$ ]]; then faultEvery=$2; shift 2; else faultEvery=90; shift; fi ;;
+    --muted) muted=$2; shift 2 ;;
+    --silence) silence=$2; shift 2 ;;
+    --seed) seed=$2; shift 2 ;;
     --minutes) seconds=$(($2 * 60)); shift 2 ;;
     --seconds) seconds=$2; shift 2 ;;
     --server-restarts)
@@ -73,8 +89,11 @@ cp "$build/src/ui/Kantiq.exe" "$app/Kantiq.exe"
 cp "$build/tools/test-sender/kantiq-test-sender.exe" "$app/S.exe"
 codes=(23345 23346 12345 67890 21314)
 {
+  # The example's [detector] and [input] sections; without faults the
+  # silence check keeps its default.
   sed -n '/^\[detector\]/,/^\[\[alarm\]\]/p' "$root/examples/kantiq.toml" | sed '$d' |
-    sed -E 's/^retrigger_delay_ms = .*/retrigger_delay_ms = 3000/'
+    sed -E 's/^retrigger_delay_ms = .*/retrigger_delay_ms = 3000/' |
+    if ((faultEvery > 0)); then sed -E "s/^silence_limit_s = .*/silence_limit_s = $silence/"; else cat; fi
   for c in "${codes[@]}"; do printf '[[alarm]]\ntext = "Schleife %s"\ncode = "%s"\n\n' "$c" "$c"; done
 } >"$out/soak.toml"
 wine "$build/tools/kantiq-config/kantiq-config.exe" write "$(winpath "$out/soak.toml")" "$(winpath "$app")" \
@@ -113,28 +132,45 @@ paplay "$out/noise.wav" 2>/dev/null &
 noise=$!
 children+=("$noise")
 
-# --- calls, and the server's outages -------------------------------------------------
+# --- calls, and the faults ------------------------------------------------------------
+# outages.txt: one line per fault, "start end kind" (kind server or muted).
 : >"$out/calls.txt"
 : >"$out/outages.txt"
+RANDOM=$seed
 start=$(nowMs)
 end=$((start + seconds * 1000))
-nextRestart=$((restartEvery > 0 ? start + restartEvery * 1000 : end + 1))
-serverDownAt=0
+every=$((faultEvery > 0 ? faultEvery : restartEvery))
+nextGap() { # ms to the next fault
+  if ((faultEvery > 0)); then echo $(((every * 500) + RANDOM % (every * 1000 + 1))); else echo $((every * 1000)); fi
+}
+nextFault=$((every > 0 ? start + $(nextGap) : end + 1))
+faultAt=0 faultKind='' faultLength=0
+nextKind=$((RANDOM % 2))  # the kinds take turns, the first drawn
+# No fault begins at the very end: its end must still be seen.
+guardMs=$((seconds * 1000 / 3 < 60000 ? seconds * 1000 / 3 : 60000))
 i=0
 while (($(nowMs) < end)); do
   t=$(nowMs)
-  # No outage begins in the last minute: its return must still be seen.
-  if ((serverDownAt == 0 && t >= nextRestart && t < end - 60000)); then
-    "$root/scripts/wine-env.sh" sound-server stop && serverDownAt=$(nowMs)
-    kill "$noise" 2>/dev/null
-  elif ((serverDownAt > 0 && t >= serverDownAt + down * 1000)); then
-    "$root/scripts/wine-env.sh" sound-server start
-    printf '%s %s\n' "$serverDownAt" "$(nowMs)" >>"$out/outages.txt"
-    serverDownAt=0
-    nextRestart=$(($(nowMs) + restartEvery * 1000))
-    paplay "$out/noise.wav" 2>/dev/null &
-    noise=$!
-    children+=("$noise")
+  if [[ -z $faultKind ]] && ((t >= nextFault && t < end - guardMs)); then
+    nextKind=$((1 - nextKind))
+    if ((faultEvery > 0 && nextKind)); then
+      pactl set-source-mute @DEFAULT_SOURCE@ 1 && faultKind=muted faultAt=$(nowMs) faultLength=$muted
+    else
+      "$root/scripts/wine-env.sh" sound-server stop && faultKind=server faultAt=$(nowMs) faultLength=$down
+      kill "$noise" 2>/dev/null
+    fi
+  elif [[ -n $faultKind ]] && ((t >= faultAt + faultLength * 1000)); then
+    if [[ $faultKind == muted ]]; then
+      pactl set-source-mute @DEFAULT_SOURCE@ 0
+    else
+      "$root/scripts/wine-env.sh" sound-server start
+      paplay "$out/noise.wav" 2>/dev/null &
+      noise=$!
+      children+=("$noise")
+    fi
+    printf '%s %s %s\n' "$faultAt" "$(nowMs)" "$faultKind" >>"$out/outages.txt"
+    faultKind=''
+    nextFault=$(($(nowMs) + $(nextGap)))
   fi
   code=${codes[i % ${#codes[@]}]}
   callStart=$(nowMs)
@@ -143,9 +179,13 @@ while (($(nowMs) < end)); do
   i=$((i + 1))
   sleep "$(awk -v p="$pace" -v s="$callStart" -v n="$(nowMs)" 'BEGIN { d = p - (n - s) / 1000; print (d > 0 ? d : 0) }')"
 done
-if ((serverDownAt > 0)); then
+if [[ $faultKind == muted ]]; then
+  pactl set-source-mute @DEFAULT_SOURCE@ 0
+  printf '%s %s %s\n' "$faultAt" "$(nowMs)" "$faultKind" >>"$out/outages.txt"
+  sleep 12
+elif [[ $faultKind == server ]]; then
   "$root/scripts/wine-env.sh" sound-server start
-  printf '%s %s\n' "$serverDownAt" "$(nowMs)" >>"$out/outages.txt"
+  printf '%s %s %s\n' "$faultAt" "$(nowMs)" "$faultKind" >>"$out/outages.txt"
   sleep 12  # its return
 fi
 sleep 3  # the last call's alarm
@@ -165,12 +205,14 @@ iconv -f CP1252 -t UTF-8 "$app/KantiqLog.txt" 2>/dev/null | tr -d '\r' |
   sed -nE 's/^([0-9]{2})\.([0-9]{2})\.([0-9]{4}) ([0-9:]{8}): ALARMIERUNG: Schleife ([0-9]+)$/\3-\2-\1 \4 \5/p' |
   while read -r d tm c; do printf '%s %s\n' "$(date -d "$d $tm" +%s)" "$c"; done >"$out/alarms.txt"
 
-python3 - "$out" "$seconds" "$restartEvery" "$down" "${cpuTicks:-}" "$(getconf CLK_TCK)" "$elapsed" "$exitCode" <<'PY'
+python3 - "$out" "$seconds" "$restartEvery" "$down" "${cpuTicks:-}" "$(getconf CLK_TCK)" "$elapsed" "$exitCode" \
+  "$faultEvery" "$muted" "$silence" "$seed" <<'PY'
 import sys, time
-out, seconds, every, down, ticks, hz, elapsed, code = sys.argv[1:9]
+out, seconds, every, down, ticks, hz, elapsed, code, faultEvery, muted, silence, seed = sys.argv[1:13]
 calls = [l.split() for l in open(f"{out}/calls.txt") if l.strip()]
 alarms = [l.split() for l in open(f"{out}/alarms.txt") if l.strip()]
-outages = [tuple(map(int, l.split())) for l in open(f"{out}/outages.txt") if l.strip()]
+faults = [(int(a), int(b), k) for a, b, k in (l.split() for l in open(f"{out}/outages.txt") if l.strip())]
+outages = [(a, b) for a, b, _ in faults]
 status = [l.split() for l in open(f"{out}/status.txt") if l.strip()]
 
 def in_outage(a, b):
@@ -211,19 +253,39 @@ for downAt, up in outages:
     later = [int(t) for t, colour in status if int(t) >= up and colour == "green"]
     backs.append((later[0] - up) / 1000 if later else None)
 
-print(f"live soak: {elapsed} s of listening" + (f", sound server killed every {every} s for {down} s" if int(every) else ""))
-print(f"calls played:            {len(calls)} ({played_in} during or just after an outage)")
-print(f"alarms raised:           {raised} of {outside} outside outages, {raised_in} of {played_in} around them")
+# Green while nothing could be heard: from the fault's start plus the time
+# the program may take to notice (the silence limit; for a dead server the
+# 5 s stall limit, if shorter) to the fault's end. Two seconds more for the
+# worker's and the window's polling and the sampling of the screen.
+deaf_green = 0.0
+limits = set()
+for downAt, up, kind in faults:
+    limit_ms = int(silence) * 1000 if int(faultEvery) and kind == "muted" else 5000
+    limits.add(limit_ms // 1000)
+    samples = [c for t, c in status if downAt + limit_ms + 2000 <= int(t) <= up]
+    deaf_green += 0.5 * sum(1 for c in samples if c == "green")
+
+if int(faultEvery):
+    kinds = ", ".join(f"{sum(1 for f in faults if f[2] == k)} {k}" for k in ("server", "muted"))
+    print(f"live soak: {elapsed} s of listening, faults about every {faultEvery} s (seed {seed}): {kinds};"
+          f" server down {down} s, source muted {muted} s, silence limit {silence} s")
+else:
+    print(f"live soak: {elapsed} s of listening" + (f", sound server killed every {every} s for {down} s" if int(every) else ""))
+print(f"calls played:            {len(calls)} ({played_in} during or just after a fault)")
+print(f"alarms raised:           {raised} of {outside} outside faults, {raised_in} of {played_in} around them")
 print(f"wrong codes:             {wrong}" + ("".join(f"\n  {time.strftime('%H:%M:%S', time.localtime(int(t)))} raised {c}" for k, (t, c) in enumerate(alarms) if k not in used)))
 print(f"longest not green:       {longest / 1000:.1f} s")
 if outages:
     shown = ", ".join("never" if b is None else f"{b:.1f} s" for b in backs)
     print(f"listening back after:    {shown}")
+    print(f"longest back after:      {max((b for b in backs if b is not None), default=0):.1f} s")
+    shownLimits = " or ".join(f"{l} s" for l in sorted(limits))
+    print(f"green while deaf:        {deaf_green:.1f} s (beyond {shownLimits} from a fault's start)")
 if ticks:
     cpu = int(ticks) / int(hz)
     print(f"CPU time of Kantiq.exe:  {cpu:.1f} s ({100 * cpu / max(1, int(elapsed)):.1f} % of one core)")
 print(f"exit code of Kantiq.exe: {code}")
-ok = raised == outside and all(b is not None and b <= 10 for b in backs) and code == "0"
+ok = raised == outside and all(b is not None and b <= 10 for b in backs) and code == "0" and deaf_green == 0
 print("targets met" if ok else "TARGETS MISSED")
 sys.exit(0 if ok else 1)
 PY

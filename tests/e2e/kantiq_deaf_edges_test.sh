@@ -117,14 +117,17 @@ drv close "$mainWin"
 wait $kantiqPid
 check "exit code after closing" "$?" "0"
 
-say "== a restart finds the remembered input again"
+say "== a restart finds the remembered input again; a line it cannot use is reported"
 remembered=$(grep '^input_name' "$app/Kantiq.ini")
+printf 'frobnicate = 1\r\n' >>"$app/Kantiq.ini"
+cp "$app/Kantiq.ini" "$out/Kantiq.ini.before"
 (cd "$app" && exec wine "$app/Kantiq.exe") &
 kantiqPid=$!
 checkTrue "window appears" drv wait "$mainWin" 20000
 checkTrue "listening: green" waitColour green 10
 check "the same input" "$(text 1022)" "$inputLine"
-check "Kantiq.ini unchanged" "$(grep '^input_name' "$app/Kantiq.ini")" "$remembered"
+checkTrue "the unknown line is reported" grep -q 'EINSTELLUNGEN: Kantiq.ini, Zeile [0-9]*: Unbekannter Name "frobnicate"' <<<"$(text 1015)"
+checkTrue "Kantiq.ini unchanged" cmp -s "$app/Kantiq.ini" "$out/Kantiq.ini.before"
 checkTrue "a call is raised" playAndWait "$out/call-a.wav" "$textA"
 drv close "$mainWin"
 wait $kantiqPid

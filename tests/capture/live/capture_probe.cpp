@@ -581,6 +581,8 @@ int nodevice() {
   Chain c;
   std::printf("devices=%u\n", c.driver.deviceCount());
   std::printf("start=%d\n", c.thread.startCapture() ? 1 : 0);
+  std::printf("missing=%d\n", c.thread.health().inputMissing ? 1 : 0);
+  std::printf("delivering=%d\n", c.thread.delivering() ? 1 : 0);
   std::printf("stop_thread=%d\n", c.thread.stopThread() ? 1 : 0);
   return 0;
 }
