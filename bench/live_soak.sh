@@ -160,6 +160,8 @@ while (($(nowMs) < end)); do
       kill "$noise" 2>/dev/null
     fi
   elif [[ -n $faultKind ]] && ((t >= faultAt + faultLength * 1000)); then
+    # The fault ends when it is undone, not when undoing it returns.
+    faultEnd=$(nowMs)
     if [[ $faultKind == muted ]]; then
       pactl set-source-mute @DEFAULT_SOURCE@ 0
     else
@@ -168,7 +170,7 @@ while (($(nowMs) < end)); do
       noise=$!
       children+=("$noise")
     fi
-    printf '%s %s %s\n' "$faultAt" "$(nowMs)" "$faultKind" >>"$out/outages.txt"
+    printf '%s %s %s\n' "$faultAt" "$faultEnd" "$faultKind" >>"$out/outages.txt"
     faultKind=''
     nextFault=$(($(nowMs) + $(nextGap)))
   fi
@@ -179,14 +181,15 @@ while (($(nowMs) < end)); do
   i=$((i + 1))
   sleep "$(awk -v p="$pace" -v s="$callStart" -v n="$(nowMs)" 'BEGIN { d = p - (n - s) / 1000; print (d > 0 ? d : 0) }')"
 done
-if [[ $faultKind == muted ]]; then
-  pactl set-source-mute @DEFAULT_SOURCE@ 0
-  printf '%s %s %s\n' "$faultAt" "$(nowMs)" "$faultKind" >>"$out/outages.txt"
-  sleep 12
-elif [[ $faultKind == server ]]; then
-  "$root/scripts/wine-env.sh" sound-server start
-  printf '%s %s %s\n' "$faultAt" "$(nowMs)" "$faultKind" >>"$out/outages.txt"
-  sleep 12  # its return
+if [[ -n $faultKind ]]; then
+  faultEnd=$(nowMs)
+  if [[ $faultKind == muted ]]; then
+    pactl set-source-mute @DEFAULT_SOURCE@ 0
+  else
+    "$root/scripts/wine-env.sh" sound-server start
+  fi
+  printf '%s %s %s\n' "$faultAt" "$faultEnd" "$faultKind" >>"$out/outages.txt"
+  sleep 12  # its end seen
 fi
 sleep 3  # the last call's alarm
 kill "$noise" "$sampler" 2>/dev/null

@@ -2,8 +2,8 @@
 # Draws the program's icon and bitmaps from text and shapes with ImageMagick:
 #   make-artwork.sh OUTDIR
 # writes kantiq.ico (48/32/24/16 px, 32-bit with alpha), status-on.bmp,
-# status-off.bmp, status-fault.bmp, status-silent.bmp and status-no-input.bmp
-# (230x40, 24-bit), about-button.bmp
+# status-off.bmp, status-fault.bmp, status-silent.bmp, status-no-input.bmp and
+# status-sms-waiting.bmp (230x40, 24-bit), about-button.bmp
 # (30x30, 24-bit), banner.bmp (340x106, 16-bit) and, for the setup program's
 # first and last pages, setup-side.bmp (164x314, 24-bit). The output depends only on the fonts of
 # fonts-dejavu-core and on ImageMagick, so the build runs it every time.
@@ -25,7 +25,7 @@ done
 strip=(-strip -define png:exclude-chunks=date,time)
 bmp24() { convert "$1" -alpha off -type TrueColor "${strip[@]}" "BMP3:$2"; }
 
-# --- status panels 114, 115, 118, 120 and 121 -------------------------------------------
+# --- status panels 114, 115, 118, 120, 121 and 122 -------------------------------------------
 # A rounded panel with a soft gradient and a lamp on the left.
 panel() { # colour-top colour-bottom lamp-colour title subtitle output
   convert -size 230x40 xc:'#f0f0f0' \
@@ -46,6 +46,7 @@ panel '#d9463b' '#8f1b14' '#ffb0a0' 'Deaktiviert' 'Keine Auswertung des Signals'
 panel '#f0a020' '#a85a00' '#fff070' 'Störung' 'Kein Signal vom Aufnahmegerät ...' "$out/status-fault.bmp"
 panel '#f0a020' '#a85a00' '#fff070' 'Störung' 'Eingang stumm: kein Ton ...' "$out/status-silent.bmp"
 panel '#f0a020' '#a85a00' '#fff070' 'Störung' 'Kein Aufnahmegerät gefunden ...' "$out/status-no-input.bmp"
+panel '#f0a020' '#a85a00' '#fff070' 'Störung' 'SMS nicht gesendet ...' "$out/status-sms-waiting.bmp"
 
 # --- about button face 116 ---------------------------------------------------
 # A round blue question mark on the button face colour; drawn large and

@@ -42,6 +42,12 @@ const NumberSetting kNumbers[] = {
      "# (2 Minuten). Ein Empfänger, der seinen Ausgang zwischen den Durchsagen\n"
      "# stumm schaltet, macht auch den Line-in-Eingang still: Dann einen\n"
      "# längeren Wert eintragen oder 0.\n"},
+    {"sms_retry_s", kMinSmsRetryS, kMaxSmsRetryS, 1000,
+     [](const KantiqSettings& s) -> int64_t { return s.smsRetryMs; },
+     [](KantiqSettings& s, int64_t v) { s.smsRetryMs = v; },
+     "# Warten SMS eines Alarms noch im Postausgang von S.exe (Modem oder\n"
+     "# Gateway gestört), lässt Kantiq S.exe so viele Sekunden nach dem letzten\n"
+     "# Versuch wieder senden (30 bis 86400). Vorgabe 180 (3 Minuten).\n"},
 };
 
 constexpr size_t kNumberCount = std::size(kNumbers);

@@ -28,6 +28,8 @@ inline constexpr size_t kMaxInputNameLength = 31;
 // The limits of input_position and silence_limit_s.
 inline constexpr int32_t kMaxInputPosition = 99;
 inline constexpr int64_t kMaxSilenceLimitS = 86400;
+inline constexpr int64_t kMinSmsRetryS = 30;
+inline constexpr int64_t kMaxSmsRetryS = 86400;
 
 // Kantiq reads no more of the file than this.
 inline constexpr size_t kMaxSettingsBytes = 64 * 1024;
@@ -42,6 +44,8 @@ struct KantiqSettings {
   // An input that carries no signal at all for this long is a fault; 0
   // switches the check off.
   int64_t silenceLimitMs = 120000;
+  // While SMS of an alarm wait undelivered, the sender tries again this often.
+  int64_t smsRetryMs = 180000;
 
   bool operator==(const KantiqSettings&) const = default;
 };

@@ -27,6 +27,8 @@ class AlarmRaiser final : public AlarmSink {
   void raiseAlarm(ToneDetector& detector, std::string text) override;
 
   const DispatchHandover& handover() const { return *handover_; }
+  // For those that follow the jobs up: the outbox retries, the closing.
+  const std::shared_ptr<DispatchHandover>& sharedHandover() const { return handover_; }
 
  private:
   std::string logPath_;

@@ -7,11 +7,18 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+
+#include "dispatch/alarm_delivery.h"
 
 namespace kantiq {
 
 class ToneDetector;
+class MonitorInterface;
+
+// How soon the sender is run again while messages wait in its outbox.
+inline constexpr int64_t kDefaultOutboxRetryMs = 180000;
 
 // Shared by alarm raising and every job it starts. Jobs hold it by
 // shared_ptr, so it outlives a raiser that is torn down while senders run.
@@ -22,6 +29,21 @@ struct DispatchHandover {
   int32_t raisedAlarmCount = 0;  // the new job's turn number
   std::atomic<int32_t> completedDispatchCount{0};
   std::atomic<bool> handoverPending{false};
+  // Jobs that have started their sender, or gave up on it: once this
+  // reaches raisedAlarmCount, every raised alarm is in the sender's hands.
+  std::atomic<int32_t> handedToSender{0};
+  // The program is closing: jobs waiting for their turn start their sender
+  // at once (each sender keeps its messages in its outbox first thing, and
+  // sends in turn).
+  std::atomic<bool> closing{false};
+
+  // What became of the messages, and where the window hears of it.
+  std::mutex deliveryMutex;
+  OutboxRetryPace pace{kDefaultOutboxRetryMs};
+  MonitorInterface* monitor = nullptr;  // under deliveryMutex; null once closing
+
+  // A line for the result box (under its stamp), if the window is still there.
+  void tellMonitor(const std::string& line, const std::string& stamp);
 };
 
 // What a job takes over.
@@ -38,7 +60,8 @@ struct HandedOverAlarm {
 // its turn and releases the raiser, which would otherwise wait for ever.
 HandedOverAlarm takeHandover(DispatchHandover& handover, ToneDetector& detector);
 
-// Sleeps pollMs, then repeats while an earlier job has not finished.
+// Returns once every earlier job has finished, or the program is closing;
+// looks every pollMs.
 void waitForTurn(const DispatchHandover& handover, int32_t turn, int32_t pollMs);
 
 // Marks the job whose turn it is as finished.

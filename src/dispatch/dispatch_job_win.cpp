@@ -3,12 +3,15 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <memory>
 #include <new>
 #include <utility>
 #include <vector>
 
 #include "detector/tone_detector.h"
+#include "dispatch/alarm_delivery.h"
 #include "dispatch/alarm_log.h"
 #include "dispatch/sender_protocol.h"
 #include "win32/owners_win.h"
@@ -48,14 +51,40 @@ DWORD WINAPI alertDispatchJob(LPVOID parameter) {
   DispatchHandover& handover = *start->handover;
   const HandedOverAlarm alarm = takeHandover(handover, *start->detector);
   bool waited = false;
+  bool handed = false;
+  const auto handOver = [&] {
+    if (!handed) handover.handedToSender.fetch_add(1);
+    handed = true;
+  };
   try {
     if (alarm.textLost) throw std::bad_alloc();
     const std::string commandLine = buildAlarmCommandLine(start->senderFolder, alarm.text);
     waitForTurn(handover, alarm.turn, start->timing.turnPollMs);
     waited = true;
-    const SenderRunResult run =
-        runSender(senderPath(start->senderFolder), commandLine, start->timing.senderWaitLimitMs);
+    {
+      std::lock_guard<std::mutex> held(handover.deliveryMutex);
+      handover.pace.runBegan();
+    }
+    const SenderRunResult run = runSender(senderPath(start->senderFolder), commandLine,
+                                          start->timing.senderWaitLimitMs, handOver);
+    handOver();
     if (!run.started) logNotDispatched(start->senderFolder, alarm.text);
+    const DeliveryReport report =
+        judgeAlarmDelivery(alarm.text, run.started, run.ended, run.exitCode, run.outputTail);
+    {
+      std::lock_guard<std::mutex> held(handover.deliveryMutex);
+      handover.pace.runEnded(report.state, static_cast<int64_t>(::GetTickCount64()));
+    }
+    // What became of the messages: in the window, and beside the alarm's
+    // line in the log (a sender that never started is logged above).
+    const std::string stamp = formatAlarmStamp(TimeValue::now());
+    handover.tellMonitor(report.line, stamp);
+    if (run.started) {
+      std::string logPath = start->senderFolder;
+      logPath.append(kAlarmLogFileSpec);
+      appendToFile(logPath,
+                   buildAlarmLogLine(stamp, report.logPrefix, report.logText));
+    }
   } catch (...) {
     // Out of memory: this alarm did not go out. Say so if there is memory
     // for that, and let later alarms still get their turn.
@@ -65,6 +94,7 @@ DWORD WINAPI alertDispatchJob(LPVOID parameter) {
     }
     if (!waited) waitForTurn(handover, alarm.turn, start->timing.turnPollMs);
   }
+  handOver();
   finishTurn(handover);
   return 0;
 }
@@ -100,7 +130,7 @@ std::vector<std::string> shortFormsOf(const std::string& path) {
 }  // namespace
 
 SenderRunResult runSender(const std::string& programPath, const std::string& commandLine,
-                          uint32_t waitLimitMs) {
+                          uint32_t waitLimitMs, const std::function<void()>& startedNow) {
   SenderRunResult result;
 
   // Declared so that they close in the order thread, process, read end,
@@ -149,6 +179,7 @@ SenderRunResult runSender(const std::string& programPath, const std::string& com
   const UniqueHandle process(started.hProcess);
   const UniqueHandle thread(started.hThread);
   result.started = true;
+  if (startedNow) startedNow();
 
   // Wait for the sender to end, reading whatever it writes so that it never
   // blocks on a full pipe.
@@ -199,6 +230,113 @@ bool ThreadDispatchJobLauncher::startJob(ToneDetector& detector,
   const UniqueHandle thread(::CreateThread(nullptr, 0, alertDispatchJob, start.get(), 0, nullptr));
   if (!thread) return false;
   start.release();  // the thread owns it now
+  return true;
+}
+
+struct OutboxRetrier::Run {
+  std::string senderFolder;
+  std::shared_ptr<DispatchHandover> handover;
+  uint32_t waitLimitMs = 0;
+  std::atomic<bool> done{false};
+};
+
+OutboxRetrier::OutboxRetrier(std::string senderFolder, std::shared_ptr<DispatchHandover> handover,
+                             DispatchJobTiming timing)
+    : senderFolder_(std::move(senderFolder)), handover_(std::move(handover)), timing_(timing) {}
+
+OutboxRetrier::~OutboxRetrier() {
+  // A run still going holds its own share of what it uses and ends by
+  // itself; closing the program does not wait for the sender.
+  if (thread_ != nullptr) ::CloseHandle(thread_);
+}
+
+void OutboxRetrier::lookAtOutbox() {
+  std::string pattern = senderFolder_;
+  pattern.append("\\").append(kSenderOutboxFolder).append("\\*").append(kSenderOutboxFileEnding);
+  WIN32_FIND_DATAA found{};
+  const HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  ::FindClose(search);
+  std::lock_guard<std::mutex> held(handover_->deliveryMutex);
+  handover_->pace.foundWaiting(static_cast<int64_t>(::GetTickCount64()));
+}
+
+bool OutboxRetrier::waiting() {
+  std::lock_guard<std::mutex> held(handover_->deliveryMutex);
+  return handover_->pace.waiting();
+}
+
+DWORD WINAPI OutboxRetrier::runEntry(LPVOID parameter) {
+  const std::unique_ptr<std::shared_ptr<Run>> share(static_cast<std::shared_ptr<Run>*>(parameter));
+  Run& run = **share;
+  DispatchHandover& handover = *run.handover;
+  try {
+    std::string commandLine = senderPath(run.senderFolder);
+    commandLine.append(" ").append(kSenderRetrySwitch);
+    const SenderRunResult result = runSender(senderPath(run.senderFolder), commandLine, run.waitLimitMs);
+    const DeliveryReport report = judgeOutboxRetry(result.started, result.ended, result.exitCode, result.outputTail);
+    bool changed = false;
+    {
+      std::lock_guard<std::mutex> held(handover.deliveryMutex);
+      const bool before = handover.pace.waiting();
+      handover.pace.runEnded(report.state, static_cast<int64_t>(::GetTickCount64()));
+      changed = before != handover.pace.waiting();
+    }
+    // Said once the messages have gone out, or when the sender cannot send
+    // at all; not every few minutes while they keep waiting.
+    if ((report.state == DeliveryState::Sent && changed) || report.state == DeliveryState::Failed) {
+      const std::string stamp = formatAlarmStamp(TimeValue::now());
+      handover.tellMonitor(report.line, stamp);
+      std::string logPath = run.senderFolder;
+      logPath.append(kAlarmLogFileSpec);
+      appendToFile(logPath,
+                   buildAlarmLogLine(stamp, report.logPrefix, report.logText));
+    }
+  } catch (...) {
+    std::lock_guard<std::mutex> held(handover.deliveryMutex);
+    handover.pace.runEnded(DeliveryState::Running, static_cast<int64_t>(::GetTickCount64()));
+  }
+  run.done.store(true);
+  return 0;
+}
+
+void OutboxRetrier::tick() {
+  if (run_ && !run_->done.load()) return;
+  DispatchHandover& handover = *handover_;
+  // Alarms first: none is started while an alarm's job is still to finish.
+  if (handover.closing.load() || handover.completedDispatchCount.load() < handover.raisedAlarmCount) return;
+  {
+    std::lock_guard<std::mutex> held(handover.deliveryMutex);
+    if (!handover.pace.due(static_cast<int64_t>(::GetTickCount64()))) return;
+    handover.pace.runBegan();
+  }
+  if (thread_ != nullptr) {
+    ::WaitForSingleObject(thread_, INFINITE);  // ended: its flag is set last
+    ::CloseHandle(thread_);
+    thread_ = nullptr;
+  }
+  auto run = std::make_shared<Run>();
+  run->senderFolder = senderFolder_;
+  run->handover = handover_;
+  run->waitLimitMs = timing_.senderWaitLimitMs;
+  auto* share = new std::shared_ptr<Run>(run);
+  thread_ = ::CreateThread(nullptr, 0, &OutboxRetrier::runEntry, share, 0, nullptr);
+  if (thread_ == nullptr) {
+    delete share;
+    std::lock_guard<std::mutex> held(handover.deliveryMutex);
+    handover.pace.runEnded(DeliveryState::Running, static_cast<int64_t>(::GetTickCount64()));
+    return;
+  }
+  run_ = std::move(run);
+}
+
+bool handOverPendingAlarms(DispatchHandover& handover, uint32_t limitMs) {
+  handover.closing.store(true);
+  const ULONGLONG begin = ::GetTickCount64();
+  while (handover.handedToSender.load() < handover.raisedAlarmCount) {
+    if (::GetTickCount64() - begin >= limitMs) return false;
+    ::Sleep(10);
+  }
   return true;
 }
 

@@ -3,7 +3,11 @@
 // The dispatch job (Win32): one thread per raised alarm that runs the sender
 // "S.exe" from the executable's folder once it is the alarm's turn.
 
+#include <windows.h>
+
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "dispatch/dispatch_handover.h"
@@ -11,7 +15,7 @@
 namespace kantiq {
 
 struct DispatchJobTiming {
-  int32_t turnPollMs = 3000;               // between checks for the job's turn
+  int32_t turnPollMs = 100;                // between checks for the job's turn
   uint32_t senderWaitLimitMs = 18'000'000;  // a sender still running then is left alone
 };
 
@@ -30,8 +34,43 @@ inline constexpr size_t kSenderOutputTailBytes = 4096;
 // standard output and error on a pipe (only the write end is inherited), no
 // standard input. Reads the pipe empty while it waits, at most waitLimitMs,
 // and keeps the end of what it read (the sender's summary line is last).
+// started, when given, is called as soon as the sender runs.
 SenderRunResult runSender(const std::string& programPath, const std::string& commandLine,
-                          uint32_t waitLimitMs);
+                          uint32_t waitLimitMs, const std::function<void()>& started = {});
+
+// Runs the sender for whatever waits in its outbox, now and then, while
+// messages wait (OutboxRetryPace), on a thread of its own, never while an
+// alarm's job is still to run. The window's timer drives it.
+class OutboxRetrier {
+ public:
+  OutboxRetrier(std::string senderFolder, std::shared_ptr<DispatchHandover> handover,
+                DispatchJobTiming timing = {});
+  // A run still going is left to end by itself.
+  ~OutboxRetrier();
+  OutboxRetrier(const OutboxRetrier&) = delete;
+  OutboxRetrier& operator=(const OutboxRetrier&) = delete;
+
+  // Looks whether messages wait in the outbox now (at start).
+  void lookAtOutbox();
+  // Starts a run when one is due.
+  void tick();
+  // Messages wait undelivered.
+  bool waiting();
+
+ private:
+  struct Run;
+  static DWORD WINAPI runEntry(LPVOID parameter);
+  std::string senderFolder_;
+  std::shared_ptr<DispatchHandover> handover_;
+  DispatchJobTiming timing_;
+  std::shared_ptr<Run> run_;
+  HANDLE thread_ = nullptr;
+};
+
+// Every alarm raised so far is handed to the sender (its job has started
+// it, or gave up), waiting at most limitMs: jobs still waiting for their
+// turn are told to start theirs at once. For closing the program.
+bool handOverPendingAlarms(DispatchHandover& handover, uint32_t limitMs);
 
 // Starts each job on a new thread; no handle to it is kept.
 class ThreadDispatchJobLauncher final : public DispatchJobLauncher {

@@ -54,6 +54,7 @@ struct StatusBitmaps {
   UniqueGdiObject<HBITMAP> fault;
   UniqueGdiObject<HBITMAP> silent;
   UniqueGdiObject<HBITMAP> noInput;
+  UniqueGdiObject<HBITMAP> smsWaiting;
 };
 
 HBITMAP loadBitmap(int id) {
@@ -68,6 +69,7 @@ StatusBitmaps& statusBitmaps() {
     bitmaps.fault.reset(loadBitmap(IDB_STATUS_FAULT));
     bitmaps.silent.reset(loadBitmap(IDB_STATUS_SILENT));
     bitmaps.noInput.reset(loadBitmap(IDB_STATUS_NO_INPUT));
+    bitmaps.smsWaiting.reset(loadBitmap(IDB_STATUS_SMS_WAITING));
   }
   return bitmaps;
 }
@@ -215,6 +217,8 @@ AlarmMonitor::AlarmMonitor(HWND dialog, const EngineFactory& makeEngine) : dialo
 
 bool AlarmMonitor::shutdown() {
   ::KillTimer(dialog_, kStatusTimerId);
+  // Every alarm raised is in the sender's hands before the program ends.
+  engine_->handOverAlarms();
   // When the worker does not end in time it still runs and may reach this
   // monitor (restartCapture, appendResultLine) and through it the engine:
   // the caller then leaves the monitor, engine and all, to the end of the
@@ -240,8 +244,11 @@ void AlarmMonitor::showStatusPicture() {
     picture = bitmaps.off.get();
   } else if (!analysis.delivering()) {
     picture = (input.missing ? bitmaps.noInput : bitmaps.fault).get();
+  } else if (input.silent) {
+    picture = bitmaps.silent.get();
   } else {
-    picture = (input.silent ? bitmaps.silent : bitmaps.on).get();
+    // Listening, but an alarm's SMS did not all go out: not all is well.
+    picture = (engine_->messagesWaiting() ? bitmaps.smsWaiting : bitmaps.on).get();
   }
   showInputLabel(input.label);
   if (picture == statusShown_) return;
@@ -288,6 +295,7 @@ void AlarmMonitor::lookForALateInput() {
 }
 
 void AlarmMonitor::onStatusTimer() {
+  engine_->followUpMessages();
   showStatusPicture();
   lookForALateInput();
   rememberChosenInput();

@@ -81,6 +81,13 @@ class MonitorEngine {
   // Keeps the input capture found as the default, for the next starts; a
   // line for the result box when that fails.
   virtual std::optional<std::string> rememberInput(const InputRequest& /*input*/) { return std::nullopt; }
+  // Has the sender try the outbox again when that is due. The window's timer.
+  virtual void followUpMessages() {}
+  // SMS of an alarm wait undelivered.
+  virtual bool messagesWaiting() { return false; }
+  // Hands every raised alarm to the sender before the program ends, waiting
+  // a few seconds at most; no more result lines reach the monitor after.
+  virtual void handOverAlarms() {}
 };
 
 using EngineFactory = std::function<std::unique_ptr<MonitorEngine>(
@@ -141,6 +148,9 @@ class AlarmMonitor final : public MonitorInterface, public CaptureObserver {
   void showCaptureWarning();
   // The window's thread, every kStatusTimerMs.
   void onStatusTimer();
+
+  // Hands every raised alarm to the sender (the session is ending).
+  void handOverAlarms() { engine_->handOverAlarms(); }
 
   // Stops the worker and posts the quit message. True when the worker has
   // ended, so the monitor may be freed; otherwise it must be left alone.

@@ -46,6 +46,11 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         showSwitchedOffState(dialog);
       }
       return TRUE;
+    case WM_ENDSESSION:
+      // Logging off or shutting down ends the process after this returns:
+      // every alarm raised goes to the sender first.
+      if (wParam != 0 && gMonitor != nullptr) gMonitor->handOverAlarms();
+      return TRUE;
     case WM_CLOSE:
       if (gMonitor != nullptr) {
         AlarmMonitor* monitor = std::exchange(gMonitor, nullptr);

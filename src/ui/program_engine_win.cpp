@@ -1,6 +1,7 @@
 #include "ui/program_engine_win.h"
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,8 @@ namespace {
 // that reaches the screen costs Wine a copy to the X server, far more than
 // the drawing. Every spectrogram column is still drawn.
 constexpr int32_t kFramesPerPicture = 2;
+// How long closing waits for the alarms' jobs to start their senders.
+constexpr uint32_t kHandOverLimitMs = 5000;
 
 class ProgramEngine final : public MonitorEngine, public AnalysisControl {
  public:
@@ -57,12 +60,27 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
     analysis_->setSilenceLimit(settings.settings.silenceLimitMs);
     analysis_->setObserver(&observer);
     detector_->monitor = &monitor;
+    // What becomes of each alarm's SMS reaches the window; messages left
+    // waiting by an earlier run are followed up from the start.
+    const std::shared_ptr<DispatchHandover>& handover = raiser_.sharedHandover();
+    {
+      std::lock_guard<std::mutex> held(handover->deliveryMutex);
+      handover->monitor = &monitor;
+      handover->pace = OutboxRetryPace(settings.settings.smsRetryMs);
+    }
+    retrier_ = std::make_unique<OutboxRetrier>(executableFolder(), handover);
+    retrier_->lookAtOutbox();
   }
 
   // Members go in reverse: the analysis first, so nothing detects or draws
   // once the detector and the canvases are gone. A worker that did not end
   // in time keeps the whole engine: the monitor then never destroys it.
-  ~ProgramEngine() override = default;
+  ~ProgramEngine() override {
+    // Jobs may outlive the engine; they must not reach the monitor after it.
+    const std::shared_ptr<DispatchHandover>& handover = raiser_.sharedHandover();
+    std::lock_guard<std::mutex> held(handover->deliveryMutex);
+    handover->monitor = nullptr;
+  }
 
   AnalysisControl& analysis() override { return *this; }
   int32_t alarmCount() override { return detector_->alarmCount; }
@@ -84,6 +102,15 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
     return analysis_->reconfigure(samplesPerBuffer, sampleRate, points, bitsPerSample);
   }
   bool stopThread() override { return analysis_->stopThread(); }
+  void followUpMessages() override { retrier_->tick(); }
+  bool messagesWaiting() override { return retrier_->waiting(); }
+  void handOverAlarms() override {
+    DispatchHandover& handover = *raiser_.sharedHandover();
+    handOverPendingAlarms(handover, kHandOverLimitMs);
+    std::lock_guard<std::mutex> held(handover.deliveryMutex);
+    handover.monitor = nullptr;
+  }
+
   InputState inputState() override {
     const AnalysisThread::Health h = analysis_->health();
     return InputState{h.silent, h.inputMissing, analysis_->inputLabel(), analysis_->wantedInput()};
@@ -107,6 +134,7 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
   std::unique_ptr<ToneDetector> detector_;
   DetectorFrameConsumer frame_;  // detector for every frame, the picture every second
   std::vector<std::string> startNotes_;
+  std::unique_ptr<OutboxRetrier> retrier_;
   std::unique_ptr<AnalysisThread> analysis_;
 };
 

@@ -2,14 +2,16 @@
 // folder this program lives in, then checks what the test sender (copied
 // there as S.exe) recorded. One scenario per run; exit code 0 when it held.
 //
-//   dispatch_wine_driver <single|three|hang|missing|blank|flood|long|deep>
+//   dispatch_wine_driver <single|three|hang|missing|blank|flood|long|deep|closing|retry>
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -107,18 +109,35 @@ class Scenario {
     return runs;
   }
 
+  // The log holds the alarm lines in order and, for each alarm whose sender
+  // ran, one line saying what became of its messages (whenever it ended).
   void checkLog(const std::vector<std::string>& texts) {
     const std::string log = readFile(folder + "\\KantiqLog.txt");
+    std::vector<std::string> alarms;
+    size_t outcomes = 0;
     size_t pos = 0;
-    for (const std::string& text : texts) {
-      const std::string tail = "ALARMIERUNG: " + text + "\r\n";
+    while (pos < log.size()) {
+      const size_t end = log.find("\r\n", pos);
+      if (end == std::string::npos) {
+        check(false, "log ends in the middle of a line");
+        break;
+      }
+      const std::string line = log.substr(pos, end - pos);
+      pos = end + 2;
       // 21 characters of stamp, "dd.mm.yyyy hh:mm:ss: ".
-      check(log.size() >= pos + 21 + tail.size() && log.compare(pos + 21, tail.size(), tail) == 0 &&
-                log[pos + 2] == '.' && log[pos + 19] == ':' && log[pos + 20] == ' ',
-            "log entry for \"" + text + "\"");
-      pos += 21 + tail.size();
+      check(line.size() > 21 && line[2] == '.' && line[19] == ':' && line[20] == ' ', "stamp of \"" + line + "\"");
+      const std::string entry = line.size() > 21 ? line.substr(21) : "";
+      if (entry.rfind("ALARMIERUNG: ", 0) == 0) {
+        alarms.push_back(entry.substr(13));
+      } else if (entry.rfind("SMS GESENDET: ", 0) == 0 || entry.rfind("SMS WARTEN: ", 0) == 0 ||
+                 entry.rfind("SMS NICHT GESENDET: ", 0) == 0) {
+        ++outcomes;
+      } else {
+        check(false, "unexpected log line \"" + line + "\"");
+      }
     }
-    check(log.size() == pos, "log holds exactly the entries (" + std::to_string(log.size()) + " bytes)");
+    check(alarms == texts, "the alarm lines in order");
+    check(outcomes == texts.size(), "one outcome line per alarm, got " + std::to_string(outcomes));
     check(monitor.lines.size() == 2 * texts.size(), "two result lines per alarm");
   }
 
@@ -161,7 +180,7 @@ void delayBetween(uint64_t fromMs, uint64_t toMs, uint64_t lowMs, uint64_t highM
 }
 
 void single(bool expectBlank) {
-  Scenario s({});  // the program's own timing: 3 s polls
+  Scenario s({});  // the program's own timing
   const std::string text = awkwardText();
   size_t wouldBeZero = 0;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -174,7 +193,7 @@ void single(bool expectBlank) {
   check(runs.size() == 1, "one sender run, got " + std::to_string(runs.size()));
   if (runs.empty()) return;
   s.checkRun(runs[0], text);
-  delayBetween(s.raisedAtMs[0], runs[0].startMs, 2500, 6000, "sender starts about 3 s after the alarm");
+  delayBetween(s.raisedAtMs[0], runs[0].startMs, 0, 1500, "sender starts at once");
   if (expectBlank) check(s.folder.find(' ') != std::string::npos, "folder has a blank: " + s.folder);
   s.checkLog({text});
 }
@@ -196,7 +215,7 @@ void three() {
     if (i > 0) check(runs[i].startMs >= runs[i - 1].endMs, "run " + std::to_string(i + 1) + " starts after run " +
                                                                 std::to_string(i) + " ended");
   }
-  delayBetween(s.raisedAtMs[0], runs[0].startMs, 2500, 6000, "first sender about 3 s after the alarm");
+  delayBetween(s.raisedAtMs[0], runs[0].startMs, 0, 1500, "first sender at once");
   s.checkLog(texts);
 }
 
@@ -221,18 +240,26 @@ void missing() {
   s.waitForJobs(3, 15000);
   check(readFile(s.folder + "\\sender-record.bin").empty(), "nothing ran");
   // Each alarm is logged as raised when it is raised, and as not passed on
-  // once its job found no sender to start, in turn order.
+  // once its job found no sender to start; those in turn order.
   const std::string log = readFile(s.folder + "\\KantiqLog.txt");
-  size_t pos = 0;
-  for (const char* prefix : {"ALARMIERUNG: ", "ALARMIERUNG NICHT WEITERGELEITET: "}) {
-    for (const std::string& text : texts) {
-      const std::string tail = std::string(prefix) + text + "\r\n";
-      check(log.size() >= pos + 21 + tail.size() && log.compare(pos + 21, tail.size(), tail) == 0,
-            "log entry \"" + tail.substr(0, tail.size() - 2) + "\"");
-      pos += 21 + tail.size();
-    }
+  std::vector<std::string> entries;
+  for (size_t pos = 0; pos < log.size();) {
+    const size_t end = log.find("\r\n", pos);
+    if (end == std::string::npos || end < pos + 21) break;
+    entries.push_back(log.substr(pos + 21, end - pos - 21));
+    pos = end + 2;
   }
-  check(log.size() == pos, "log holds exactly those entries (" + std::to_string(log.size()) + " bytes)");
+  check(entries.size() == 6, "six log entries, got " + std::to_string(entries.size()));
+  size_t lastNotPassed = 0;
+  for (const std::string& text : texts) {
+    const auto raised = std::find(entries.begin(), entries.end(), "ALARMIERUNG: " + text);
+    const auto notPassed = std::find(entries.begin(), entries.end(), "ALARMIERUNG NICHT WEITERGELEITET: " + text);
+    check(raised != entries.end() && notPassed != entries.end() && raised < notPassed,
+          "\"" + text + "\" logged as raised, then as not passed on");
+    const auto at = static_cast<size_t>(notPassed - entries.begin());
+    check(at >= lastNotPassed, "not passed on in turn order: \"" + text + "\"");
+    lastNotPassed = at;
+  }
 }
 
 void flood() {
@@ -281,6 +308,71 @@ void longTexts() {
   s.checkRun(runs[1], huge.substr(0, room));
 }
 
+// Closing the program while the first alarm's sender still runs and two
+// more wait their turn: all three senders are running before closing goes
+// on, each with its own alarm.
+void closing() {
+  Scenario s({});
+  const std::vector<std::string> texts = {"zu eins", "zu zwei", "zu drei"};
+  for (const std::string& t : texts) s.raise(t);
+  const uint64_t closedAt = nowMs();
+  check(kantiq::handOverPendingAlarms(*s.raiser.sharedHandover(), 5000), "every alarm handed over");
+  delayBetween(closedAt, nowMs(), 0, 2000, "handed over while the first sender still runs");
+  ::Sleep(500);
+  const auto runs = s.senderRuns();
+  check(runs.size() == 3, "three senders started, got " + std::to_string(runs.size()));
+  for (size_t i = 0; i < runs.size() && i < texts.size(); ++i) {
+    check(runs[i].endMs == 0, "sender " + std::to_string(i + 1) + " still running");
+  }
+  std::vector<std::string> got;
+  for (const SenderRun& run : runs) got.push_back(kantiq::parseSenderCommandLine(run.commandLine).alarmText);
+  std::sort(got.begin(), got.end());
+  std::vector<std::string> want = texts;
+  std::sort(want.begin(), want.end());
+  check(got == want, "each alarm's own sender");
+  s.waitForJobs(3, 20000);
+}
+
+// The sender leaves messages in its outbox (exit 1): the window hears so,
+// and the sender is run again for the outbox, without a new alarm, until
+// it has sent them.
+void retry() {
+  Scenario s({});
+  kantiq::DispatchHandover& handover = *s.raiser.sharedHandover();
+  RecordingMonitor window;
+  {
+    std::lock_guard<std::mutex> held(handover.deliveryMutex);
+    handover.monitor = &window;
+    handover.pace = kantiq::OutboxRetryPace(1500);
+  }
+  kantiq::OutboxRetrier retrier(s.folder, s.raiser.sharedHandover());
+  s.raise("wartet");
+  if (!s.waitForJobs(1, 20000)) return;
+  check(retrier.waiting(), "messages wait after exit code 1");
+  check(!window.lines.empty() && window.lines[0].rfind("STÖRUNG: SMS zu \"wartet\": ", 0) == 0,
+        "the window hears the SMS did not go out: " + (window.lines.empty() ? std::string("-") : window.lines[0]));
+  retrier.tick();
+  ::Sleep(300);
+  check(s.senderRuns().size() == 1, "no second run before the interval");
+  std::ofstream(s.folder + "\\sender-control.txt") << "exit 0\n";
+  const uint64_t until = nowMs() + 15000;
+  while (retrier.waiting() && nowMs() < until) {
+    retrier.tick();
+    ::Sleep(100);
+  }
+  check(!retrier.waiting(), "nothing waits once the retry sent everything");
+  const auto runs = s.senderRuns();
+  check(runs.size() == 2, "one retry run, got " + std::to_string(runs.size()));
+  if (runs.size() == 2) {
+    check(runs[1].commandLine == s.folder + "\\S.exe --nachsenden", "retry command line: " + runs[1].commandLine);
+    delayBetween(runs[0].endMs, runs[1].startMs, 1400, 5000, "the retry after the interval");
+  }
+  check(window.lines.size() == 4 && window.lines[2].rfind("SMS nachgesendet", 0) == 0,
+        "the window hears the messages went out");
+  std::lock_guard<std::mutex> held(handover.deliveryMutex);
+  handover.monitor = nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -294,6 +386,8 @@ int main(int argc, char** argv) {
   else if (scenario == "flood") flood();
   else if (scenario == "long") longTexts();
   else if (scenario == "deep") deep();
+  else if (scenario == "closing") closing();
+  else if (scenario == "retry") retry();
   else {
     std::printf("unknown scenario \"%s\"\n", scenario.c_str());
     return 2;

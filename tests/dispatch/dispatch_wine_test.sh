@@ -63,6 +63,12 @@ if [[ -e $base/sender-record.bin ]]; then
   failed=1
 fi
 
+prepare "$base/closing" yes "sleep 3000"
+run closing "$base/closing"
+
+prepare "$base/retry" yes "exit 1"
+run retry "$base/retry"
+
 prepare "$base/flood" yes "write 1048576"
 run flood "$base/flood"
 

@@ -107,7 +107,7 @@ fi
 checkTrue "the result box says listening resumed" grep -q "Aufnahme läuft wieder" <<<"$(text 1015)"
 box=$(text 1015)
 check "each change is listed once" "$(grep -c 'STÖRUNG' <<<"$box") $(grep -c 'wieder' <<<"$box")" "1 1"
-check "the log holds alarms only" "$(logLines "$app" | grep -vc 'ALARMIERUNG: ')" "0"
+check "the log holds alarms and their SMS only" "$(logLines "$app" | grep -vEc ': (ALARMIERUNG|SMS [A-Z ]+): ')" "0"
 checkTrue "a call after the return is raised" playAndWait "$out/call-b.wav" "$textB"
 checkTrue "and another one" playAndWait "$out/call-a.wav" "$textA"
 check "status after the calls" "$(statusColour)" "green"

@@ -180,7 +180,7 @@ def main(path, version):
     # Bitmaps and icon.
     for num, size in ((114, (230, 40, 24)), (115, (230, 40, 24)), (116, (30, 30, 24)),
                       (117, (340, 106, 16)), (118, (230, 40, 24)), (120, (230, 40, 24)),
-                      (121, (230, 40, 24))):
+                      (121, (230, 40, 24)), (122, (230, 40, 24))):
         lang, data = res[(2, num)]
         check(lang == DE_DE, f'bitmap {num} language')
         check(bitmap_info(data) == size, f'bitmap {num}: {bitmap_info(data)}')

@@ -46,7 +46,7 @@ TEST(KantiqSettings, ParsesEveryKindOfLine) {
       {"no '='", "input_name = \"A\"\n[Kantiq]\n", settings("A", 1, 120000),
        {line(2) + "\"[Kantiq]\" hat nicht die Form Name = Wert. Die Zeile bleibt unbeachtet."}},
       {"unknown name, case matters", "Silence_limit_s = 5\r\n", kDefaults,
-       {line(1) + "Unbekannter Name \"Silence_limit_s\" (bekannt: input_name, input_position, silence_limit_s). "
+       {line(1) + "Unbekannter Name \"Silence_limit_s\" (bekannt: input_name, input_position, silence_limit_s, sms_retry_s). "
                   "Die Zeile bleibt unbeachtet."}},
       {"not a number", "\n\nsilence_limit_s = abc\n", kDefaults,
        {line(3) + "silence_limit_s = \"abc\" ist keine Zahl von 0 bis 86400. Kantiq nimmt die Vorgabe 120."}},

@@ -86,8 +86,14 @@ class Reader {
         } else {
           error(node.source(), "'input' muss eine Tabelle sein ([input]), nicht " + std::string(typeName(node)));
         }
+      } else if (name == "sms") {
+        if (const toml::table* t = node.as_table()) {
+          readSms(*t);
+        } else {
+          error(node.source(), "'sms' muss eine Tabelle sein ([sms]), nicht " + std::string(typeName(node)));
+        }
       } else {
-        error(key.source(), "unbekannter Schlüssel '" + name + "' (erwartet: [detector], [input] oder [[alarm]])");
+        error(key.source(), "unbekannter Schlüssel '" + name + "' (erwartet: [detector], [input], [sms] oder [[alarm]])");
       }
     }
     if (out_.configuration.alarms.empty()) {
@@ -131,6 +137,20 @@ class Reader {
       const ParameterDescription& parameter = kParameters[n - 1];
       if (auto v = readInteger(node, "detector." + name, parameter.minimum, parameter.maximum)) {
         detectorParameter(out_.configuration.parameters, n) = *v;
+      }
+    }
+  }
+
+  // How Kantiq follows up SMS that did not go out; into Kantiq.ini.
+  void readSms(const toml::table& t) {
+    for (auto&& [key, node] : t) {
+      const std::string name(key.str());
+      if (name == "retry_interval_s") {
+        if (auto v = readInteger(node, "sms.retry_interval_s", kMinSmsRetryS, kMaxSmsRetryS)) {
+          out_.settings.smsRetryMs = int64_t{*v} * 1000;
+        }
+      } else {
+        error(key.source(), "unbekannter Schlüssel '" + name + "' in [sms] (bekannt: retry_interval_s)");
       }
     }
   }
