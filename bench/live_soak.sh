@@ -258,14 +258,15 @@ for downAt, up in outages:
 
 # Green while nothing could be heard: from the fault's start plus the time
 # the program may take to notice (the silence limit; for a dead server the
-# 5 s stall limit, if shorter) to the fault's end. Two seconds more for the
-# worker's and the window's polling and the sampling of the screen.
+# 5 s stall limit) to the fault's end. Three seconds more for the worker's
+# poll (0.25 s), the window's timer (0.5 s), the sampling of the screen
+# (every 0.5 s, each grab taking a moment) and a busy machine.
 deaf_green = 0.0
 limits = set()
 for downAt, up, kind in faults:
     limit_ms = int(silence) * 1000 if int(faultEvery) and kind == "muted" else 5000
     limits.add(limit_ms // 1000)
-    samples = [c for t, c in status if downAt + limit_ms + 2000 <= int(t) <= up]
+    samples = [c for t, c in status if downAt + limit_ms + 3000 <= int(t) <= up]
     deaf_green += 0.5 * sum(1 for c in samples if c == "green")
 
 if int(faultEvery):

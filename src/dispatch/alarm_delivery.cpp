@@ -51,8 +51,10 @@ DeliveryReport judgeAlarmDelivery(std::string_view alarmText, bool started, bool
     r.line = "STÖRUNG: " + about + why + " Kantiq lässt S.exe es weiter versuchen.";
     r.logPrefix = kSmsWaitingPrefix;
   } else {
+    // Refused for good, or the sender cannot send at all: its own words
+    // say how many went out, if any.
     r.state = DeliveryState::Failed;
-    r.line = "STÖRUNG: " + about + "NICHT gesendet: " + why;
+    r.line = "STÖRUNG: " + about + (senderSummaryLine(output).empty() ? "NICHT gesendet: " + why : why);
     r.logPrefix = kSmsFailedPrefix;
   }
   r.logText += " (" + why + ")";

@@ -18,7 +18,9 @@ inline constexpr std::string_view kSenderRetrySwitch = "--nachsenden";
 inline constexpr std::string_view kSenderOutboxFolder = "Postausgang";
 inline constexpr std::string_view kSenderOutboxFileEnding = ".sms";
 // The exit code a run may end with when messages still wait in the outbox:
-// at least one did not go out (1), or its own time limit stopped it (5).
+// at least one waits there (1), or its own time limit stopped it (5). Any
+// other code but 0 and 7 (all sent) means nothing of the run waits: 8, say,
+// for messages refused for good.
 inline constexpr uint32_t kSenderExitSomeNotSent = 1;
 inline constexpr uint32_t kSenderExitTimeLimit = 5;
 

@@ -47,6 +47,7 @@ struct FakeCapture {
   std::atomic<bool> delivering{true};
   std::atomic<bool> silent{false};
   std::atomic<bool> inputMissing{false};
+  std::atomic<bool> messagesWaiting{false};
   std::string inputLabel = "Line In (Fake Audio)";
   std::atomic<bool> threadStopped{false};
   // Runs on the fake worker thread once the monitor resumes it.
@@ -87,6 +88,7 @@ class FakeAnalysis final : public AnalysisControl, public MonitorEngine {
     return c_.recording;
   }
   bool delivering() override { return c_.recording && c_.delivering; }
+  bool messagesWaiting() override { return c_.messagesWaiting; }
   InputState inputState() override {
     std::lock_guard<std::recursive_mutex> hold(c_.lock);
     return InputState{c_.silent, c_.inputMissing, c_.inputLabel, {}};
@@ -388,8 +390,9 @@ TEST(MainWindow, FailedConstructionShowsTheTextAndClosingStillEndsTheProgram) {
 
 // The status picture follows what capture does, not only the toggle: green
 // while a signal arrives; amber, each with its own text, while switched on
-// but deaf, with no device, or with an input that carries nothing; red when
-// off. The input in use is named under the panels.
+// but deaf, with no device, with an input that carries nothing, or with an
+// alarm's SMS not sent; red when off. The input in use is named under the
+// panels.
 TEST(MainWindow, StatusPictureTellsWhetherCaptureDelivers) {
   FakeCapture capture;
   std::vector<std::string> seen;
@@ -422,15 +425,20 @@ TEST(MainWindow, StatusPictureTellsWhetherCaptureDelivers) {
     settlesOn("amber");
     capture.silent = false;
     settlesOn("green");
+    capture.messagesWaiting = true;
+    settlesOn("amber");
+    capture.messagesWaiting = false;
+    settlesOn("green");
     ::PostMessageA(main, WM_COMMAND, MAKEWPARAM(IDC_TOGGLE, BN_CLICKED), 0);
     settlesOn("red");
     ::PostMessageA(main, WM_CLOSE, 0, 0);
   });
-  EXPECT_EQ(seen, (std::vector<std::string>{"green", "amber", "amber", "green", "amber", "green", "red"}));
-  ASSERT_EQ(amberPictures.size(), 3u);
-  EXPECT_NE(amberPictures[0], amberPictures[1]);
-  EXPECT_NE(amberPictures[0], amberPictures[2]);
-  EXPECT_NE(amberPictures[1], amberPictures[2]);
+  EXPECT_EQ(seen, (std::vector<std::string>{"green", "amber", "amber", "green", "amber", "green", "amber", "green",
+                                            "red"}));
+  ASSERT_EQ(amberPictures.size(), 4u);
+  for (size_t a = 0; a < amberPictures.size(); ++a) {
+    for (size_t b = a + 1; b < amberPictures.size(); ++b) EXPECT_NE(amberPictures[a], amberPictures[b]) << a << " " << b;
+  }
   EXPECT_EQ(label, "Eingang: Line In (Fake Audio)");
 }
 
