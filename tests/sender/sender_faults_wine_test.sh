@@ -46,6 +46,36 @@ case_wrong_pin_five_runs() {
     expect_log 'nur noch einen PIN-Versuch'
 }
 
+# A SIM that is busy after power-up or slow to report READY is waited out;
+# only "incorrect password" or a bare ERROR without a counter is a refusal.
+case_pin_answers_across_power_cycles() {
+    new_case pin_answers_across_power_cycles
+    modem_config 'pin = "4711"'
+    start_modem --pin 4711 --busy-entries 1 --ready-delay 3
+    for run in 1 2 3; do
+        send alarm "Probealarm $run"
+        [[ $code == 0 ]] || fail "run $run: exit code $code"
+        kill -USR1 "$modem_pid"
+    done
+    stop_modem
+    [[ $(sms_count $'\tProbealarm') == 3 ]] || fail "$(sms_count $'\tProbealarm') of 3 alarms delivered"
+    [[ $(raw_count 'AT+CPIN="4711"') == 6 ]] || fail "expected a busy and a right entry per run, saw $(raw_count 'AT+CPIN="4711"')"
+    grep -q '^abgelehnt=$' "$dir/SIM-Status.txt" || fail "the right PIN is stored as refused"
+    local answer
+    for answer in "" --bare-errors; do
+        rm -f "$dir/SIM-Status.txt"
+        modem_config 'pin = "1111"'
+        start_modem --pin 4711 $answer
+        send alarm "Probealarm"
+        kill -USR1 "$modem_pid"
+        send alarm "Probealarm"
+        stop_modem
+        expect_code 1
+        [[ $(raw_count 'AT+CPIN="1111"') == 1 ]] || fail "${answer:-+CME ERROR: 16}: a refused PIN was entered $(raw_count 'AT+CPIN="1111"') times"
+        grep -q '^abgelehnt=[0-9a-f]\{64\}' "$dir/SIM-Status.txt" || fail "${answer:-+CME ERROR: 16}: no refusal stored"
+    done
+}
+
 case_one_attempt_left() {
     new_case one_attempt_left
     modem_config 'pin = "4711"'
@@ -299,7 +329,7 @@ case_send_log_kept_small() {
     (($(stat -c %s "$dir/SendeLog.txt") < 10000)) || fail "the log was not started afresh"
 }
 
-for name in wrong_pin_five_runs one_attempt_left sim_puk rejected_number silent_then_back dead_modem_gateway_takes_over killed_mid_run killed_after_the_modem_took_the_text noise_and_split_answers second_alarm_not_held_back check_working_modem check_broken_set_ups check_gateway send_log_not_writable send_log_kept_small; do
+for name in wrong_pin_five_runs pin_answers_across_power_cycles one_attempt_left sim_puk rejected_number silent_then_back dead_modem_gateway_takes_over killed_mid_run killed_after_the_modem_took_the_text noise_and_split_answers second_alarm_not_held_back check_working_modem check_broken_set_ups check_gateway send_log_not_writable send_log_kept_small; do
     [[ -z $only || $name =~ $only ]] && "case_$name"
 done
 
