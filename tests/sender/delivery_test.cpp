@@ -313,19 +313,58 @@ TEST(SendRequests, AlarmGoesToTheChosenGroupsAndTheExitCodeTellsTheOutcome) {
   SendRequest alarm{SendRequest::Kind::Alarm, "Brand SÜD", ""};
   const RunResult ok = run.go(alarm, c, channel);
   EXPECT_EQ(ok.exitCode, kExitAllSent);
-  EXPECT_EQ(ok.summary, "Alarmierung \"Brand SÜD\": alle 2 SMS gesendet.");
+  EXPECT_EQ(ok.summary, "SMS an 2 von 2 Empfängern gesendet.");
   EXPECT_EQ(channel.calls, (std::vector<std::string>{"+491701111111", "+491702222222"}));
   EXPECT_EQ(channel.texts[0], "Brand SUeD") << "texts for a modem are made GSM-safe";
   EXPECT_EQ(run.log.lines.front(), "Alarmierung \"Brand SÜD\" an 2 Empfänger (\"Alle\", \"Süd\") über Modem an COM5");
   EXPECT_EQ(run.log.lines.back(), "Ende: alle 2 Nachrichten wurden gesendet.");
 
-  OneRun second;
-  ScriptedChannel failing(second.clock);
-  failing.failuresLeft["+491702222222"] = 5;
-  const RunResult partly = second.go(alarm, c, failing);
-  EXPECT_EQ(partly.exitCode, kExitSomeFailed);
-  EXPECT_EQ(partly.summary, "Alarmierung \"Brand SÜD\": 1 von 2 SMS gesendet; nicht gesendet: +CMS ERROR: 500");
-  EXPECT_EQ(second.log.lines.back(), "Ende: 1 von 2 Nachrichten gesendet, 1 fehlgeschlagen.");
+  // What became of the messages that did not go out decides the code.
+  struct Case {
+    Failure failure;
+    int exitCode;
+    const char* summary;
+  };
+  const Case cases[] = {
+      {Failure::MessageRetry, kExitSomeWaiting,
+       "SMS an 1 von 2 Empfängern gesendet, 1 wartet im Postausgang: +CMS ERROR: 500"},
+      {Failure::MessageRejected, kExitNotSentForGood,
+       "SMS an 1 von 2 Empfängern gesendet, 1 endgültig nicht gesendet: +CMS ERROR: 500"},
+  };
+  for (const Case& k : cases) {
+    OneRun second;
+    ScriptedChannel failing(second.clock);
+    failing.failuresLeft["+491702222222"] = 5;
+    failing.failureKind["+491702222222"] = k.failure;
+    const RunResult partly = second.go(alarm, c, failing);
+    EXPECT_EQ(partly.exitCode, k.exitCode);
+    EXPECT_EQ(partly.summary, k.summary);
+    EXPECT_EQ(second.log.lines.back(), "Ende: 1 von 2 Nachrichten gesendet, 1 fehlgeschlagen.");
+  }
+  OneRun none;
+  ScriptedChannel dead(none.clock);
+  for (const char* n : {"+491701111111", "+491702222222"}) {
+    dead.failuresLeft[n] = 5;
+    dead.failureKind[n] = Failure::ChannelDown;
+  }
+  const RunResult waiting = none.go(alarm, c, dead);
+  EXPECT_EQ(waiting.exitCode, kExitSomeWaiting);
+  EXPECT_EQ(waiting.summary, "SMS NICHT gesendet, 2 warten im Postausgang: +CMS ERROR: 500");
+
+  // The other channel delivered: the line names it.
+  OneRun fallback;
+  ScriptedChannel modem(fallback.clock), gateway(fallback.clock);
+  for (const char* n : {"+491701111111", "+491702222222"}) {
+    modem.failuresLeft[n] = 1;
+    modem.failureKind[n] = Failure::ChannelUnusable;
+  }
+  SendRun viaGateway(alarm, c, fallback.log, fallback.outbox);
+  ASSERT_TRUE(viaGateway.plan(fallback.now));
+  const RunResult other = viaGateway.deliver(
+      {{&modem, ChannelKind::Modem, "Modem an COM5"}, {&gateway, ChannelKind::Http, "HTTP-Gateway"}},
+      fallback.clock, fallback.clock.now + 60'000, fallback.now);
+  EXPECT_EQ(other.exitCode, kExitAllSent);
+  EXPECT_EQ(other.summary, "SMS an 2 von 2 Empfängern über HTTP-Gateway (Ersatzweg) gesendet.");
 }
 
 TEST(SendRequests, AlarmWithoutRecipientsAndEmptyAlarmText) {
@@ -428,8 +467,8 @@ TEST(Leftovers, ARunSendsWhatEndedRunsLeftFirstAndMarksItLate) {
   const SenderConfig c = twoGroups(ChannelKind::Http);
   const RunResult result = run.go({SendRequest::Kind::Alarm, "Neu", ""}, c, channel);
   EXPECT_EQ(result.exitCode, kExitAllSent);
-  EXPECT_EQ(channel.calls, (std::vector<std::string>{"A", "B", "+491701111111"}));
-  EXPECT_EQ(channel.texts[0], "Nachgesendet, Alarm vom 14.11. 20:26: Text");
+  EXPECT_EQ(channel.calls, (std::vector<std::string>{"+491701111111", "A", "B"})) << "the new alarm goes first";
+  EXPECT_EQ(channel.texts[1], "Nachgesendet, Alarm vom 14.11. 20:26: Text");
   EXPECT_TRUE(run.log.has("AUFGEGEBEN: Die Test-SMS an C")) << run.log.all();
   EXPECT_TRUE(run.log.has("AUFGEGEBEN: Die Nachricht an E")) << run.log.all();
   EXPECT_TRUE(run.log.has("war beim Abbruch schon unterwegs (Modem an COM5)")) << run.log.all();
@@ -437,6 +476,62 @@ TEST(Leftovers, ARunSendsWhatEndedRunsLeftFirstAndMarksItLate) {
   EXPECT_TRUE(run.log.has("Nachgesendet: 2 von 2 Nachrichten aus früheren Läufen.")) << run.log.all();
   ASSERT_EQ(run.folder.files.size(), 1u) << "only the running run's message is left";
   EXPECT_EQ(Outbox::runOf(run.folder.files.begin()->first), "1699999999000-5");
+}
+
+// Twenty messages left by two earlier runs: a new alarm goes before them;
+// "--nachsenden" sends only them, oldest alarm first, and says what is left.
+TEST(Leftovers, TheNewAlarmGoesFirstAndResendingSendsOnlyTheOutbox) {
+  MemoryOutboxFolder folder;
+  RecordingLog earlierLog;
+  for (const char* runId : {"1699990000000-4", "1699980000000-3"}) {
+    Outbox earlier(&folder, runId, earlierLog);
+    std::vector<OutboxEntry> left;
+    for (int i = 0; i < 10; ++i) {
+      left.push_back(messages({""}).front());
+      left.back().number = "+49170" + std::string(runId).substr(5, 1) + std::to_string(1000 + i);
+      left.back().createdUnixS = 1'699'990'000;
+    }
+    earlier.store(left);
+  }
+  OneRun alarmRun;
+  alarmRun.folder.files = folder.files;
+  ScriptedChannel channel(alarmRun.clock);
+  SenderConfig c = twoGroups(ChannelKind::Http);
+  c.retry = retry(1, 1000, 1000, 60'000);
+  EXPECT_EQ(alarmRun.go({SendRequest::Kind::Alarm, "Neu", ""}, c, channel).exitCode, kExitAllSent);
+  ASSERT_EQ(channel.calls.size(), 21u);
+  EXPECT_EQ(channel.calls[0], "+491701111111");
+  EXPECT_EQ(channel.calls[1], "+4917081000") << "then the oldest run's";
+  EXPECT_EQ(channel.calls[11], "+4917091000");
+
+  struct Case {
+    const char* name;
+    int failing;  // of the twenty, these fail every attempt
+    int exitCode;
+    const char* summary;
+  };
+  const Case cases[] = {
+      {"all go out", 0, kExitAllSent, "Nachgesendet: 20 von 20 SMS gesendet."},
+      {"one fails", 1, kExitSomeWaiting, "Nachgesendet: 19 von 20 SMS gesendet, 1 wartet weiter im Postausgang."},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    OneRun resend;
+    resend.folder.files = folder.files;
+    ScriptedChannel gateway(resend.clock);
+    if (k.failing) gateway.failuresLeft["+4917091009"] = 100;
+    const RunResult result = resend.go({SendRequest::Kind::Resend, "", ""}, c, gateway);
+    EXPECT_EQ(result.exitCode, k.exitCode);
+    EXPECT_EQ(result.summary, k.summary);
+    EXPECT_EQ(gateway.calls.size(), 20u);
+    EXPECT_EQ(resend.folder.files.size(), static_cast<size_t>(k.failing));
+  }
+  OneRun empty;
+  ScriptedChannel idle(empty.clock);
+  const RunResult nothing = empty.go({SendRequest::Kind::Resend, "", ""}, c, idle);
+  EXPECT_EQ(nothing.exitCode, kExitAllSent);
+  EXPECT_EQ(nothing.summary, "Postausgang leer.");
+  EXPECT_TRUE(idle.calls.empty());
 }
 
 TEST(Leftovers, AnUnusableOutboxIsSaidOnceAndTheRunStillSends) {

@@ -29,7 +29,7 @@ case_wrong_pin_five_runs() {
     start_modem --pin 9999
     for run in 1 2 3 4 5; do send alarm "Probealarm $run"; done
     stop_modem
-    expect_code 1
+    expect_code 8
     [[ $(raw_count 'AT+CPIN="') == 1 ]] || fail "a wrong PIN was entered $(raw_count 'AT+CPIN="') times over five runs"
     expect_log 'SIM-Karte: Die PIN aus S.toml wurde abgelehnt: "+CME ERROR: 16" (falsche PIN).'
     expect_log 'Die SIM-Karte hat die PIN aus S.toml schon einmal abgelehnt; sie wird nicht noch einmal eingegeben'
@@ -70,7 +70,7 @@ case_pin_answers_across_power_cycles() {
         kill -USR1 "$modem_pid"
         send alarm "Probealarm"
         stop_modem
-        expect_code 1
+        expect_code 8
         [[ $(raw_count 'AT+CPIN="1111"') == 1 ]] || fail "${answer:-+CME ERROR: 16}: a refused PIN was entered $(raw_count 'AT+CPIN="1111"') times"
         grep -q '^abgelehnt=[0-9a-f]\{64\}' "$dir/SIM-Status.txt" || fail "${answer:-+CME ERROR: 16}: no refusal stored"
     done
@@ -109,7 +109,8 @@ case_rejected_number() {
     send alarm "Brand Süd"
     elapsed=$(($(now_ms) - started))
     stop_modem
-    expect_code 1
+    expect_code 8
+    stdout_has 'S.exe: SMS an 1 von 2 Empfängern gesendet, 1 endgültig nicht gesendet: Das Modem meldet "+CMS ERROR: 28"'
     expect_sms $'+491701111111\tBrand Sued'
     [[ $(raw_count 'AT+CMGS="01712222222"') == 1 ]] || fail "the rejected number was tried $(raw_count 'AT+CMGS="01712222222"') times"
     expect_log 'Teilnehmer unbekannt) auf den Nachrichtentext. Die Nachricht wird nicht wiederholt.'
@@ -159,7 +160,7 @@ TOML
     expect_log 'Modem an COM5 ist gestört; weiter über HTTP-Gateway.'
     expect_log 'gesendet an +491702222222 (Versuch 1) über HTTP-Gateway (Ersatzweg): HTTP 200'
     ((elapsed < 15000)) || fail "the fallback took $elapsed ms"
-    stdout_has 'über den Ersatzweg HTTP-Gateway'
+    stdout_has 'S.exe: SMS an 2 von 2 Empfängern über HTTP-Gateway (Ersatzweg) gesendet.'
 }
 
 case_killed_mid_run() {
@@ -239,6 +240,36 @@ case_second_alarm_not_held_back() {
     expect_sms $'+491701111111\tBrand Sued' $'+491701111111\tAlarm zwei'
     gap=$(awk -F'\t' 'NR == 1 { a = $1 } NR == 2 { printf "%d", ($1 - a) * 1000 }' "$dir/modem.times")
     ((gap < 10000)) || fail "the second alarm went out $gap ms after the first"
+}
+
+# "S.exe --nachsenden": nothing to do ends at once without a modem; what an
+# alarm left waits until the modem answers again.
+case_resend_mode() {
+    new_case resend_mode
+    modem_config ''
+    started=$(now_ms)
+    wine "$dir/S.exe" --nachsenden >"$dir/stdout" 2>&1
+    code=$?
+    expect_code 0
+    stdout_has 'S.exe: Postausgang leer.'
+    (($(now_ms) - started < 10000)) || fail "an empty outbox took $(($(now_ms) - started)) ms"
+    start_modem --silent
+    send alarm "Brand eins"
+    expect_code 1
+    stdout_has 'S.exe: SMS NICHT gesendet, 1 wartet im Postausgang: Das Modem antwortet nicht auf AT.'
+    wine "$dir/S.exe" /NACHSENDEN >"$dir/stdout" 2>&1
+    code=$?
+    stop_modem
+    expect_code 1
+    stdout_has 'S.exe: Nachgesendet: 0 von 1 SMS gesendet, 1 wartet weiter im Postausgang.'
+    start_modem
+    wine "$dir/S.exe" --nachsenden >"$dir/stdout" 2>&1
+    code=$?
+    stop_modem
+    expect_code 0
+    stdout_has 'S.exe: Nachgesendet: 1 von 1 SMS gesendet.'
+    [[ $(sms_count $'\tNachgesendet, Alarm vom .*Brand eins') == 1 ]] || fail "the late alarm did not go out marked late"
+    [[ -z $(ls "$dir/Postausgang" | grep '\.sms$') ]] || fail "the outbox is not empty"
 }
 
 case_check_working_modem() {
@@ -329,7 +360,7 @@ case_send_log_kept_small() {
     (($(stat -c %s "$dir/SendeLog.txt") < 10000)) || fail "the log was not started afresh"
 }
 
-for name in wrong_pin_five_runs pin_answers_across_power_cycles one_attempt_left sim_puk rejected_number silent_then_back dead_modem_gateway_takes_over killed_mid_run killed_after_the_modem_took_the_text noise_and_split_answers second_alarm_not_held_back check_working_modem check_broken_set_ups check_gateway send_log_not_writable send_log_kept_small; do
+for name in wrong_pin_five_runs pin_answers_across_power_cycles one_attempt_left sim_puk rejected_number silent_then_back dead_modem_gateway_takes_over killed_mid_run killed_after_the_modem_took_the_text noise_and_split_answers second_alarm_not_held_back resend_mode check_working_modem check_broken_set_ups check_gateway send_log_not_writable send_log_kept_small; do
     [[ -z $only || $name =~ $only ]] && "case_$name"
 done
 

@@ -116,7 +116,7 @@ modem_config 'pin = "1234"'
 start_modem --pin 9999
 send alarm "Probealarm"
 stop_modem
-expect_code 1
+expect_code 8
 expect_log 'Die SIM-Karte hat die PIN abgelehnt: "+CME ERROR: 16" (falsche PIN).'
 expect_log 'nicht noch einmal eingegeben'
 [[ $(grep -o 'AT+CPIN="' "$dir/modem.raw" | wc -l) == 1 ]] || fail "the wrong PIN was offered more than once"
