@@ -32,13 +32,17 @@ class ScriptedChannel : public SmsChannel {
     clock_.now += attemptMs;
     if (failuresLeft[number] > 0) {
       --failuresLeft[number];
-      return failed(failureKind.count(number) ? failureKind[number] : Failure::MessageRetry, "+CMS ERROR: 500");
+      SendOutcome out =
+          failed(failureKind.count(number) ? failureKind[number] : Failure::MessageRetry, "+CMS ERROR: 500");
+      out.mayHaveArrived = answersLate;
+      return out;
     }
     return {true, "Referenz 7", Failure::MessageRetry};
   }
   std::map<std::string, int> failuresLeft;
   std::map<std::string, Failure> failureKind;
   int64_t attemptMs = 1000;
+  bool answersLate = false;  // a failure came after the request went out
   std::vector<std::string> calls;
   std::vector<std::string> texts;
   std::vector<size_t> filesAtAttempt;
@@ -154,19 +158,22 @@ TEST(Delivery, FailuresAreRetriedOnlyWhenTheyMightPass) {
     std::vector<std::string> calls;  // A fails whenever it is tried, B never does
     size_t sleeps;
     size_t failed;
+    bool late = false;  // A's request went out, the answer did not come in time
   };
   const Case cases[] = {
       {Failure::MessageRetry, {"A", "B", "A", "A"}, 2, 1},
       {Failure::MessageRejected, {"A", "B"}, 0, 1},   // tried once, the others still get it, no wait
       {Failure::ChannelUnusable, {"A"}, 0, 2},        // nothing more goes out this way in this run
       {Failure::ChannelDown, {"A", "B", "A", "A"}, 2, 1},  // the rest of the round waits; next round B goes first
+      {Failure::ChannelDown, {"A", "B", "A"}, 1, 1, true},  // repeated once, then "vielleicht gesendet"
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.kind));
+    SCOPED_TRACE(static_cast<int>(c.kind) + (c.late ? 10 : 0));
     FakeClock clock;
     ScriptedChannel channel(clock);
     channel.failuresLeft["A"] = 100;
     channel.failureKind["A"] = c.kind;
+    channel.answersLate = c.late;
     RecordingLog log;
     Plain plain;
     auto list = messages({"A", "B"});
@@ -175,9 +182,10 @@ TEST(Delivery, FailuresAreRetriedOnlyWhenTheyMightPass) {
     EXPECT_EQ(channel.calls, c.calls);
     EXPECT_EQ(clock.sleeps.size(), c.sleeps);
     EXPECT_EQ(report.failed, c.failed);
-    if (isPermanent(c.kind)) {
+    if (isPermanent(c.kind) || c.late) {
       EXPECT_TRUE(log.has("Die Nachricht wird nicht wiederholt.")) << log.all();
     }
+    EXPECT_EQ(log.has("VIELLEICHT GESENDET an A nach 2 Versuchen"), c.late) << log.all();
   }
 }
 
@@ -561,8 +569,10 @@ TEST(OutboxFiles, EntriesSurviveTheRoundTripAndDamageIsRefused) {
   e.partsSent = 2;
   e.underWay = "HTTP-Gateway";
   e.late = true;
+  e.maybeSent = 1;
   OutboxEntry back;
   ASSERT_TRUE(decodeOutboxEntry(encodeOutboxEntry(e), back));
+  EXPECT_EQ(back.maybeSent, 1u);
   EXPECT_EQ(back.text, e.text);
   EXPECT_EQ(back.partsSent, 2u);
   EXPECT_EQ(back.underWay, "HTTP-Gateway");

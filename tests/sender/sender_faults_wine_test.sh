@@ -325,13 +325,49 @@ case_check_gateway() {
     expect_code 0
     stdout_has 'Name: aufgelöst (127.0.0.1)'
     stdout_has 'Verbindung: Der Server antwortet (HTTP 405).'
+    stdout_has 'HTTP 405 beweist weder, dass das Gateway SMS annimmt, noch das Gegenteil'
+    grep -F 'kann eine SMS gesendet werden' "$dir/stdout" && fail "an answer to HEAD was taken for proof"
     [[ $(request_field 0 method) == HEAD && $(wc -l <"$dir/gw.requests") == 1 ]] || fail "the check did more than ask"
+    [[ $(request_field 0 path) == /api/send && $(request_field 0 x-api-key) == geheim ]] || fail "the check did not ask the gateway's own path with its key"
+    local head words
+    for head in 401 407 503; do
+        case $head in
+            401) words='Der Server lehnt den Zugang ab (HTTP 401): Zugangsdaten oder API-Schlüssel' ;;
+            407) words='Der Proxy verlangt eine Anmeldung (HTTP 407)' ;;
+            503) words='Das Gateway meldet eine Störung (HTTP 503)' ;;
+        esac
+        start_gateway 200 --head "$head"
+        http_config 5
+        wine "$dir/S.exe" --pruefen >"$dir/stdout" 2>&1
+        code=$?
+        stop_gateway
+        expect_code 1
+        stdout_has "Ergebnis: Es kann keine SMS gesendet werden: $words"
+    done
     http_config 2
     sed -i 's#http://127.0.0.1:[0-9]*/#http://127.0.0.1:9/#' "$dir/S.toml"
     wine "$dir/S.exe" --pruefen >"$dir/stdout" 2>&1
     code=$?
     expect_code 1
     stdout_has 'der Server nimmt keine Verbindung an oder ist nicht erreichbar (WinHTTP-Fehler 12029)'
+}
+
+# An answer that comes after the time limit: the request may have arrived,
+# so it goes out once more at most and is then logged as "vielleicht gesendet".
+case_gateway_answers_late() {
+    new_case gateway_answers_late
+    start_gateway late6
+    http_config 1
+    send alarm "Probealarm"
+    sleep 6
+    stop_gateway
+    expect_code 8
+    [[ $(wc -l <"$dir/gw.requests") == 2 ]] || fail "the gateway got $(wc -l <"$dir/gw.requests") copies"
+    expect_log 'VIELLEICHT GESENDET an +491701111111 nach 2 Versuchen'
+    stdout_has 'S.exe: SMS NICHT sicher gesendet, 1 vielleicht gesendet: Keine Antwort (Zeitüberschreitung) von 127.0.0.1'
+    [[ -z $(ls "$dir/Postausgang" | grep '\.sms$') ]] || fail "the message waits for another copy"
+    wine "$dir/S.exe" --nachsenden >"$dir/stdout" 2>&1
+    [[ $(wc -l <"$dir/gw.requests") == 2 ]] || fail "resending sent it again"
 }
 
 case_send_log_not_writable() {
@@ -360,7 +396,7 @@ case_send_log_kept_small() {
     (($(stat -c %s "$dir/SendeLog.txt") < 10000)) || fail "the log was not started afresh"
 }
 
-for name in wrong_pin_five_runs pin_answers_across_power_cycles one_attempt_left sim_puk rejected_number silent_then_back dead_modem_gateway_takes_over killed_mid_run killed_after_the_modem_took_the_text noise_and_split_answers second_alarm_not_held_back resend_mode check_working_modem check_broken_set_ups check_gateway send_log_not_writable send_log_kept_small; do
+for name in wrong_pin_five_runs pin_answers_across_power_cycles one_attempt_left sim_puk rejected_number silent_then_back dead_modem_gateway_takes_over killed_mid_run killed_after_the_modem_took_the_text noise_and_split_answers second_alarm_not_held_back resend_mode check_working_modem check_broken_set_ups check_gateway gateway_answers_late send_log_not_writable send_log_kept_small; do
     [[ -z $only || $name =~ $only ]] && "case_$name"
 done
 

@@ -9,6 +9,8 @@ namespace kantiq::sender {
 namespace {
 
 constexpr std::string_view kEmptyAlarmText = "Alarmierung (ohne Text)";
+// A request that may have reached the gateway is repeated once, no more.
+constexpr uint32_t kMaxMaybeSent = 2;
 
 std::string attempts(int n) { return n == 1 ? "1 Versuch" : std::to_string(n) + " Versuchen"; }
 
@@ -17,7 +19,7 @@ struct Item {
   int tries = 0;  // on the current part
   bool wentDown = false;  // its channel went down under it in this round
   std::string lastReason;
-  enum class State { Pending, Sent, Refused } state = State::Pending;
+  enum class State { Pending, Sent, Refused, MaybeSent } state = State::Pending;
   std::string deliveredBy;
 };
 
@@ -117,9 +119,16 @@ DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::ve
           }
           continue;
         }
-        if (committed) outbox.update(e);  // no longer under way
+        if (outcome.mayHaveArrived) ++e.maybeSent;
+        if (committed || outcome.mayHaveArrived) outbox.update(e);  // no longer under way
         item.lastReason = outcome.detail;
         log.write("Versuch " + std::to_string(item.tries) + " an " + label + via + " fehlgeschlagen: " + outcome.detail);
+        if (e.maybeSent >= kMaxMaybeSent) {
+          // A third copy of a request the gateway may have taken twice helps
+          // nobody: sending more could only make the phones ring again.
+          item.state = Item::State::MaybeSent;
+          break;
+        }
         switch (outcome.failure) {
           case Failure::MessageRejected:
             item.state = Item::State::Refused;
@@ -163,7 +172,7 @@ DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::ve
     if (!routeTrouble[r].empty()) noRouteReason = routeTrouble[r];
   for (Item& item : items) {
     OutboxEntry& e = *item.entry;
-    report.outcomes.push_back({item.state == Item::State::Sent, false, false, {}});
+    report.outcomes.push_back({item.state == Item::State::Sent, false, false, false, {}});
     if (item.state == Item::State::Sent) {
       ++report.sent;
       if (!routes.empty() && item.deliveredBy != routes.front().name) {
@@ -173,6 +182,17 @@ DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::ve
       continue;
     }
     const std::string label = labelOf(e, routes.empty() ? 1 : partsFor(routes.front().kind, e).size());
+    if (item.state == Item::State::MaybeSent) {
+      log.write("VIELLEICHT GESENDET an " + label + " nach " + attempts(item.tries) + ": " + item.lastReason +
+                " Die Anfrage ging hinaus, die Antwort kam nicht rechtzeitig; vielleicht gesendet. "
+                "Die Nachricht wird nicht wiederholt.");
+      report.lastReason = item.lastReason;
+      report.outcomes.back().reason = report.lastReason;
+      report.outcomes.back().maybe = true;
+      ++report.failed;
+      outbox.remove(e);
+      continue;
+    }
     const bool forGood = item.state == Item::State::Refused || noRoute || e.kind == OutboxEntry::Kind::Test;
     std::string line;
     if (item.tries == 0) {
@@ -293,7 +313,7 @@ RunResult SendRun::deliver(const std::vector<Route>& routes, SenderClock& clock,
 
   // The run's own messages decide its outcome; what it sent for earlier
   // runs is told apart.
-  size_t lateSent = 0, lateWaiting = 0, ownSent = 0, ownWaiting = 0, ownViaFallback = 0;
+  size_t lateSent = 0, lateWaiting = 0, ownSent = 0, ownWaiting = 0, ownMaybe = 0, ownViaFallback = 0;
   std::string ownReason;
   for (size_t i = 0; i < all.size(); ++i) {
     const MessageOutcome& outcome = report.outcomes[i];
@@ -304,6 +324,7 @@ RunResult SendRun::deliver(const std::vector<Route>& routes, SenderClock& clock,
     }
     ownSent += outcome.sent ? 1 : 0;
     ownWaiting += outcome.waiting ? 1 : 0;
+    ownMaybe += outcome.maybe ? 1 : 0;
     ownViaFallback += outcome.viaFallback ? 1 : 0;
     if (!outcome.sent) ownReason = outcome.reason;
   }
@@ -348,11 +369,14 @@ RunResult SendRun::deliver(const std::vector<Route>& routes, SenderClock& clock,
     result_ = {kExitSomeFailed, subject() + " nicht gesendet: " + ownReason};
     return result_;
   }
-  const size_t forGood = ownCount - ownSent - ownWaiting;
-  std::string line = ownSent == 0 ? std::string("SMS NICHT gesendet")
-                                  : "SMS an " + recipients(ownSent, ownCount) + " gesendet";
+  const size_t forGood = ownCount - ownSent - ownWaiting - ownMaybe;
+  std::string line = ownSent > 0    ? "SMS an " + recipients(ownSent, ownCount) + " gesendet"
+                     : ownMaybe > 0 ? std::string("SMS NICHT sicher gesendet")
+                                    : std::string("SMS NICHT gesendet");
   if (ownWaiting > 0) line += ", " + waitCount(ownWaiting) + " im Postausgang";
-  if (forGood > 0 && ownSent + ownWaiting > 0) line += ", " + std::to_string(forGood) + " endgültig nicht gesendet";
+  if (ownMaybe > 0) line += ", " + std::to_string(ownMaybe) + " vielleicht gesendet";
+  if (forGood > 0 && ownSent + ownWaiting + ownMaybe > 0)
+    line += ", " + std::to_string(forGood) + " endgültig nicht gesendet";
   result_ = {ownWaiting > 0 ? kExitSomeWaiting : kExitNotSentForGood, line + ": " + ownReason + lateNote};
   return result_;
 }

@@ -49,6 +49,7 @@ struct MessageOutcome {
   bool sent = false;
   bool viaFallback = false;  // sent, by another route than the first
   bool waiting = false;      // not sent; kept in the outbox for a later run
+  bool maybe = false;        // given up as "vielleicht gesendet"
   std::string reason;  // why it did not go out
 };
 

@@ -189,7 +189,11 @@ Failure classifyWinHttpError(uint32_t code) {
 }
 
 SendOutcome judgeGatewayResponse(const HttpSettings& settings, const HttpResponse& response) {
-  if (!response.completed) return failed(response.transportFailure, response.transportError);
+  if (!response.completed) {
+    SendOutcome out = failed(response.transportFailure, response.transportError);
+    out.mayHaveArrived = response.mayHaveArrived;
+    return out;
+  }
   const bool statusOk =
       settings.successStatuses.empty()
           ? (response.status >= 200 && response.status <= 299)

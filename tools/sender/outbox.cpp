@@ -67,6 +67,7 @@ std::string encodeOutboxEntry(const OutboxEntry& e) {
   out += "\r\ngesendete_teile=" + std::to_string(e.partsSent);
   out += "\r\nnachgesendet=" + std::string(e.late ? "1" : "0");
   out += "\r\nunterwegs=" + e.underWay;
+  if (e.maybeSent > 0) out += "\r\nvielleicht=" + std::to_string(e.maybeSent);
   out += "\r\nende\r\n";
   return out;
 }
@@ -108,6 +109,9 @@ bool decodeOutboxEntry(std::string_view text, OutboxEntry& out) {
       e.late = value == "1";
     } else if (key == "unterwegs" && printable(value)) {
       e.underWay = std::string(value);
+    } else if (key == "vielleicht" && toNumber(value, n) && n < 10) {
+      e.maybeSent = static_cast<uint32_t>(n);
+      continue;  // written only when not 0
     } else {
       return false;
     }
