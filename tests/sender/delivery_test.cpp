@@ -229,11 +229,11 @@ TEST(Delivery, MessagesAreSafeBeforeTheFirstAttemptAndLeaveOnlyWhenDone) {
   FakeClock clock;
   MemoryOutboxFolder folder;
   ScriptedChannel channel(clock, &folder);
-  channel.failuresLeft = {{"A", 100}, {"B", 1}, {"C", 100}};
-  channel.failureKind["C"] = Failure::MessageRejected;
+  channel.failuresLeft = {{"+4917000001", 100}, {"+4917000002", 1}, {"+4917000003", 100}};
+  channel.failureKind["+4917000003"] = Failure::MessageRejected;
   RecordingLog log;
   Outbox outbox(&folder, "1700000000000-7", log);
-  auto list = messages({"A", "B", "C"});
+  auto list = messages({"+4917000001", "+4917000002", "+4917000003"});
   outbox.store(list);
   EXPECT_EQ(folder.files.size(), 3u);
   const DeliveryReport report =
@@ -247,7 +247,7 @@ TEST(Delivery, MessagesAreSafeBeforeTheFirstAttemptAndLeaveOnlyWhenDone) {
   ASSERT_EQ(folder.files.size(), 1u);
   OutboxEntry left;
   ASSERT_TRUE(decodeOutboxEntry(folder.files.begin()->second, left));
-  EXPECT_EQ(left.number, "A");
+  EXPECT_EQ(left.number, "+4917000001");
   EXPECT_TRUE(left.underWay.empty());
   EXPECT_TRUE(log.has("Sie bleibt im Postausgang")) << log.all();
 }
@@ -443,7 +443,7 @@ TEST(Leftovers, ARunSendsWhatEndedRunsLeftFirstAndMarksItLate) {
     // A run that stored three messages and was stopped after the first
     // attempt had been handed to the modem.
     Outbox earlier(&folder, "1699990000000-4", earlierLog);
-    std::vector<OutboxEntry> left = messages({"A", "B", "C"});
+    std::vector<OutboxEntry> left = messages({"+4917000001", "+4917000002", "+4917000003"});
     for (auto& e : left) {
       e.createdUnixS = 1'699'990'000;
       e.createdStamp = "14.11.2023 20:26:40";
@@ -456,18 +456,25 @@ TEST(Leftovers, ARunSendsWhatEndedRunsLeftFirstAndMarksItLate) {
   // A run still going (a test sending beside an alarm) keeps its own.
   {
     Outbox running(&folder, "1699999999000-5", earlierLog);
-    std::vector<OutboxEntry> mine = messages({"D"});
+    std::vector<OutboxEntry> mine = messages({"+4917000004"});
     running.store(mine);
     folder.alive.insert("1699999999000-5");
   }
   // One so old it is given up.
   {
     Outbox ancient(&folder, "1600000000000-3", earlierLog);
-    std::vector<OutboxEntry> old = messages({"E"});
+    std::vector<OutboxEntry> old = messages({"+4917000005"});
     old[0].createdUnixS = 1'600'000'000;
     ancient.store(old);
   }
 
+  // One whose number was tampered with.
+  {
+    Outbox damaged(&folder, "1699990000001-6", earlierLog);
+    std::vector<OutboxEntry> bad = messages({"0170\";ATD"});
+    bad[0].createdUnixS = 1'699'990'000;
+    damaged.store(bad);
+  }
   OneRun run;
   run.folder.files = folder.files;
   run.folder.alive = folder.alive;
@@ -475,15 +482,17 @@ TEST(Leftovers, ARunSendsWhatEndedRunsLeftFirstAndMarksItLate) {
   const SenderConfig c = twoGroups(ChannelKind::Http);
   const RunResult result = run.go({SendRequest::Kind::Alarm, "Neu", ""}, c, channel);
   EXPECT_EQ(result.exitCode, kExitAllSent);
-  EXPECT_EQ(channel.calls, (std::vector<std::string>{"+491701111111", "A", "B"})) << "the new alarm goes first";
+  EXPECT_EQ(channel.calls, (std::vector<std::string>{"+491701111111", "+4917000001", "+4917000002"})) << "the new alarm goes first";
   EXPECT_EQ(channel.texts[1], "Nachgesendet, Alarm vom 14.11. 20:26: Text");
-  EXPECT_TRUE(run.log.has("AUFGEGEBEN: Die Test-SMS an C")) << run.log.all();
-  EXPECT_TRUE(run.log.has("AUFGEGEBEN: Die Nachricht an E")) << run.log.all();
+  EXPECT_TRUE(run.log.has("AUFGEGEBEN: Die Test-SMS an +4917000003")) << run.log.all();
+  EXPECT_TRUE(run.log.has("AUFGEGEBEN: Die Nachricht an +4917000005")) << run.log.all();
   EXPECT_TRUE(run.log.has("war beim Abbruch schon unterwegs (Modem an COM5)")) << run.log.all();
-  EXPECT_TRUE(run.log.has("gesendet an B (Versuch 1, verspätet)")) << run.log.all();
+  EXPECT_TRUE(run.log.has("gesendet an +4917000002 (Versuch 1, verspätet)")) << run.log.all();
   EXPECT_TRUE(run.log.has("Nachgesendet: 2 von 2 Nachrichten aus früheren Läufen.")) << run.log.all();
-  ASSERT_EQ(run.folder.files.size(), 1u) << "only the running run's message is left";
+  EXPECT_TRUE(run.log.has("Postausgang: Die Datei 1699990000001-6-0001.sms ist unlesbar")) << run.log.all();
+  ASSERT_EQ(run.folder.files.size(), 2u) << "only the running run's message and the damaged file are left";
   EXPECT_EQ(Outbox::runOf(run.folder.files.begin()->first), "1699999999000-5");
+  EXPECT_TRUE(run.folder.files.rbegin()->first.ends_with(".sms.defekt")) << run.folder.files.rbegin()->first;
 }
 
 // Twenty messages left by two earlier runs: a new alarm goes before them;
@@ -581,6 +590,12 @@ TEST(OutboxFiles, EntriesSurviveTheRoundTripAndDamageIsRefused) {
   for (size_t cut : {size_t{0}, size_t{10}, whole.size() / 2, whole.size() - 7}) {
     SCOPED_TRACE(cut);
     EXPECT_FALSE(decodeOutboxEntry(whole.substr(0, cut), back));
+  }
+  for (const char* number : {"0170\";ATD", "+49 170 1", "0170+1", "1"}) {
+    SCOPED_TRACE(number);
+    OutboxEntry bad = e;
+    bad.number = number;
+    EXPECT_FALSE(decodeOutboxEntry(encodeOutboxEntry(bad), back));
   }
   EXPECT_EQ(Outbox::runOf("1700000000000-77-0003.sms"), "1700000000000-77");
   EXPECT_EQ(Outbox::runOf("1700000000000-77-0003.sms.tmp"), "");

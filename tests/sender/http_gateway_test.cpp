@@ -152,6 +152,24 @@ TEST(GatewayChannel, SendsUtf8OrGsmSafeTextAsConfigured) {
   EXPECT_EQ(client.timeouts[0], 7000);
 }
 
+// Whatever an outbox file or a caller hands over, only a plain number goes
+// into a modem command or a gateway request.
+TEST(NumberCheck, OnlyPlainNumbersReachTheModemOrTheGateway) {
+  const char* bad[] = {"0170\";ATD", "+49 170 1111111", "+", "12", "0170+1", "012345678901234567890123", ""};
+  RecordingClient client;
+  const HttpSettings s = gateway(BodyFormat::Form, "{text}");
+  HttpGatewayChannel channel(client, s);
+  for (const char* number : bad) {
+    SCOPED_TRACE(number);
+    const SendOutcome out = channel.send(number, "Text");
+    EXPECT_FALSE(out.sent);
+    EXPECT_EQ(out.failure, Failure::MessageRejected);
+    EXPECT_TRUE(isPlainPhoneNumber("+491701111111") && isPlainPhoneNumber("01701111111"));
+    EXPECT_FALSE(isPlainPhoneNumber(number));
+  }
+  EXPECT_TRUE(client.requests.empty());
+}
+
 // The check names what it saw; a server that merely answers proves nothing
 // about sending, and the verdict does not pretend otherwise.
 TEST(GatewayCheck, NamesFaultsAndDoesNotCallAnAnswerProof) {

@@ -47,6 +47,21 @@ TEST(ModemConversation, PreparesOnceAndSendsEachMessage) {
   EXPECT_EQ(modem.opens, 1);
 }
 
+TEST(ModemConversation, ANumberThatIsNotPlainNeverReachesTheModem) {
+  FakeClock clock;
+  FakeModemLine modem(clock);
+  const ModemSettings s = settings();
+  testing::MemoryStateFile simFile;
+  PinGuard pins(simFile);
+  ModemSession session(modem, s, clock, pins);
+  for (const char* number : {"0170\";ATD", "+49 170", "1"}) {
+    const SendOutcome out = session.send(number, "Probe");
+    EXPECT_FALSE(out.sent) << number;
+    EXPECT_EQ(out.failure, Failure::MessageRejected) << number;
+  }
+  EXPECT_FALSE(contains(modem.raw, "AT+CMGS")) << modem.raw;
+}
+
 TEST(ModemConversation, AModemLeftWaitingForATextIsFreedFirst) {
   FakeClock clock;
   FakeModemLine modem(clock);

@@ -190,7 +190,7 @@ TOML
     done
     [[ $(sms_count $'\tNachgesendet, Alarm vom ') == 2 ]] || fail "the two late messages are not marked late"
     [[ $(sms_count $'\tBrand zwei') == 4 ]] || fail "the second alarm did not reach all four"
-    expect_log 'aus einem früheren Lauf wird zuerst gesendet (verspätet).'
+    expect_log 'aus einem früheren Lauf wird nachgesendet (verspätet).'
     expect_log 'Nachgesendet: 2 von 2 Nachrichten aus früheren Läufen.'
     [[ -z $(ls "$dir/Postausgang" | grep '\.sms$') ]] || fail "the outbox is not empty"
 }
@@ -270,6 +270,24 @@ case_resend_mode() {
     stdout_has 'S.exe: Nachgesendet: 1 von 1 SMS gesendet.'
     [[ $(sms_count $'\tNachgesendet, Alarm vom .*Brand eins') == 1 ]] || fail "the late alarm did not go out marked late"
     [[ -z $(ls "$dir/Postausgang" | grep '\.sms$') ]] || fail "the outbox is not empty"
+}
+
+# An outbox file with a number that is not one (here: a modem command in
+# it) is refused and put aside; nothing of it reaches the modem.
+case_damaged_outbox_file() {
+    new_case damaged_outbox_file
+    modem_config ''
+    mkdir -p "$dir/Postausgang"
+    printf 'Kantiq-Postausgang 1\r\nart=alarm\r\nerstellt=%s\r\nzeit=09.12.2026 10:00:00\r\nnummer=0170";ATD112;\r\ntext=4272616e64\r\ngesendete_teile=0\r\nnachgesendet=0\r\nunterwegs=\r\nende\r\n' \
+        "$(date +%s)" >"$dir/Postausgang/1700000000000-1-0001.sms"
+    start_modem
+    send alarm "Probealarm"
+    stop_modem
+    expect_code 0
+    expect_sms $'+491701111111\tProbealarm'
+    [[ $(raw_count 'ATD') == 0 ]] || fail "the damaged file's number reached the modem"
+    ls "$dir/Postausgang" | grep -q '\.sms\.defekt$' || fail "the damaged file was not put aside"
+    expect_log 'ist unlesbar und wird als'
 }
 
 case_check_working_modem() {
@@ -396,7 +414,7 @@ case_send_log_kept_small() {
     (($(stat -c %s "$dir/SendeLog.txt") < 10000)) || fail "the log was not started afresh"
 }
 
-for name in wrong_pin_five_runs pin_answers_across_power_cycles one_attempt_left sim_puk rejected_number silent_then_back dead_modem_gateway_takes_over killed_mid_run killed_after_the_modem_took_the_text noise_and_split_answers second_alarm_not_held_back resend_mode check_working_modem check_broken_set_ups check_gateway gateway_answers_late send_log_not_writable send_log_kept_small; do
+for name in wrong_pin_five_runs pin_answers_across_power_cycles one_attempt_left sim_puk rejected_number silent_then_back dead_modem_gateway_takes_over killed_mid_run killed_after_the_modem_took_the_text noise_and_split_answers second_alarm_not_held_back resend_mode damaged_outbox_file check_working_modem check_broken_set_ups check_gateway gateway_answers_late send_log_not_writable send_log_kept_small; do
     [[ -z $only || $name =~ $only ]] && "case_$name"
 done
 

@@ -229,6 +229,8 @@ SendOutcome judgeGatewayResponse(const HttpSettings& settings, const HttpRespons
 }
 
 SendOutcome HttpGatewayChannel::send(const std::string& number, const std::string& textCp1252) {
+  if (!isPlainPhoneNumber(number))
+    return failed(Failure::MessageRejected, "\"" + toGsmSafeText(number) + "\" ist keine gültige Mobilfunknummer.");
   const std::string text = settings_.gsmSafeText ? toGsmSafeText(textCp1252) : textCp1252;
   const HttpRequest request = buildGatewayRequest(settings_, number, cp1252ToUtf8(text));
   committing();

@@ -554,6 +554,9 @@ bool ModemSession::prepare(std::string& reason, Failure& failure) {
 }
 
 SendOutcome ModemSession::send(const std::string& number, const std::string& textCp1252) {
+  // The number goes inside a command: nothing but a plain number may.
+  if (!isPlainPhoneNumber(number))
+    return failed(Failure::MessageRejected, "\"" + toGsmSafeText(number) + "\" ist keine gültige Mobilfunknummer.");
   std::string reason;
   Failure failure = Failure::ChannelDown;
   if (!prepared_ && !prepare(reason, failure)) return failAndReset(failure, reason);

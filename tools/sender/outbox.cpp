@@ -1,5 +1,7 @@
 #include "outbox.h"
 
+#include "sender_config.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -100,7 +102,7 @@ bool decodeOutboxEntry(std::string_view text, OutboxEntry& out) {
       e.createdUnixS = n;
     } else if (key == "zeit" && printable(value)) {
       e.createdStamp = std::string(value);
-    } else if (key == "nummer" && !value.empty() && printable(value)) {
+    } else if (key == "nummer" && isPlainPhoneNumber(value)) {
       e.number = std::string(value);
     } else if (key == "text" && fromHex(value, e.text)) {
     } else if (key == "gesendete_teile" && toNumber(value, n) && n < 100) {
@@ -215,7 +217,7 @@ std::vector<OutboxEntry> Outbox::takeOver(const WallTime& now, int32_t maxAgeHou
       folder_->remove(e.name);
       continue;
     }
-    std::string line = "Postausgang: Die " + what + " aus einem früheren Lauf wird zuerst gesendet (verspätet)";
+    std::string line = "Postausgang: Die " + what + " aus einem früheren Lauf wird nachgesendet (verspätet)";
     if (!e.underWay.empty()) {
       line += "; sie war beim Abbruch schon unterwegs (" + e.underWay +
               ") und ist vielleicht angekommen, wird aber sicherheitshalber noch einmal gesendet";
