@@ -38,7 +38,8 @@ constexpr size_t kMaxConfigBytes = 1024 * 1024;
 // Beyond the configured total time one attempt may still be running (a
 // modem's longest answer times); past this margin the sender stops hard.
 constexpr DWORD kHardLimitMarginMs = 30 * 60'000;
-constexpr const char* kModemMutexName = "KantiqSenderModem";
+// Machine-wide: senders in two users' sessions share the one modem.
+constexpr const char* kModemMutexName = "Global\\KantiqSenderModem";
 // How long the check waits for a sender that is using the modem.
 constexpr int64_t kCheckModemWaitMs = 60'000;
 
@@ -132,7 +133,7 @@ class HardLimit {
 // while an alarm's sender is still running.
 class ModemLock {
  public:
-  ModemLock() : mutex_(::CreateMutexA(nullptr, FALSE, kModemMutexName)) {}
+  ModemLock() : mutex_(createSharedMutex(kModemMutexName, false)) {}
   ~ModemLock() {
     if (held_) ::ReleaseMutex(mutex_.get());
   }
