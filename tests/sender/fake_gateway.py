@@ -51,11 +51,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             what = "200"
         status = int(what)
         reply = b'{"status":"queued"}' if status == 200 else b"Interner Fehler"
-        self.send_response(status)
-        self.send_header("Content-Type", "application/json")
-        self.send_header("Content-Length", str(len(reply)))
-        self.end_headers()
-        self.wfile.write(reply)
+        try:
+            self.send_response(status)
+            self.send_header("Content-Type", "application/json")
+            self.send_header("Content-Length", str(len(reply)))
+            self.end_headers()
+            self.wfile.write(reply)
+        except (BrokenPipeError, ConnectionResetError):
+            pass  # a late answer to a sender that gave up
 
     do_GET = do_POST = do_PUT = do_HEAD = handle_any
 

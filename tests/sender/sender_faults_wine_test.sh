@@ -60,7 +60,7 @@ case_pin_answers_across_power_cycles() {
     stop_modem
     [[ $(sms_count $'\tProbealarm') == 3 ]] || fail "$(sms_count $'\tProbealarm') of 3 alarms delivered"
     [[ $(raw_count 'AT+CPIN="4711"') == 6 ]] || fail "expected a busy and a right entry per run, saw $(raw_count 'AT+CPIN="4711"')"
-    grep -q '^abgelehnt=$' "$dir/SIM-Status.txt" || fail "the right PIN is stored as refused"
+    grep -q $'^abgelehnt=\r$' "$dir/SIM-Status.txt" || fail "the right PIN is stored as refused"
     local answer
     for answer in "" --bare-errors; do
         rm -f "$dir/SIM-Status.txt"

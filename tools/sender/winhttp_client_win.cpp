@@ -104,6 +104,12 @@ std::string applySystemProxy(HINTERNET session, HINTERNET call, const HttpReques
   return {};
 }
 
+// Notes that WinHTTP has handed the request over; the context is the flag.
+void CALLBACK noteRequestSent(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
+  if (status == WINHTTP_CALLBACK_STATUS_REQUEST_SENT && context != 0)
+    *reinterpret_cast<std::atomic<bool>*>(context) = true;
+}
+
 // `requestSent` is set once the request has gone out whole: from then on the
 // gateway may act on it even if its answer never arrives.
 HttpResponse performBlocking(const HttpSettings& settings, const HttpRequest& request, int32_t timeoutMs,
@@ -137,6 +143,14 @@ HttpResponse performBlocking(const HttpSettings& settings, const HttpRequest& re
   else if (settings.proxyMode == HttpSettings::Proxy::Named)
     proxy = settings.proxy;
 
+  if (requestSent != nullptr) {
+    // WinHttpSendRequest may itself wait for the answer (as under Wine);
+    // the callback says when the request went out.
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(requestSent);
+    if (::WinHttpSetOption(call.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context))
+      // The flag has the status value (not every header names it).
+      ::WinHttpSetStatusCallback(call.get(), &noteRequestSent, WINHTTP_CALLBACK_STATUS_REQUEST_SENT, 0);
+  }
   std::wstring headers;
   for (const auto& [name, value] : request.headers) headers += widen(name) + L": " + widen(value) + L"\r\n";
   const BOOL sent = ::WinHttpSendRequest(
@@ -149,6 +163,7 @@ HttpResponse performBlocking(const HttpSettings& settings, const HttpRequest& re
     HttpResponse r = failure(request, error == ERROR_WINHTTP_TIMEOUT ? "Zeitüberschreitung bei" : "Keine Verbindung zu",
                              error);
     r.proxy = proxy;
+    r.mayHaveArrived = requestSent != nullptr && *requestSent;
     return r;
   }
   if (requestSent != nullptr) *requestSent = true;
