@@ -8,10 +8,12 @@ against the fake modem on a pseudo-terminal and the fake gateway on
 messages delivered, the duplicates and the delay of each message from the
 start of the run.
 
-    bench/delivery.py [--build build/win32] [--only PATTERN]
+    bench/delivery.py [--build build/win32] [--only PATTERN] [--short]
 
-Starts scripts/wine-env.sh itself when run outside it. Takes about five
-minutes.
+Starts scripts/wine-env.sh itself when run outside it. Takes about eight
+minutes; --short runs only the rows that take seconds (what the tests run)
+and with a shorter SIM delay. Rows with a check ("prüft") make the exit code
+1 when it fails.
 """
 import argparse
 import glob
@@ -19,6 +21,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -30,6 +33,7 @@ FAKES = os.path.join(ROOT, "tests", "sender")
 ap = argparse.ArgumentParser()
 ap.add_argument("--build", default=os.path.join(ROOT, "build", "win32"))
 ap.add_argument("--only", default="")
+ap.add_argument("--short", action="store_true", help="only the rows that take seconds")
 args = ap.parse_args()
 
 if not os.environ.get("WINEPREFIX"):
@@ -85,6 +89,27 @@ class Case:
             time.sleep(0.05)
         return int(open(rec + ".port").read())
 
+    def run_sender(self, *arguments):
+        out = open(os.path.join(self.dir, "stdout"), "ab")
+        return subprocess.run(["wine", os.path.join(self.dir, "S.exe")] + list(arguments), stdout=out,
+                              stderr=subprocess.STDOUT).returncode
+
+    def last_line(self):
+        lines = open(os.path.join(self.dir, "stdout"), "rb").read().decode("cp1252", "replace").splitlines()
+        return lines[-1].strip() if lines else ""
+
+    def outbox_file(self, index, number, text, age_s=3600, name=None):
+        folder = os.path.join(self.dir, "Postausgang")
+        os.makedirs(folder, exist_ok=True)
+        created = int(time.time()) - age_s
+        stamp = time.strftime("%d.%m.%Y %H:%M:%S", time.localtime(created))
+        body = ("Kantiq-Postausgang 1\r\nart=alarm\r\nerstellt=%d\r\nzeit=%s\r\nnummer=%s\r\ntext=%s\r\n"
+                "gesendete_teile=0\r\nnachgesendet=0\r\nunterwegs=\r\nende\r\n"
+                % (created, stamp, number, hexed(text)))
+        name = name or "%013d-1-%04d.sms" % (created * 1000, index)
+        with open(os.path.join(folder, name), "w", newline="") as f:
+            f.write(body)
+
     def send(self, mode, payload, background=False):
         cmd = ["wine", LAUNCH, winfolder(self.dir), mode, hexed(payload)]
         out = open(os.path.join(self.dir, "stdout"), "ab")
@@ -139,9 +164,10 @@ def modem_toml(extra_modem="", numbers=("+491701111111",), extra=""):
 
 
 rows = []
+failed = []
 
 
-def report(case, expected, note="", duplicates=None, since=0.0):
+def report(case, expected, note="", duplicates=None, since=0.0, check=None):
     got = case.received()
     seen = {}
     for _, number, text in got:
@@ -149,12 +175,20 @@ def report(case, expected, note="", duplicates=None, since=0.0):
         seen[key] = seen.get(key, 0) + 1
     dup = sum(n - 1 for n in seen.values()) if duplicates is None else duplicates
     delays = " ".join("%.1f" % (t - since) for t, _, _ in got) or "-"
+    if check is not None:
+        note += " (prüft: %s)" % ("ja" if check else "NEIN")
+        if not check:
+            failed.append(case.name)
     rows.append((case.name, "%d/%d" % (len(got) - dup, expected), str(dup), delays, note))
     print("  %s: %s" % (case.name, rows[-1][1:]), flush=True)
 
 
+# Rows that take seconds; --short runs only these.
+SHORT = ("rejected", "noise", "sim_busy", "newest_first", "damaged", "gateway_late")
+
+
 def wanted(name):
-    return re.search(args.only, name) is not None
+    return re.search(args.only, name) is not None and (not args.short or name in SHORT)
 
 
 # ---------------------------------------------------------------------------
@@ -253,9 +287,82 @@ if wanted("second"):
     c.stop()
     report(c, 3, "1 Nummer der ersten abgewiesen; die zweite Alarmierung folgt ohne Warten")
 
+if wanted("sim_busy"):
+    # The SIM is busy after every power-up and slow to report READY after
+    # the PIN; the modem is switched off and on between the runs.
+    c = Case("sim_busy_after_power_up")
+    c.config(modem_toml('pin = "4711"'))
+    delay = "3" if args.short else "12"
+    m = c.modem("--pin", "4711", "--busy-entries", "1", "--ready-delay", delay)
+    codes = []
+    for i in range(3):
+        codes.append(c.send("alarm", "Probealarm %d" % i))
+        m.send_signal(signal.SIGUSR1)
+    c.stop()
+    state = open(os.path.join(c.dir, "SIM-Status.txt")).read()
+    report(c, 3, "SIM belegt, READY nach %s s; Codes %s, %d PIN-Eingaben" % (delay, codes, c.raw_count('AT+CPIN="')),
+           check=codes == [0, 0, 0] and "abgelehnt=\n" in state)
+
+if wanted("newest_first"):
+    # Twenty messages an earlier run left behind, then a new alarm.
+    c = Case("newest_first")
+    c.config(modem_toml())
+    for i in range(20):
+        c.outbox_file(i + 1, "+4917100000%02d" % i, "Alter Alarm")
+    c.modem()
+    code = c.send("alarm", "Neuer Alarm")
+    c.stop()
+    got = c.received()
+    position = next((i for i, r in enumerate(got) if r[2] == "Neuer Alarm"), -1)
+    report(c, 21, "neue Alarmierung als %d. SMS gesendet, Code %d" % (position + 1, code),
+           check=position == 0 and code == 0 and len(got) == 21)
+
+if wanted("damaged"):
+    c = Case("damaged_outbox_file")
+    c.config(modem_toml())
+    c.outbox_file(1, '0170";ATD112;', "Brand")
+    c.modem()
+    code = c.send("alarm", "Probealarm")
+    c.stop()
+    aside = [n for n in os.listdir(os.path.join(c.dir, "Postausgang")) if n.endswith(".defekt")]
+    report(c, 1, "beschädigte Datei beiseitegelegt: %d, ATD am Modem: %d" % (len(aside), c.raw_count("ATD")),
+           check=code == 0 and len(aside) == 1 and c.raw_count("ATD") == 0)
+
+if wanted("gateway_late"):
+    # The gateway answers after the time limit: the request may have arrived.
+    c = Case("gateway_answers_late")
+    port = c.gateway("late8")
+    c.config('kanal = "http"\n[http]\nurl = "http://127.0.0.1:%d/send"\nformat = "form"\n'
+             'inhalt = "to={nummer}&msg={text}"\nzeitlimit_s = 3\n[wiederholung]\nerste_wartezeit_s = 1\n'
+             '[[gruppe]]\nalle_alarme = true\nnummern = ["+491701111111"]\n' % port)
+    code = c.send("alarm", "Brand")
+    again = c.run_sender("--nachsenden")
+    time.sleep(8)
+    c.stop()
+    copies = len(c.received())
+    report(c, 1, "%d Kopien beim Gateway, Code %d, danach --nachsenden Code %d" % (copies, code, again),
+           duplicates=copies - 1, check=copies == 2 and code == 8 and again == 0)
+
+if wanted("resend"):
+    # The modem is silent during the alarm and the first resend, then back.
+    c = Case("resend_until_the_modem_is_back")
+    c.config(modem_toml() + "[wiederholung]\nversuche = 1\n")
+    c.modem("--silent")
+    code = c.send("alarm", "Brand")
+    first = c.run_sender("--nachsenden")
+    c.stop()
+    c.modem()
+    second = c.run_sender("--nachsenden")
+    c.stop()
+    report(c, 1, "Alarm Code %d, --nachsenden Code %d, dann %d: %s" % (code, first, second, c.last_line()),
+           check=(code, first, second) == (1, 1, 0))
+
 shutil.rmtree(work, ignore_errors=True)
 print()
 print("| Fall | zugestellt | doppelt | Verzögerung je SMS ab Start (s) | Bemerkung |")
 print("|---|---|---|---|---|")
 for name, delivered, dup, delays, note in rows:
     print("| %s | %s | %s | %s | %s |" % (name, delivered, dup, delays, note))
+if failed:
+    print("\nNicht wie erwartet: " + ", ".join(failed))
+    sys.exit(1)

@@ -314,10 +314,14 @@ Section /o "un.Einrichtung und Protokolle löschen" UnSecData
   Delete "$INSTDIR\S.toml"
   Delete "$INSTDIR\KantiqLog.txt"
   Delete "$INSTDIR\SendeLog.txt"
+  Delete "$INSTDIR\SendeLog.alt.txt"
+  ; What S.exe keeps between runs: the SIM's state and the unsent messages.
+  Delete "$INSTDIR\SIM-Status.txt"
+  RMDir /r "$INSTDIR\Postausgang"
 SectionEnd
 
 LangString DESC_UnSecProgram ${LANG_GERMAN} "Die Programme, die Beispiele, die Kurzanleitung, das Startmenü und der Start beim Anmelden."
-LangString DESC_UnSecData ${LANG_GERMAN} "Auch die Einrichtung (kantiq.toml, SMSConfig*.dat), S.toml und die Protokolle. Ohne Haken bleiben sie."
+LangString DESC_UnSecData ${LANG_GERMAN} "Auch die Einrichtung (kantiq.toml, SMSConfig*.dat), S.toml, die Protokolle, der SIM-Status und der Postausgang mit nicht gesendeten SMS. Ohne Haken bleiben sie."
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${UnSecProgram} $(DESC_UnSecProgram)
   !insertmacro MUI_DESCRIPTION_TEXT ${UnSecData} $(DESC_UnSecData)

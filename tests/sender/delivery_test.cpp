@@ -32,13 +32,17 @@ class ScriptedChannel : public SmsChannel {
     clock_.now += attemptMs;
     if (failuresLeft[number] > 0) {
       --failuresLeft[number];
-      return failed(failureKind.count(number) ? failureKind[number] : Failure::MessageRetry, "+CMS ERROR: 500");
+      SendOutcome out =
+          failed(failureKind.count(number) ? failureKind[number] : Failure::MessageRetry, "+CMS ERROR: 500");
+      out.mayHaveArrived = answersLate;
+      return out;
     }
     return {true, "Referenz 7", Failure::MessageRetry};
   }
   std::map<std::string, int> failuresLeft;
   std::map<std::string, Failure> failureKind;
   int64_t attemptMs = 1000;
+  bool answersLate = false;  // a failure came after the request went out
   std::vector<std::string> calls;
   std::vector<std::string> texts;
   std::vector<size_t> filesAtAttempt;
@@ -154,19 +158,22 @@ TEST(Delivery, FailuresAreRetriedOnlyWhenTheyMightPass) {
     std::vector<std::string> calls;  // A fails whenever it is tried, B never does
     size_t sleeps;
     size_t failed;
+    bool late = false;  // A's request went out, the answer did not come in time
   };
   const Case cases[] = {
       {Failure::MessageRetry, {"A", "B", "A", "A"}, 2, 1},
       {Failure::MessageRejected, {"A", "B"}, 0, 1},   // tried once, the others still get it, no wait
       {Failure::ChannelUnusable, {"A"}, 0, 2},        // nothing more goes out this way in this run
       {Failure::ChannelDown, {"A", "B", "A", "A"}, 2, 1},  // the rest of the round waits; next round B goes first
+      {Failure::ChannelDown, {"A", "B", "A"}, 1, 1, true},  // repeated once, then "vielleicht gesendet"
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.kind));
+    SCOPED_TRACE(static_cast<int>(c.kind) + (c.late ? 10 : 0));
     FakeClock clock;
     ScriptedChannel channel(clock);
     channel.failuresLeft["A"] = 100;
     channel.failureKind["A"] = c.kind;
+    channel.answersLate = c.late;
     RecordingLog log;
     Plain plain;
     auto list = messages({"A", "B"});
@@ -175,9 +182,10 @@ TEST(Delivery, FailuresAreRetriedOnlyWhenTheyMightPass) {
     EXPECT_EQ(channel.calls, c.calls);
     EXPECT_EQ(clock.sleeps.size(), c.sleeps);
     EXPECT_EQ(report.failed, c.failed);
-    if (isPermanent(c.kind)) {
+    if (isPermanent(c.kind) || c.late) {
       EXPECT_TRUE(log.has("Die Nachricht wird nicht wiederholt.")) << log.all();
     }
+    EXPECT_EQ(log.has("VIELLEICHT GESENDET an A nach 2 Versuchen"), c.late) << log.all();
   }
 }
 
@@ -221,11 +229,11 @@ TEST(Delivery, MessagesAreSafeBeforeTheFirstAttemptAndLeaveOnlyWhenDone) {
   FakeClock clock;
   MemoryOutboxFolder folder;
   ScriptedChannel channel(clock, &folder);
-  channel.failuresLeft = {{"A", 100}, {"B", 1}, {"C", 100}};
-  channel.failureKind["C"] = Failure::MessageRejected;
+  channel.failuresLeft = {{"+4917000001", 100}, {"+4917000002", 1}, {"+4917000003", 100}};
+  channel.failureKind["+4917000003"] = Failure::MessageRejected;
   RecordingLog log;
   Outbox outbox(&folder, "1700000000000-7", log);
-  auto list = messages({"A", "B", "C"});
+  auto list = messages({"+4917000001", "+4917000002", "+4917000003"});
   outbox.store(list);
   EXPECT_EQ(folder.files.size(), 3u);
   const DeliveryReport report =
@@ -239,7 +247,7 @@ TEST(Delivery, MessagesAreSafeBeforeTheFirstAttemptAndLeaveOnlyWhenDone) {
   ASSERT_EQ(folder.files.size(), 1u);
   OutboxEntry left;
   ASSERT_TRUE(decodeOutboxEntry(folder.files.begin()->second, left));
-  EXPECT_EQ(left.number, "A");
+  EXPECT_EQ(left.number, "+4917000001");
   EXPECT_TRUE(left.underWay.empty());
   EXPECT_TRUE(log.has("Sie bleibt im Postausgang")) << log.all();
 }
@@ -313,19 +321,58 @@ TEST(SendRequests, AlarmGoesToTheChosenGroupsAndTheExitCodeTellsTheOutcome) {
   SendRequest alarm{SendRequest::Kind::Alarm, "Brand SÜD", ""};
   const RunResult ok = run.go(alarm, c, channel);
   EXPECT_EQ(ok.exitCode, kExitAllSent);
-  EXPECT_EQ(ok.summary, "Alarmierung \"Brand SÜD\": alle 2 SMS gesendet.");
+  EXPECT_EQ(ok.summary, "SMS an 2 von 2 Empfängern gesendet.");
   EXPECT_EQ(channel.calls, (std::vector<std::string>{"+491701111111", "+491702222222"}));
   EXPECT_EQ(channel.texts[0], "Brand SUeD") << "texts for a modem are made GSM-safe";
   EXPECT_EQ(run.log.lines.front(), "Alarmierung \"Brand SÜD\" an 2 Empfänger (\"Alle\", \"Süd\") über Modem an COM5");
   EXPECT_EQ(run.log.lines.back(), "Ende: alle 2 Nachrichten wurden gesendet.");
 
-  OneRun second;
-  ScriptedChannel failing(second.clock);
-  failing.failuresLeft["+491702222222"] = 5;
-  const RunResult partly = second.go(alarm, c, failing);
-  EXPECT_EQ(partly.exitCode, kExitSomeFailed);
-  EXPECT_EQ(partly.summary, "Alarmierung \"Brand SÜD\": 1 von 2 SMS gesendet; nicht gesendet: +CMS ERROR: 500");
-  EXPECT_EQ(second.log.lines.back(), "Ende: 1 von 2 Nachrichten gesendet, 1 fehlgeschlagen.");
+  // What became of the messages that did not go out decides the code.
+  struct Case {
+    Failure failure;
+    int exitCode;
+    const char* summary;
+  };
+  const Case cases[] = {
+      {Failure::MessageRetry, kExitSomeWaiting,
+       "SMS an 1 von 2 Empfängern gesendet, 1 wartet im Postausgang: +CMS ERROR: 500"},
+      {Failure::MessageRejected, kExitNotSentForGood,
+       "SMS an 1 von 2 Empfängern gesendet, 1 endgültig nicht gesendet: +CMS ERROR: 500"},
+  };
+  for (const Case& k : cases) {
+    OneRun second;
+    ScriptedChannel failing(second.clock);
+    failing.failuresLeft["+491702222222"] = 5;
+    failing.failureKind["+491702222222"] = k.failure;
+    const RunResult partly = second.go(alarm, c, failing);
+    EXPECT_EQ(partly.exitCode, k.exitCode);
+    EXPECT_EQ(partly.summary, k.summary);
+    EXPECT_EQ(second.log.lines.back(), "Ende: 1 von 2 Nachrichten gesendet, 1 fehlgeschlagen.");
+  }
+  OneRun none;
+  ScriptedChannel dead(none.clock);
+  for (const char* n : {"+491701111111", "+491702222222"}) {
+    dead.failuresLeft[n] = 5;
+    dead.failureKind[n] = Failure::ChannelDown;
+  }
+  const RunResult waiting = none.go(alarm, c, dead);
+  EXPECT_EQ(waiting.exitCode, kExitSomeWaiting);
+  EXPECT_EQ(waiting.summary, "SMS NICHT gesendet, 2 warten im Postausgang: +CMS ERROR: 500");
+
+  // The other channel delivered: the line names it.
+  OneRun fallback;
+  ScriptedChannel modem(fallback.clock), gateway(fallback.clock);
+  for (const char* n : {"+491701111111", "+491702222222"}) {
+    modem.failuresLeft[n] = 1;
+    modem.failureKind[n] = Failure::ChannelUnusable;
+  }
+  SendRun viaGateway(alarm, c, fallback.log, fallback.outbox);
+  ASSERT_TRUE(viaGateway.plan(fallback.now));
+  const RunResult other = viaGateway.deliver(
+      {{&modem, ChannelKind::Modem, "Modem an COM5"}, {&gateway, ChannelKind::Http, "HTTP-Gateway"}},
+      fallback.clock, fallback.clock.now + 60'000, fallback.now);
+  EXPECT_EQ(other.exitCode, kExitAllSent);
+  EXPECT_EQ(other.summary, "SMS an 2 von 2 Empfängern über HTTP-Gateway (Ersatzweg) gesendet.");
 }
 
 TEST(SendRequests, AlarmWithoutRecipientsAndEmptyAlarmText) {
@@ -396,7 +443,7 @@ TEST(Leftovers, ARunSendsWhatEndedRunsLeftFirstAndMarksItLate) {
     // A run that stored three messages and was stopped after the first
     // attempt had been handed to the modem.
     Outbox earlier(&folder, "1699990000000-4", earlierLog);
-    std::vector<OutboxEntry> left = messages({"A", "B", "C"});
+    std::vector<OutboxEntry> left = messages({"+4917000001", "+4917000002", "+4917000003"});
     for (auto& e : left) {
       e.createdUnixS = 1'699'990'000;
       e.createdStamp = "14.11.2023 20:26:40";
@@ -409,18 +456,25 @@ TEST(Leftovers, ARunSendsWhatEndedRunsLeftFirstAndMarksItLate) {
   // A run still going (a test sending beside an alarm) keeps its own.
   {
     Outbox running(&folder, "1699999999000-5", earlierLog);
-    std::vector<OutboxEntry> mine = messages({"D"});
+    std::vector<OutboxEntry> mine = messages({"+4917000004"});
     running.store(mine);
     folder.alive.insert("1699999999000-5");
   }
   // One so old it is given up.
   {
     Outbox ancient(&folder, "1600000000000-3", earlierLog);
-    std::vector<OutboxEntry> old = messages({"E"});
+    std::vector<OutboxEntry> old = messages({"+4917000005"});
     old[0].createdUnixS = 1'600'000'000;
     ancient.store(old);
   }
 
+  // One whose number was tampered with.
+  {
+    Outbox damaged(&folder, "1699990000001-6", earlierLog);
+    std::vector<OutboxEntry> bad = messages({"0170\";ATD"});
+    bad[0].createdUnixS = 1'699'990'000;
+    damaged.store(bad);
+  }
   OneRun run;
   run.folder.files = folder.files;
   run.folder.alive = folder.alive;
@@ -428,15 +482,73 @@ TEST(Leftovers, ARunSendsWhatEndedRunsLeftFirstAndMarksItLate) {
   const SenderConfig c = twoGroups(ChannelKind::Http);
   const RunResult result = run.go({SendRequest::Kind::Alarm, "Neu", ""}, c, channel);
   EXPECT_EQ(result.exitCode, kExitAllSent);
-  EXPECT_EQ(channel.calls, (std::vector<std::string>{"A", "B", "+491701111111"}));
-  EXPECT_EQ(channel.texts[0], "Nachgesendet, Alarm vom 14.11. 20:26: Text");
-  EXPECT_TRUE(run.log.has("AUFGEGEBEN: Die Test-SMS an C")) << run.log.all();
-  EXPECT_TRUE(run.log.has("AUFGEGEBEN: Die Nachricht an E")) << run.log.all();
+  EXPECT_EQ(channel.calls, (std::vector<std::string>{"+491701111111", "+4917000001", "+4917000002"})) << "the new alarm goes first";
+  EXPECT_EQ(channel.texts[1], "Nachgesendet, Alarm vom 14.11. 20:26: Text");
+  EXPECT_TRUE(run.log.has("AUFGEGEBEN: Die Test-SMS an +4917000003")) << run.log.all();
+  EXPECT_TRUE(run.log.has("AUFGEGEBEN: Die Nachricht an +4917000005")) << run.log.all();
   EXPECT_TRUE(run.log.has("war beim Abbruch schon unterwegs (Modem an COM5)")) << run.log.all();
-  EXPECT_TRUE(run.log.has("gesendet an B (Versuch 1, verspätet)")) << run.log.all();
+  EXPECT_TRUE(run.log.has("gesendet an +4917000002 (Versuch 1, verspätet)")) << run.log.all();
   EXPECT_TRUE(run.log.has("Nachgesendet: 2 von 2 Nachrichten aus früheren Läufen.")) << run.log.all();
-  ASSERT_EQ(run.folder.files.size(), 1u) << "only the running run's message is left";
+  EXPECT_TRUE(run.log.has("Postausgang: Die Datei 1699990000001-6-0001.sms ist unlesbar")) << run.log.all();
+  ASSERT_EQ(run.folder.files.size(), 2u) << "only the running run's message and the damaged file are left";
   EXPECT_EQ(Outbox::runOf(run.folder.files.begin()->first), "1699999999000-5");
+  EXPECT_TRUE(run.folder.files.rbegin()->first.ends_with(".sms.defekt")) << run.folder.files.rbegin()->first;
+}
+
+// Twenty messages left by two earlier runs: a new alarm goes before them;
+// "--nachsenden" sends only them, oldest alarm first, and says what is left.
+TEST(Leftovers, TheNewAlarmGoesFirstAndResendingSendsOnlyTheOutbox) {
+  MemoryOutboxFolder folder;
+  RecordingLog earlierLog;
+  for (const char* runId : {"1699990000000-4", "1699980000000-3"}) {
+    Outbox earlier(&folder, runId, earlierLog);
+    std::vector<OutboxEntry> left;
+    for (int i = 0; i < 10; ++i) {
+      left.push_back(messages({""}).front());
+      left.back().number = "+49170" + std::string(runId).substr(5, 1) + std::to_string(1000 + i);
+      left.back().createdUnixS = 1'699'990'000;
+    }
+    earlier.store(left);
+  }
+  OneRun alarmRun;
+  alarmRun.folder.files = folder.files;
+  ScriptedChannel channel(alarmRun.clock);
+  SenderConfig c = twoGroups(ChannelKind::Http);
+  c.retry = retry(1, 1000, 1000, 60'000);
+  EXPECT_EQ(alarmRun.go({SendRequest::Kind::Alarm, "Neu", ""}, c, channel).exitCode, kExitAllSent);
+  ASSERT_EQ(channel.calls.size(), 21u);
+  EXPECT_EQ(channel.calls[0], "+491701111111");
+  EXPECT_EQ(channel.calls[1], "+4917081000") << "then the oldest run's";
+  EXPECT_EQ(channel.calls[11], "+4917091000");
+
+  struct Case {
+    const char* name;
+    int failing;  // of the twenty, these fail every attempt
+    int exitCode;
+    const char* summary;
+  };
+  const Case cases[] = {
+      {"all go out", 0, kExitAllSent, "Nachgesendet: 20 von 20 SMS gesendet."},
+      {"one fails", 1, kExitSomeWaiting, "Nachgesendet: 19 von 20 SMS gesendet, 1 wartet weiter im Postausgang."},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    OneRun resend;
+    resend.folder.files = folder.files;
+    ScriptedChannel gateway(resend.clock);
+    if (k.failing) gateway.failuresLeft["+4917091009"] = 100;
+    const RunResult result = resend.go({SendRequest::Kind::Resend, "", ""}, c, gateway);
+    EXPECT_EQ(result.exitCode, k.exitCode);
+    EXPECT_EQ(result.summary, k.summary);
+    EXPECT_EQ(gateway.calls.size(), 20u);
+    EXPECT_EQ(resend.folder.files.size(), static_cast<size_t>(k.failing));
+  }
+  OneRun empty;
+  ScriptedChannel idle(empty.clock);
+  const RunResult nothing = empty.go({SendRequest::Kind::Resend, "", ""}, c, idle);
+  EXPECT_EQ(nothing.exitCode, kExitAllSent);
+  EXPECT_EQ(nothing.summary, "Postausgang leer.");
+  EXPECT_TRUE(idle.calls.empty());
 }
 
 TEST(Leftovers, AnUnusableOutboxIsSaidOnceAndTheRunStillSends) {
@@ -466,8 +578,10 @@ TEST(OutboxFiles, EntriesSurviveTheRoundTripAndDamageIsRefused) {
   e.partsSent = 2;
   e.underWay = "HTTP-Gateway";
   e.late = true;
+  e.maybeSent = 1;
   OutboxEntry back;
   ASSERT_TRUE(decodeOutboxEntry(encodeOutboxEntry(e), back));
+  EXPECT_EQ(back.maybeSent, 1u);
   EXPECT_EQ(back.text, e.text);
   EXPECT_EQ(back.partsSent, 2u);
   EXPECT_EQ(back.underWay, "HTTP-Gateway");
@@ -476,6 +590,12 @@ TEST(OutboxFiles, EntriesSurviveTheRoundTripAndDamageIsRefused) {
   for (size_t cut : {size_t{0}, size_t{10}, whole.size() / 2, whole.size() - 7}) {
     SCOPED_TRACE(cut);
     EXPECT_FALSE(decodeOutboxEntry(whole.substr(0, cut), back));
+  }
+  for (const char* number : {"0170\";ATD", "+49 170 1", "0170+1", "1"}) {
+    SCOPED_TRACE(number);
+    OutboxEntry bad = e;
+    bad.number = number;
+    EXPECT_FALSE(decodeOutboxEntry(encodeOutboxEntry(bad), back));
   }
   EXPECT_EQ(Outbox::runOf("1700000000000-77-0003.sms"), "1700000000000-77");
   EXPECT_EQ(Outbox::runOf("1700000000000-77-0003.sms.tmp"), "");

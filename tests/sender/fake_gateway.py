@@ -3,9 +3,10 @@
 
 Records each request as one JSON line in <record>.requests (method, path,
 headers, body as latin-1 text, time) and answers by the list of behaviours
-given: an HTTP status ("200", "500", "400", ...) or "hang" (never answers),
-one per request, the last one repeating. A HEAD request (the sender's check)
-gets 405 and uses up no behaviour. Writes the port it listens on to
+given: an HTTP status ("200", "500", "400", ...), "hang" (never answers) or
+"lateN" (answers 200 after N seconds), one per request, the last one
+repeating. A HEAD request (the sender's check) gets --head (default 405) and
+uses up no behaviour. Writes the port it listens on to
 <record>.port.
 """
 import argparse
@@ -17,6 +18,7 @@ import time
 p = argparse.ArgumentParser()
 p.add_argument("--record", required=True)
 p.add_argument("--answers", default="200")
+p.add_argument("--head", type=int, default=405)
 args = p.parse_args()
 answers = args.answers.split(",")
 lock = threading.Lock()
@@ -36,7 +38,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                     "headers": {k.lower(): v for k, v in self.headers.items()},
                                     "body": body.decode("latin-1"), "t": time.time()}) + "\n")
         if self.command == "HEAD":
-            self.send_response(405)
+            self.send_response(args.head)
             self.send_header("Content-Length", "0")
             self.end_headers()
             return
@@ -44,13 +46,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if what == "hang":
             time.sleep(3600)
             return
+        if what.startswith("late"):
+            time.sleep(float(what[4:]))
+            what = "200"
         status = int(what)
         reply = b'{"status":"queued"}' if status == 200 else b"Interner Fehler"
-        self.send_response(status)
-        self.send_header("Content-Type", "application/json")
-        self.send_header("Content-Length", str(len(reply)))
-        self.end_headers()
-        self.wfile.write(reply)
+        try:
+            self.send_response(status)
+            self.send_header("Content-Type", "application/json")
+            self.send_header("Content-Length", str(len(reply)))
+            self.end_headers()
+            self.wfile.write(reply)
+        except (BrokenPipeError, ConnectionResetError):
+            pass  # a late answer to a sender that gave up
 
     do_GET = do_POST = do_PUT = do_HEAD = handle_any
 

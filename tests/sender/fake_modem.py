@@ -20,6 +20,12 @@ Behaviour:
   --noise            put RING, +CMTI and +CREG lines into the answers
   --split            write answers a few bytes at a time with pauses
   --creg STAT        the <stat> of +CREG (default 1)
+  --busy-entries N   answer the first N PIN entries after power-up with
+                     +CME ERROR: 14 (SIM busy)
+  --ready-delay S    the SIM reports READY only S seconds after the right PIN
+                     (AT+CPIN? gets +CME ERROR: 14 until then)
+  --bare-errors      a wrong PIN gets a bare ERROR
+SIGUSR1 switches the modem off and on: the SIM asks for its PIN again.
 Runs until killed; the SIM's state lives as long as the process, so one
 fake modem can serve several runs of S.exe. Writes <record>.ready when listening.
 """
@@ -46,6 +52,9 @@ p.add_argument("--prompt-delay", type=float, default=0)
 p.add_argument("--noise", action="store_true")
 p.add_argument("--split", action="store_true")
 p.add_argument("--creg", default="1")
+p.add_argument("--busy-entries", type=int, default=0)
+p.add_argument("--ready-delay", type=float, default=0)
+p.add_argument("--bare-errors", action="store_true")
 args = p.parse_args()
 
 QUERIES = {
@@ -69,7 +78,7 @@ raw = open(args.record + ".raw", "ab", buffering=0)
 sms = open(args.record + ".sms", "ab", buffering=0)
 times = open(args.record + ".times", "a", buffering=1)
 state = {"echo": True, "unlocked": not args.pin, "text": None, "number": "", "cms": args.cms_errors,
-         "sent": 0, "attempts": args.pin_attempts}
+         "sent": 0, "attempts": args.pin_attempts, "busy": args.busy_entries, "ready_at": 0.0}
 line = bytearray()
 started = time.time()
 
@@ -82,6 +91,13 @@ def stop(*_):
     sys.exit(0)
 
 
+def power_cycle(*_):
+    state["unlocked"] = not args.pin
+    state["busy"] = args.busy_entries
+    state["echo"] = True
+
+
+signal.signal(signal.SIGUSR1, power_cycle)
 signal.signal(signal.SIGTERM, stop)
 signal.signal(signal.SIGINT, stop)
 
@@ -106,7 +122,7 @@ def answer(data):
 
 def pin_state():
     if state["unlocked"]:
-        return "READY"
+        return "READY" if time.time() >= state["ready_at"] else "BUSY"
     return "SIM PUK" if state["attempts"] <= 0 else "SIM PIN"
 
 
@@ -124,6 +140,8 @@ def command(cmd):
         answer(b"\r\nOK\r\n")
     elif c in ("AT+CMEE=1", 'AT+CSCS="GSM"'):
         answer(b"\r\nOK\r\n")
+    elif c == "AT+CPIN?" and pin_state() == "BUSY":
+        answer(b"\r\n+CME ERROR: 14\r\n")
     elif c == "AT+CPIN?":
         answer(b"\r\n+CPIN: " + pin_state().encode() + b"\r\n\r\nOK\r\n")
     elif query and c == query[0]:
@@ -131,13 +149,17 @@ def command(cmd):
     elif c.startswith('AT+CPIN="'):
         if state["attempts"] <= 0:
             answer(b"\r\n+CME ERROR: 12\r\n")
+        elif state["busy"] > 0:
+            state["busy"] -= 1
+            answer(b"\r\n+CME ERROR: 14\r\n")
         elif args.pin and c == 'AT+CPIN="%s"' % args.pin:
             state["unlocked"] = True
+            state["ready_at"] = time.time() + args.ready_delay
             state["attempts"] = 3
             answer(b"\r\nOK\r\n")
         else:
             state["attempts"] -= 1
-            answer(b"\r\n+CME ERROR: 16\r\n")
+            answer(b"\r\nERROR\r\n" if args.bare_errors else b"\r\n+CME ERROR: 16\r\n")
     elif c == "AT+CMGF=1":
         answer(b"\r\nOK\r\n")
     elif c == "AT+CREG?":
@@ -151,7 +173,7 @@ def command(cmd):
     elif c == "AT+CGMM":
         answer(b"\r\nPTY-1\r\n\r\nOK\r\n")
     elif c.startswith('AT+CMGS="') and c.endswith('"'):
-        if not state["unlocked"]:
+        if pin_state() != "READY":
             answer(b"\r\n+CMS ERROR: 311\r\n")
             return
         state["number"] = c[9:-1]

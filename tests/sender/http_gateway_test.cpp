@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "check_report.h"
+
 namespace kantiq::sender {
 namespace {
 
@@ -148,6 +150,66 @@ TEST(GatewayChannel, SendsUtf8OrGsmSafeTextAsConfigured) {
   EXPECT_EQ(client.requests[0].body, "Gefahr%20%E2%82%AC%20%C3%BC");
   EXPECT_EQ(client.requests[1].body, "Gefahr%20EUR%20ue");
   EXPECT_EQ(client.timeouts[0], 7000);
+}
+
+// Whatever an outbox file or a caller hands over, only a plain number goes
+// into a modem command or a gateway request.
+TEST(NumberCheck, OnlyPlainNumbersReachTheModemOrTheGateway) {
+  const char* bad[] = {"0170\";ATD", "+49 170 1111111", "+", "12", "0170+1", "012345678901234567890123", ""};
+  RecordingClient client;
+  const HttpSettings s = gateway(BodyFormat::Form, "{text}");
+  HttpGatewayChannel channel(client, s);
+  for (const char* number : bad) {
+    SCOPED_TRACE(number);
+    const SendOutcome out = channel.send(number, "Text");
+    EXPECT_FALSE(out.sent);
+    EXPECT_EQ(out.failure, Failure::MessageRejected);
+    EXPECT_TRUE(isPlainPhoneNumber("+491701111111") && isPlainPhoneNumber("01701111111"));
+    EXPECT_FALSE(isPlainPhoneNumber(number));
+  }
+  EXPECT_TRUE(client.requests.empty());
+}
+
+// The check names what it saw; a server that merely answers proves nothing
+// about sending, and the verdict does not pretend otherwise.
+TEST(GatewayCheck, NamesFaultsAndDoesNotCallAnAnswerProof) {
+  struct Case {
+    int32_t status;      // 0: no answer, `problem` says why
+    const char* problem;
+    bool fault;
+    const char* words;   // in the gateway's lines
+  };
+  const Case cases[] = {
+      {401, "", true, "Der Server lehnt den Zugang ab (HTTP 401): Zugangsdaten oder API-Schlüssel"},
+      {403, "", true, "Der Server lehnt den Zugang ab (HTTP 403): Zugangsdaten oder API-Schlüssel"},
+      {407, "", true, "Der Proxy verlangt eine Anmeldung (HTTP 407)"},
+      {503, "", true, "Das Gateway meldet eine Störung (HTTP 503)"},
+      {405, "", false, "HTTP 405 beweist weder, dass das Gateway SMS annimmt, noch das Gegenteil"},
+      {404, "", false, "HTTP 404 beweist weder, dass das Gateway SMS annimmt, noch das Gegenteil"},
+      {200, "", false, "ob es SMS annimmt, zeigt erst eine Test-SMS"},
+      {0, "Keine Verbindung zu sms.example.net:443: die verschlüsselte Verbindung (TLS) kam nicht zustande", true,
+       "die verschlüsselte Verbindung (TLS) kam nicht zustande"},
+  };
+  SenderConfig config;
+  config.channel = ChannelKind::Http;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    GatewayProbe probe;
+    probe.host = "sms.example.net";
+    probe.port = 443;
+    probe.secure = true;
+    probe.resolved = true;
+    probe.answered = c.status != 0;
+    probe.status = c.status;
+    probe.problem = c.problem;
+    const CheckReport report = buildCheckReport(config, "S.toml", nullptr, &probe);
+    std::string all;
+    for (const std::string& l : report.lines) all += l + "\n";
+    EXPECT_NE(all.find(c.words), std::string::npos) << all;
+    EXPECT_EQ(report.canSend, !c.fault) << all;
+    EXPECT_EQ(all.find("kann eine SMS gesendet werden"), std::string::npos) << all;
+    EXPECT_EQ(report.summary.find("kann gesendet werden"), std::string::npos) << report.summary;
+  }
 }
 
 }  // namespace

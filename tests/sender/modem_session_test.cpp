@@ -47,6 +47,21 @@ TEST(ModemConversation, PreparesOnceAndSendsEachMessage) {
   EXPECT_EQ(modem.opens, 1);
 }
 
+TEST(ModemConversation, ANumberThatIsNotPlainNeverReachesTheModem) {
+  FakeClock clock;
+  FakeModemLine modem(clock);
+  const ModemSettings s = settings();
+  testing::MemoryStateFile simFile;
+  PinGuard pins(simFile);
+  ModemSession session(modem, s, clock, pins);
+  for (const char* number : {"0170\";ATD", "+49 170", "1"}) {
+    const SendOutcome out = session.send(number, "Probe");
+    EXPECT_FALSE(out.sent) << number;
+    EXPECT_EQ(out.failure, Failure::MessageRejected) << number;
+  }
+  EXPECT_FALSE(contains(modem.raw, "AT+CMGS")) << modem.raw;
+}
+
 TEST(ModemConversation, AModemLeftWaitingForATextIsFreedFirst) {
   FakeClock clock;
   FakeModemLine modem(clock);
@@ -352,6 +367,50 @@ TEST(SimSafety, AnAcceptedPinClearsWhatWasRemembered) {
   EXPECT_EQ(cleared.refusedEntries, 0);
   EXPECT_TRUE(cleared.refusedPinHash.empty());
   EXPECT_EQ(cleared.salt, refused.salt);
+}
+
+// Two runs with the modem switched off and on between them. A busy SIM or
+// one slow to report READY is waited out; only a refused PIN is remembered.
+TEST(SimSafety, OnlyARefusalIsRememberedAcrossPowerCycles) {
+  struct Case {
+    const char* name;
+    const char* configPin;
+    int busyAfterPowerUp;
+    int64_t readyAfterMs;
+    bool bareErrors;
+    bool sent;
+    int entries;  // over both runs
+    bool refusalStored;
+  };
+  const Case cases[] = {
+      {"SIM busy, then READY", "4711", 1, 0, false, true, 4, false},
+      {"READY later than the reply time", "4711", 0, 8000, false, true, 2, false},
+      {"power cycle after an unlock", "4711", 0, 0, false, true, 2, false},
+      {"+CME ERROR: 16", "1111", 0, 0, false, false, 1, true},
+      {"bare ERROR, no counter", "1111", 0, 0, true, false, 1, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeClock clock;
+    FakeModemLine modem(clock);
+    modem.pin = "4711";
+    modem.readyAfterMs = c.readyAfterMs;
+    modem.bareErrors = c.bareErrors;
+    modem.powerCycle(c.busyAfterPowerUp);
+    MemoryStateFile simFile;
+    RecordingLog notes;
+    const SendOutcome first = sendOnce(modem, clock, simFile, c.configPin, &notes);
+    modem.powerCycle(c.busyAfterPowerUp);
+    const SendOutcome second = sendOnce(modem, clock, simFile, c.configPin, &notes);
+    EXPECT_EQ(first.sent, c.sent) << first.detail;
+    EXPECT_EQ(second.sent, c.sent) << second.detail;
+    EXPECT_EQ(modem.pinEntries, c.entries) << notes.all();
+    EXPECT_EQ(modem.delivered.size(), c.sent ? 2u : 0u);
+    SimRecord record;
+    ASSERT_TRUE(decodeSimRecord(simFile.text, record)) << simFile.text;
+    EXPECT_EQ(!record.refusedPinHash.empty(), c.refusalStored) << simFile.text;
+    EXPECT_EQ(record.refusedEntries, c.refusalStored ? 1 : 0);
+  }
 }
 
 TEST(ModemDialogue, UnsolicitedLinesAndSplitAnswersAreHandled) {

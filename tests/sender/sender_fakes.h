@@ -125,6 +125,14 @@ class FakeModemLine : public ByteStream {
   size_t chunkBytes = 7;          // most bytes one read hands out
   std::string registration = "0,1";
   std::string signal = "17,99";
+  int busyEntries = 0;            // PIN entries after power-up answered "+CME ERROR: 14" (SIM busy)
+  int64_t readyAfterMs = 0;       // the SIM reports READY this long after the right PIN
+  bool bareErrors = false;        // a wrong PIN gets a bare ERROR (no numbered codes)
+  // The modem loses power: the SIM asks for its PIN again and is busy at first.
+  void powerCycle(int busy) {
+    unlocked_ = false;
+    busyEntries = busy;
+  }
 
   // What arrived.
   struct Sms {
@@ -178,7 +186,7 @@ class FakeModemLine : public ByteStream {
     if (!silent) output_ += unsolicited + s;
   }
   std::string pinState() const {
-    if (pin.empty() || unlocked_) return "READY";
+    if (pin.empty() || unlocked_) return clock_.now >= readyAtMs_ ? "READY" : "BUSY";
     return locked() ? "SIM PUK" : "SIM PIN";
   }
   void take(char c) {
@@ -226,7 +234,10 @@ class FakeModemLine : public ByteStream {
     } else if (cmd == "AT+CMEE=1" || cmd == "AT+CSCS=\"GSM\"") {
       answer(extrasRefused ? "\r\nERROR\r\n" : "\r\nOK\r\n");
     } else if (cmd == "AT+CPIN?") {
-      answer("\r\n+CPIN: " + pinState() + "\r\n\r\nOK\r\n");
+      if (pinState() == "BUSY")
+        answer("\r\n+CME ERROR: 14\r\n");
+      else
+        answer("\r\n+CPIN: " + pinState() + "\r\n\r\nOK\r\n");
     } else if (!attemptQuery.empty() && cmd == attemptQuery) {
       if (cmd == "AT+CPINR=\"SIM PIN\"")
         answer("\r\n+CPINR: SIM PIN," + std::to_string(pinAttempts) + ",3\r\n\r\nOK\r\n");
@@ -238,13 +249,17 @@ class FakeModemLine : public ByteStream {
       ++pinEntries;
       if (locked()) {
         answer("\r\n+CME ERROR: 12\r\n");
+      } else if (busyEntries > 0) {
+        --busyEntries;
+        answer("\r\n+CME ERROR: 14\r\n");
       } else if (!pin.empty() && cmd == "AT+CPIN=\"" + pin + "\"") {
         unlocked_ = true;
+        readyAtMs_ = clock_.now + readyAfterMs;
         pinAttempts = 3;
         answer("\r\nOK\r\n");
       } else {
         --pinAttempts;
-        answer("\r\n+CME ERROR: 16\r\n");
+        answer(bareErrors ? "\r\nERROR\r\n" : "\r\n+CME ERROR: 16\r\n");
       }
     } else if (cmd == "AT+CMGF=1") {
       answer(textModeRefused ? "\r\nERROR\r\n" : "\r\nOK\r\n");
@@ -256,7 +271,7 @@ class FakeModemLine : public ByteStream {
       answer("\r\n+COPS: 0,0,\"Testnetz\",7\r\n\r\nOK\r\n");
     } else if (cmd.rfind("AT+CMGS=\"", 0) == 0 && cmd.back() == '"') {
       if (pinState() != "READY") {
-        answer("\r\n+CMS ERROR: 311\r\n");
+        answer(pinState() == "BUSY" ? "\r\n+CMS ERROR: 314\r\n" : "\r\n+CMS ERROR: 311\r\n");
         return;
       }
       number_ = cmd.substr(9, cmd.size() - 10);
@@ -273,6 +288,7 @@ class FakeModemLine : public ByteStream {
   bool isOpen_ = false;
   bool echo_ = true;
   bool unlocked_ = false;
+  int64_t readyAtMs_ = 0;
   bool inText_ = false;
   std::string number_;
   std::string input_;

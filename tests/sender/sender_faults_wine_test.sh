@@ -29,7 +29,7 @@ case_wrong_pin_five_runs() {
     start_modem --pin 9999
     for run in 1 2 3 4 5; do send alarm "Probealarm $run"; done
     stop_modem
-    expect_code 1
+    expect_code 8
     [[ $(raw_count 'AT+CPIN="') == 1 ]] || fail "a wrong PIN was entered $(raw_count 'AT+CPIN="') times over five runs"
     expect_log 'SIM-Karte: Die PIN aus S.toml wurde abgelehnt: "+CME ERROR: 16" (falsche PIN).'
     expect_log 'Die SIM-Karte hat die PIN aus S.toml schon einmal abgelehnt; sie wird nicht noch einmal eingegeben'
@@ -44,6 +44,36 @@ case_wrong_pin_five_runs() {
     stop_modem
     [[ $(raw_count 'AT+CPIN="') == 1 ]] || fail "expected one entry of the second PIN, saw $(raw_count 'AT+CPIN="')"
     expect_log 'nur noch einen PIN-Versuch'
+}
+
+# A SIM that is busy after power-up or slow to report READY is waited out;
+# only "incorrect password" or a bare ERROR without a counter is a refusal.
+case_pin_answers_across_power_cycles() {
+    new_case pin_answers_across_power_cycles
+    modem_config 'pin = "4711"'
+    start_modem --pin 4711 --busy-entries 1 --ready-delay 3
+    for run in 1 2 3; do
+        send alarm "Probealarm $run"
+        [[ $code == 0 ]] || fail "run $run: exit code $code"
+        kill -USR1 "$modem_pid"
+    done
+    stop_modem
+    [[ $(sms_count $'\tProbealarm') == 3 ]] || fail "$(sms_count $'\tProbealarm') of 3 alarms delivered"
+    [[ $(raw_count 'AT+CPIN="4711"') == 6 ]] || fail "expected a busy and a right entry per run, saw $(raw_count 'AT+CPIN="4711"')"
+    grep -q $'^abgelehnt=\r$' "$dir/SIM-Status.txt" || fail "the right PIN is stored as refused"
+    local answer
+    for answer in "" --bare-errors; do
+        rm -f "$dir/SIM-Status.txt"
+        modem_config 'pin = "1111"'
+        start_modem --pin 4711 $answer
+        send alarm "Probealarm"
+        kill -USR1 "$modem_pid"
+        send alarm "Probealarm"
+        stop_modem
+        expect_code 8
+        [[ $(raw_count 'AT+CPIN="1111"') == 1 ]] || fail "${answer:-+CME ERROR: 16}: a refused PIN was entered $(raw_count 'AT+CPIN="1111"') times"
+        grep -q '^abgelehnt=[0-9a-f]\{64\}' "$dir/SIM-Status.txt" || fail "${answer:-+CME ERROR: 16}: no refusal stored"
+    done
 }
 
 case_one_attempt_left() {
@@ -79,7 +109,8 @@ case_rejected_number() {
     send alarm "Brand Süd"
     elapsed=$(($(now_ms) - started))
     stop_modem
-    expect_code 1
+    expect_code 8
+    stdout_has 'S.exe: SMS an 1 von 2 Empfängern gesendet, 1 endgültig nicht gesendet: Das Modem meldet "+CMS ERROR: 28"'
     expect_sms $'+491701111111\tBrand Sued'
     [[ $(raw_count 'AT+CMGS="01712222222"') == 1 ]] || fail "the rejected number was tried $(raw_count 'AT+CMGS="01712222222"') times"
     expect_log 'Teilnehmer unbekannt) auf den Nachrichtentext. Die Nachricht wird nicht wiederholt.'
@@ -129,7 +160,7 @@ TOML
     expect_log 'Modem an COM5 ist gestört; weiter über HTTP-Gateway.'
     expect_log 'gesendet an +491702222222 (Versuch 1) über HTTP-Gateway (Ersatzweg): HTTP 200'
     ((elapsed < 15000)) || fail "the fallback took $elapsed ms"
-    stdout_has 'über den Ersatzweg HTTP-Gateway'
+    stdout_has 'S.exe: SMS an 2 von 2 Empfängern über HTTP-Gateway (Ersatzweg) gesendet.'
 }
 
 case_killed_mid_run() {
@@ -159,7 +190,7 @@ TOML
     done
     [[ $(sms_count $'\tNachgesendet, Alarm vom ') == 2 ]] || fail "the two late messages are not marked late"
     [[ $(sms_count $'\tBrand zwei') == 4 ]] || fail "the second alarm did not reach all four"
-    expect_log 'aus einem früheren Lauf wird zuerst gesendet (verspätet).'
+    expect_log 'aus einem früheren Lauf wird nachgesendet (verspätet).'
     expect_log 'Nachgesendet: 2 von 2 Nachrichten aus früheren Läufen.'
     [[ -z $(ls "$dir/Postausgang" | grep '\.sms$') ]] || fail "the outbox is not empty"
 }
@@ -209,6 +240,54 @@ case_second_alarm_not_held_back() {
     expect_sms $'+491701111111\tBrand Sued' $'+491701111111\tAlarm zwei'
     gap=$(awk -F'\t' 'NR == 1 { a = $1 } NR == 2 { printf "%d", ($1 - a) * 1000 }' "$dir/modem.times")
     ((gap < 10000)) || fail "the second alarm went out $gap ms after the first"
+}
+
+# "S.exe --nachsenden": nothing to do ends at once without a modem; what an
+# alarm left waits until the modem answers again.
+case_resend_mode() {
+    new_case resend_mode
+    modem_config ''
+    started=$(now_ms)
+    wine "$dir/S.exe" --nachsenden >"$dir/stdout" 2>&1
+    code=$?
+    expect_code 0
+    stdout_has 'S.exe: Postausgang leer.'
+    (($(now_ms) - started < 10000)) || fail "an empty outbox took $(($(now_ms) - started)) ms"
+    start_modem --silent
+    send alarm "Brand eins"
+    expect_code 1
+    stdout_has 'S.exe: SMS NICHT gesendet, 1 wartet im Postausgang: Das Modem antwortet nicht auf AT.'
+    wine "$dir/S.exe" /NACHSENDEN >"$dir/stdout" 2>&1
+    code=$?
+    stop_modem
+    expect_code 1
+    stdout_has 'S.exe: Nachgesendet: 0 von 1 SMS gesendet, 1 wartet weiter im Postausgang.'
+    start_modem
+    wine "$dir/S.exe" --nachsenden >"$dir/stdout" 2>&1
+    code=$?
+    stop_modem
+    expect_code 0
+    stdout_has 'S.exe: Nachgesendet: 1 von 1 SMS gesendet.'
+    [[ $(sms_count $'\tNachgesendet, Alarm vom .*Brand eins') == 1 ]] || fail "the late alarm did not go out marked late"
+    [[ -z $(ls "$dir/Postausgang" | grep '\.sms$') ]] || fail "the outbox is not empty"
+}
+
+# An outbox file with a number that is not one (here: a modem command in
+# it) is refused and put aside; nothing of it reaches the modem.
+case_damaged_outbox_file() {
+    new_case damaged_outbox_file
+    modem_config ''
+    mkdir -p "$dir/Postausgang"
+    printf 'Kantiq-Postausgang 1\r\nart=alarm\r\nerstellt=%s\r\nzeit=09.12.2026 10:00:00\r\nnummer=0170";ATD112;\r\ntext=4272616e64\r\ngesendete_teile=0\r\nnachgesendet=0\r\nunterwegs=\r\nende\r\n' \
+        "$(date +%s)" >"$dir/Postausgang/1700000000000-1-0001.sms"
+    start_modem
+    send alarm "Probealarm"
+    stop_modem
+    expect_code 0
+    expect_sms $'+491701111111\tProbealarm'
+    [[ $(raw_count 'ATD') == 0 ]] || fail "the damaged file's number reached the modem"
+    ls "$dir/Postausgang" | grep -q '\.sms\.defekt$' || fail "the damaged file was not put aside"
+    expect_log 'ist unlesbar und wird als'
 }
 
 case_check_working_modem() {
@@ -264,13 +343,49 @@ case_check_gateway() {
     expect_code 0
     stdout_has 'Name: aufgelöst (127.0.0.1)'
     stdout_has 'Verbindung: Der Server antwortet (HTTP 405).'
+    stdout_has 'HTTP 405 beweist weder, dass das Gateway SMS annimmt, noch das Gegenteil'
+    grep -F 'kann eine SMS gesendet werden' "$dir/stdout" && fail "an answer to HEAD was taken for proof"
     [[ $(request_field 0 method) == HEAD && $(wc -l <"$dir/gw.requests") == 1 ]] || fail "the check did more than ask"
+    [[ $(request_field 0 path) == /api/send && $(request_field 0 x-api-key) == geheim ]] || fail "the check did not ask the gateway's own path with its key"
+    local head words
+    for head in 401 407 503; do
+        case $head in
+            401) words='Der Server lehnt den Zugang ab (HTTP 401): Zugangsdaten oder API-Schlüssel' ;;
+            407) words='Der Proxy verlangt eine Anmeldung (HTTP 407)' ;;
+            503) words='Das Gateway meldet eine Störung (HTTP 503)' ;;
+        esac
+        start_gateway 200 --head "$head"
+        http_config 5
+        wine "$dir/S.exe" --pruefen >"$dir/stdout" 2>&1
+        code=$?
+        stop_gateway
+        expect_code 1
+        stdout_has "Ergebnis: Es kann keine SMS gesendet werden: $words"
+    done
     http_config 2
     sed -i 's#http://127.0.0.1:[0-9]*/#http://127.0.0.1:9/#' "$dir/S.toml"
     wine "$dir/S.exe" --pruefen >"$dir/stdout" 2>&1
     code=$?
     expect_code 1
     stdout_has 'der Server nimmt keine Verbindung an oder ist nicht erreichbar (WinHTTP-Fehler 12029)'
+}
+
+# An answer that comes after the time limit: the request may have arrived,
+# so it goes out once more at most and is then logged as "vielleicht gesendet".
+case_gateway_answers_late() {
+    new_case gateway_answers_late
+    start_gateway late6
+    http_config 1
+    send alarm "Probealarm"
+    sleep 6
+    stop_gateway
+    expect_code 8
+    [[ $(wc -l <"$dir/gw.requests") == 2 ]] || fail "the gateway got $(wc -l <"$dir/gw.requests") copies"
+    expect_log 'VIELLEICHT GESENDET an +491701111111 nach 2 Versuchen'
+    stdout_has 'S.exe: SMS NICHT sicher gesendet, 1 vielleicht gesendet: Keine Antwort (Zeitüberschreitung) von 127.0.0.1'
+    [[ -z $(ls "$dir/Postausgang" | grep '\.sms$') ]] || fail "the message waits for another copy"
+    wine "$dir/S.exe" --nachsenden >"$dir/stdout" 2>&1
+    [[ $(wc -l <"$dir/gw.requests") == 2 ]] || fail "resending sent it again"
 }
 
 case_send_log_not_writable() {
@@ -299,7 +414,7 @@ case_send_log_kept_small() {
     (($(stat -c %s "$dir/SendeLog.txt") < 10000)) || fail "the log was not started afresh"
 }
 
-for name in wrong_pin_five_runs one_attempt_left sim_puk rejected_number silent_then_back dead_modem_gateway_takes_over killed_mid_run killed_after_the_modem_took_the_text noise_and_split_answers second_alarm_not_held_back check_working_modem check_broken_set_ups check_gateway send_log_not_writable send_log_kept_small; do
+for name in wrong_pin_five_runs pin_answers_across_power_cycles one_attempt_left sim_puk rejected_number silent_then_back dead_modem_gateway_takes_over killed_mid_run killed_after_the_modem_took_the_text noise_and_split_answers second_alarm_not_held_back resend_mode damaged_outbox_file check_working_modem check_broken_set_ups check_gateway gateway_answers_late send_log_not_writable send_log_kept_small; do
     [[ -z $only || $name =~ $only ]] && "case_$name"
 done
 

@@ -51,5 +51,24 @@ TEST(SenderCommandLine, CheckModeFromAShortcutOrAPrompt) {
   EXPECT_TRUE(isCheckRequest(buildAlarmCommandLine("C:\\K", lookalike), "C:\\K\\S.exe"));
 }
 
+TEST(SenderCommandLine, ResendModeIsReadLikeTheCheck) {
+  const std::string program = "C:\\Program Files\\Kantiq\\S.exe";
+  for (const std::string& line : {program + " --nachsenden", "\"" + program + "\"  --NachSenden ",
+                                  std::string("S.exe /nachsenden")}) {
+    SCOPED_TRACE(line);
+    EXPECT_TRUE(isResendRequest(line, program));
+    EXPECT_FALSE(isCheckRequest(line, program));
+  }
+  for (const std::string& line : {program + " --pruefen", program + " --nachsenden jetzt",
+                                  buildAlarmCommandLine("C:\\K", "--nachsenden"), buildTestCommandLine("C:\\K", "--nachsenden")}) {
+    SCOPED_TRACE(line);
+    EXPECT_FALSE(isResendRequest(line, program));
+  }
+  // The one alarm text that would be taken for it; docs/sender.md names it.
+  const std::string lookalike = unscrambleMessage("--nachsenden");
+  EXPECT_EQ(lookalike, "-)j[bgjal[_g");
+  EXPECT_TRUE(isResendRequest(buildAlarmCommandLine("C:\\K", lookalike), "C:\\K\\S.exe"));
+}
+
 }  // namespace
 }  // namespace kantiq::sender

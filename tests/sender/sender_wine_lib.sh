@@ -53,8 +53,9 @@ start_modem() {  # fake modem options...
 }
 stop_modem() { kill "$modem_pid" 2>/dev/null; wait "$modem_pid" 2>/dev/null; }
 
-start_gateway() {  # answers
-    python3 "$here/fake_gateway.py" --record "$dir/gw" --answers "$1" &
+start_gateway() {  # answers [more fake gateway options]
+    rm -f "$dir"/gw.*
+    python3 "$here/fake_gateway.py" --record "$dir/gw" --answers "$@" &
     gateway_pid=$!
     helpers+=("$gateway_pid")
     local i

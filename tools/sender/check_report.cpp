@@ -36,20 +36,41 @@ bool reportModem(const SenderConfig& config, const ModemInspection& m, std::vect
   return false;
 }
 
-bool reportGateway(const GatewayProbe& g, std::vector<std::string>& out) {
+// What an answer to the check's HEAD request says. Only faults are sure:
+// no answer proves that sending works, short of sending.
+enum class GatewayState { Fault, Answers };
+
+GatewayState reportGateway(const GatewayProbe& g, std::vector<std::string>& out, std::string& problem) {
   out.push_back("  Server: " + g.host + " (Port " + std::to_string(g.port) + ", " +
                 (g.secure ? "verschlüsselt über TLS" : "unverschlüsselt über http") + ")");
   if (!g.proxy.empty()) out.push_back("  Proxy: " + g.proxy);
   out.push_back("  Name: " + std::string(g.resolved ? "aufgelöst (" + g.addresses + ")" : "nicht aufgelöst: " + g.addresses));
+  problem = g.problem;
   if (g.answered) {
-    out.push_back("  Verbindung: Der Server antwortet" + std::string(g.secure ? " über TLS" : "") + " (HTTP " +
-                  std::to_string(g.status) + ").");
-    out.push_back("  => Über das HTTP-Gateway kann eine SMS gesendet werden (ob die Zugangsdaten stimmen, "
-                  "zeigt erst eine Test-SMS).");
-    return true;
+    const int32_t s = g.status;
+    const std::string status = "HTTP " + std::to_string(s);
+    out.push_back("  Verbindung: Der Server antwortet" + std::string(g.secure ? " über TLS" : "") + " (" + status + ").");
+    if (s == 401 || s == 403)
+      problem = "Der Server lehnt den Zugang ab (" + status +
+                "): Zugangsdaten oder API-Schlüssel in [http] \"url\" oder \"kopfzeilen\" prüfen.";
+    else if (s == 407)
+      problem = "Der Proxy verlangt eine Anmeldung (" + status +
+                "); S.exe kann sich nicht am Proxy anmelden: [http] proxy prüfen.";
+    else if (s >= 500 && s <= 599)
+      problem = "Das Gateway meldet eine Störung (" + status + "); später noch einmal prüfen.";
+    else if (s == 408 || s == 429)
+      problem = "Das Gateway ist überlastet (" + status + "); später noch einmal prüfen.";
+    if (problem.empty()) {
+      out.push_back(s == 404 || s == 405
+                        ? "  => Das HTTP-Gateway ist erreichbar. " + status +
+                              " beweist weder, dass das Gateway SMS annimmt, noch das Gegenteil; "
+                              "das zeigt erst eine Test-SMS."
+                        : "  => Das HTTP-Gateway ist erreichbar; ob es SMS annimmt, zeigt erst eine Test-SMS.");
+      return GatewayState::Answers;
+    }
   }
-  out.push_back("  => Über das HTTP-Gateway kann keine SMS gesendet werden: " + g.problem);
-  return false;
+  out.push_back("  => Über das HTTP-Gateway kann keine SMS gesendet werden: " + problem);
+  return GatewayState::Fault;
 }
 
 }  // namespace
@@ -76,6 +97,7 @@ CheckReport buildCheckReport(const SenderConfig& config, const std::string& conf
     out.push_back(line);
   }
   std::vector<std::string> working;
+  std::vector<std::string> unproven;  // no fault seen, but nothing proven either
   std::vector<std::string> problems;
   const auto channel = [&](ChannelKind kind) {
     out.push_back(routeName(config, kind) + ":");
@@ -84,8 +106,11 @@ CheckReport buildCheckReport(const SenderConfig& config, const std::string& conf
       ok = reportModem(config, *modem, out);
       if (!ok) problems.push_back(modem->problem);
     } else if (kind == ChannelKind::Http && gateway != nullptr) {
-      ok = reportGateway(*gateway, out);
-      if (!ok) problems.push_back(gateway->problem);
+      std::string problem;
+      if (reportGateway(*gateway, out, problem) == GatewayState::Answers)
+        unproven.push_back(routeName(config, kind));
+      else
+        problems.push_back(problem);
     } else {
       out.push_back("  nicht geprüft");
     }
@@ -94,11 +119,14 @@ CheckReport buildCheckReport(const SenderConfig& config, const std::string& conf
   channel(config.channel);
   if (config.fallback) channel(*config.fallback);
 
-  r.canSend = !working.empty();
-  if (r.canSend) {
+  r.canSend = !working.empty() || !unproven.empty();
+  if (working.empty() && r.canSend) {
+    r.summary = "Prüfung: Keine Störung gefunden: " + unproven.front() +
+                " ist erreichbar; ob es SMS annimmt, zeigt erst eine Test-SMS.";
+    if (!problems.empty()) r.summary += " Der andere Weg geht nicht: " + problems.front();
+  } else if (r.canSend) {
     r.summary = "Prüfung: Eine Alarmierung kann gesendet werden (über " + working.front() + ").";
-    if (working.size() < (config.fallback ? 2u : 1u))
-      r.summary += " Der andere Weg geht nicht: " + (problems.empty() ? std::string("?") : problems.front());
+    if (!problems.empty()) r.summary += " Der andere Weg geht nicht: " + problems.front();
   } else {
     r.summary = "Prüfung: Es kann keine SMS gesendet werden: " + (problems.empty() ? std::string("?") : problems.front());
   }

@@ -9,6 +9,8 @@ namespace kantiq::sender {
 namespace {
 
 constexpr std::string_view kEmptyAlarmText = "Alarmierung (ohne Text)";
+// A request that may have reached the gateway is repeated once, no more.
+constexpr uint32_t kMaxMaybeSent = 2;
 
 std::string attempts(int n) { return n == 1 ? "1 Versuch" : std::to_string(n) + " Versuchen"; }
 
@@ -17,7 +19,7 @@ struct Item {
   int tries = 0;  // on the current part
   bool wentDown = false;  // its channel went down under it in this round
   std::string lastReason;
-  enum class State { Pending, Sent, Refused } state = State::Pending;
+  enum class State { Pending, Sent, Refused, MaybeSent } state = State::Pending;
   std::string deliveredBy;
 };
 
@@ -117,9 +119,16 @@ DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::ve
           }
           continue;
         }
-        if (committed) outbox.update(e);  // no longer under way
+        if (outcome.mayHaveArrived) ++e.maybeSent;
+        if (committed || outcome.mayHaveArrived) outbox.update(e);  // no longer under way
         item.lastReason = outcome.detail;
         log.write("Versuch " + std::to_string(item.tries) + " an " + label + via + " fehlgeschlagen: " + outcome.detail);
+        if (e.maybeSent >= kMaxMaybeSent) {
+          // A third copy of a request the gateway may have taken twice helps
+          // nobody: sending more could only make the phones ring again.
+          item.state = Item::State::MaybeSent;
+          break;
+        }
         switch (outcome.failure) {
           case Failure::MessageRejected:
             item.state = Item::State::Refused;
@@ -163,13 +172,27 @@ DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::ve
     if (!routeTrouble[r].empty()) noRouteReason = routeTrouble[r];
   for (Item& item : items) {
     OutboxEntry& e = *item.entry;
-    report.outcomes.push_back({item.state == Item::State::Sent, {}});
+    report.outcomes.push_back({item.state == Item::State::Sent, false, false, false, {}});
     if (item.state == Item::State::Sent) {
       ++report.sent;
-      if (!routes.empty() && item.deliveredBy != routes.front().name) report.fallbackUsed = item.deliveredBy;
+      if (!routes.empty() && item.deliveredBy != routes.front().name) {
+        report.fallbackUsed = item.deliveredBy;
+        report.outcomes.back().viaFallback = true;
+      }
       continue;
     }
     const std::string label = labelOf(e, routes.empty() ? 1 : partsFor(routes.front().kind, e).size());
+    if (item.state == Item::State::MaybeSent) {
+      log.write("VIELLEICHT GESENDET an " + label + " nach " + attempts(item.tries) + ": " + item.lastReason +
+                " Die Anfrage ging hinaus, die Antwort kam nicht rechtzeitig; vielleicht gesendet. "
+                "Die Nachricht wird nicht wiederholt.");
+      report.lastReason = item.lastReason;
+      report.outcomes.back().reason = report.lastReason;
+      report.outcomes.back().maybe = true;
+      ++report.failed;
+      outbox.remove(e);
+      continue;
+    }
     const bool forGood = item.state == Item::State::Refused || noRoute || e.kind == OutboxEntry::Kind::Test;
     std::string line;
     if (item.tries == 0) {
@@ -197,6 +220,7 @@ DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::ve
       outbox.remove(e);
     } else {
       ++report.kept;
+      report.outcomes.back().waiting = true;
     }
   }
   return report;
@@ -207,12 +231,26 @@ SendRun::SendRun(const SendRequest& request, const SenderConfig& config, SendLog
 
 std::string SendRun::subject() const {
   if (request_.kind == SendRequest::Kind::Test) return "Test-SMS an " + number_;
+  if (request_.kind == SendRequest::Kind::Resend) return "Das Nachsenden aus dem Postausgang";
   return "Alarmierung \"" + (request_.text.empty() ? std::string(kEmptyAlarmText) : request_.text) + "\"";
 }
 
 bool SendRun::plan(const WallTime& now) {
   std::string routes = routeName(config_, config_.channel);
   if (config_.fallback) routes += " (Ersatzweg: " + routeName(config_, *config_.fallback) + ")";
+  if (request_.kind == SendRequest::Kind::Resend) {
+    // Taken over now, so an empty outbox ends the run before it waits for
+    // the modem.
+    late_ = outbox_.takeOver(now, config_.outbox.maxAgeHours);
+    tookOver_ = true;
+    if (late_.empty()) {
+      result_ = {kExitAllSent, "Postausgang leer."};
+      return false;
+    }
+    log_.write("Nachsenden: " + std::to_string(late_.size()) +
+               (late_.size() == 1 ? " Nachricht" : " Nachrichten") + " aus dem Postausgang über " + routes);
+    return true;
+  }
   OutboxEntry message;
   message.createdUnixS = now.unixS;
   message.createdStamp = now.stamp;
@@ -255,46 +293,97 @@ bool SendRun::plan(const WallTime& now) {
   return true;
 }
 
+namespace {
+
+// "1 wartet" / "9 warten"
+std::string waitCount(size_t n) { return std::to_string(n) + (n == 1 ? " wartet" : " warten"); }
+
+}  // namespace
+
 RunResult SendRun::deliver(const std::vector<Route>& routes, SenderClock& clock, int64_t deadlineMs,
                            const WallTime& now) {
-  std::vector<OutboxEntry> all = outbox_.takeOver(now, config_.outbox.maxAgeHours);
-  const size_t late = all.size();
-  all.insert(all.end(), own_.begin(), own_.end());
+  if (!tookOver_) late_ = outbox_.takeOver(now, config_.outbox.maxAgeHours);
+  // The run's own alarm goes first; what earlier runs left follows, oldest
+  // first, so a pile of yesterday's messages cannot hold today's back.
+  std::vector<OutboxEntry> all = own_;
+  const size_t ownCount = own_.size();
+  const size_t late = late_.size();
+  all.insert(all.end(), late_.begin(), late_.end());
   const DeliveryReport report = deliverMessages(all, routes, config_.retry, clock, log_, outbox_, deadlineMs);
 
   // The run's own messages decide its outcome; what it sent for earlier
   // runs is told apart.
-  size_t lateSent = 0, ownSent = 0;
+  size_t lateSent = 0, lateWaiting = 0, ownSent = 0, ownWaiting = 0, ownMaybe = 0, ownViaFallback = 0;
   std::string ownReason;
   for (size_t i = 0; i < all.size(); ++i) {
     const MessageOutcome& outcome = report.outcomes[i];
-    (i < late ? lateSent : ownSent) += outcome.sent ? 1 : 0;
-    if (i >= late && !outcome.sent) ownReason = outcome.reason;
+    if (i >= ownCount) {
+      lateSent += outcome.sent ? 1 : 0;
+      lateWaiting += outcome.waiting ? 1 : 0;
+      continue;
+    }
+    ownSent += outcome.sent ? 1 : 0;
+    ownWaiting += outcome.waiting ? 1 : 0;
+    ownMaybe += outcome.maybe ? 1 : 0;
+    ownViaFallback += outcome.viaFallback ? 1 : 0;
+    if (!outcome.sent) ownReason = outcome.reason;
   }
-  const size_t ownCount = own_.size();
   if (late > 0)
     log_.write("Nachgesendet: " + std::to_string(lateSent) + " von " + std::to_string(late) +
                " Nachrichten aus früheren Läufen.");
+
+  if (request_.kind == SendRequest::Kind::Resend) {
+    std::string line = "Nachgesendet: " + std::to_string(lateSent) + " von " + std::to_string(late) + " SMS gesendet";
+    if (lateWaiting > 0) line += ", " + waitCount(lateWaiting) + " weiter im Postausgang";
+    const size_t givenUp = late - lateSent - lateWaiting;
+    if (givenUp > 0) line += ", " + std::to_string(givenUp) + " endgültig nicht gesendet";
+    log_.write("Ende: " + line.substr(std::string_view("Nachgesendet: ").size()) + ".");
+    result_ = {lateWaiting > 0 ? kExitSomeWaiting : kExitAllSent, line + "."};
+    return result_;
+  }
+
+  const std::string lateNote =
+      late == 0 ? std::string()
+                : " Dazu " + std::to_string(lateSent) + " von " + std::to_string(late) + " SMS aus früheren Läufen nachgesendet.";
   if (ownSent == ownCount) {
     log_.write("Ende: " + std::string(ownCount == 1 ? "die Nachricht wurde" : "alle " + std::to_string(ownCount) +
                                                                             " Nachrichten wurden") +
                " gesendet.");
-    const std::string via = report.fallbackUsed.empty() ? "" : " über den Ersatzweg " + report.fallbackUsed;
-    if (request_.kind == SendRequest::Kind::Test)
+    if (request_.kind == SendRequest::Kind::Test) {
+      const std::string via = report.fallbackUsed.empty() ? "" : " über den Ersatzweg " + report.fallbackUsed;
       result_ = {kExitAllSent, subject() + via + " gesendet."};
-    else
-      result_ = {kExitAllSent, subject() + ": " + (ownCount == 1 ? std::string("die SMS") : "alle " + std::to_string(ownCount) + " SMS") +
-                                   " gesendet" + via + "."};
+      return result_;
+    }
+    std::string via;
+    if (ownViaFallback == ownCount)
+      via = " über " + report.fallbackUsed + " (Ersatzweg)";
+    std::string line = "SMS an " + recipients(ownSent, ownCount) + via + " gesendet";
+    if (ownViaFallback > 0 && ownViaFallback < ownCount)
+      line += ", " + std::to_string(ownViaFallback) + " davon über " + report.fallbackUsed + " (Ersatzweg)";
+    result_ = {kExitAllSent, line + "." + lateNote};
     return result_;
   }
   log_.write("Ende: " + std::to_string(ownSent) + " von " + std::to_string(ownCount) + " Nachrichten gesendet, " +
              std::to_string(ownCount - ownSent) + " fehlgeschlagen.");
-  if (request_.kind == SendRequest::Kind::Test)
+  if (request_.kind == SendRequest::Kind::Test) {
     result_ = {kExitSomeFailed, subject() + " nicht gesendet: " + ownReason};
-  else
-    result_ = {kExitSomeFailed, subject() + ": " + std::to_string(ownSent) + " von " + std::to_string(ownCount) +
-                                    " SMS gesendet; nicht gesendet: " + ownReason};
+    return result_;
+  }
+  const size_t forGood = ownCount - ownSent - ownWaiting - ownMaybe;
+  std::string line = ownSent > 0    ? "SMS an " + recipients(ownSent, ownCount) + " gesendet"
+                     : ownMaybe > 0 ? std::string("SMS NICHT sicher gesendet")
+                                    : std::string("SMS NICHT gesendet");
+  if (ownWaiting > 0) line += ", " + waitCount(ownWaiting) + " im Postausgang";
+  if (ownMaybe > 0) line += ", " + std::to_string(ownMaybe) + " vielleicht gesendet";
+  if (forGood > 0 && ownSent + ownWaiting + ownMaybe > 0)
+    line += ", " + std::to_string(forGood) + " endgültig nicht gesendet";
+  result_ = {ownWaiting > 0 ? kExitSomeWaiting : kExitNotSentForGood, line + ": " + ownReason + lateNote};
   return result_;
+}
+
+// "3 von 12 Empfängern", "1 von 1 Empfänger"
+std::string SendRun::recipients(size_t sent, size_t count) {
+  return std::to_string(sent) + " von " + std::to_string(count) + (count == 1 ? " Empfänger" : " Empfängern");
 }
 
 RunResult SendRun::abandon(const std::string& reason) {
@@ -304,7 +393,16 @@ RunResult SendRun::abandon(const std::string& reason) {
                                ? " Die Nachrichten bleiben im Postausgang für den nächsten Lauf."
                                : "";
   log_.write(subject() + " wurde nicht gesendet: " + reason + kept);
-  result_ = {kExitSomeFailed, subject() + " nicht gesendet: " + reason};
+  if (request_.kind == SendRequest::Kind::Test)
+    result_ = {kExitSomeFailed, subject() + " nicht gesendet: " + reason};
+  else if (request_.kind == SendRequest::Kind::Resend)
+    result_ = {kExitSomeWaiting, "Nachgesendet: 0 von " + std::to_string(late_.size()) + " SMS gesendet, " +
+                                     waitCount(late_.size()) + " weiter im Postausgang."};
+  else
+    result_ = {outbox_.keeping() ? kExitSomeWaiting : kExitNotSentForGood,
+               "SMS NICHT gesendet" +
+                   (outbox_.keeping() ? ", " + waitCount(own_.size()) + " im Postausgang" : std::string()) + ": " +
+                   reason};
   return result_;
 }
 

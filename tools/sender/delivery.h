@@ -13,12 +13,18 @@ namespace kantiq::sender {
 // S.exe's exit codes.
 inline constexpr int kExitAllSent = 0;
 inline constexpr int kExitSomeFailed = 1;
+// An alarm's or a resend's messages: some did not go out and wait in the
+// outbox for a later run (a test message: it did not go out).
+inline constexpr int kExitSomeWaiting = kExitSomeFailed;
 inline constexpr int kExitConfigError = 2;
 inline constexpr int kExitBadCommandLine = 3;
 inline constexpr int kExitNoRecipients = 4;
 inline constexpr int kExitOutOfTime = 5;  // the hard limit stopped the sender
 inline constexpr int kExitInternalError = 6;
 inline constexpr int kExitSentLogFailed = 7;  // everything went out, but SendeLog.txt could not be written
+// Not every message of the alarm went out, and none of those waits in the
+// outbox: refused for good or given up, so sending again cannot help.
+inline constexpr int kExitNotSentForGood = 8;
 
 // The longest wait between two rounds, whatever S.toml says: a modem or a
 // network that comes back is used within about half a minute.
@@ -41,6 +47,9 @@ std::vector<std::string> partsFor(ChannelKind kind, const OutboxEntry& entry);
 
 struct MessageOutcome {
   bool sent = false;
+  bool viaFallback = false;  // sent, by another route than the first
+  bool waiting = false;      // not sent; kept in the outbox for a later run
+  bool maybe = false;        // given up as "vielleicht gesendet"
   std::string reason;  // why it did not go out
 };
 
@@ -68,7 +77,8 @@ DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::ve
 
 // What one start of S.exe asks for.
 struct SendRequest {
-  enum class Kind { Alarm, Test } kind = Kind::Alarm;
+  // Resend: no new message; only what waits in the outbox.
+  enum class Kind { Alarm, Test, Resend } kind = Kind::Alarm;
   std::string text;    // the alarm text (Windows-1252), for an alarm
   std::string number;  // the number as typed, for a test
 };
@@ -81,7 +91,9 @@ struct RunResult {
 // One run, in two steps so the messages are safe before the run waits for
 // the modem: `plan` chooses the recipients (or the test number), logs the
 // request and stores its messages in the outbox; `deliver` takes over what
-// earlier runs left, sends that first and then the run's own messages.
+// earlier runs left and sends the run's own messages first, then those. A
+// resend has no messages of its own: `plan` takes the outbox over and is
+// false when it was empty.
 class SendRun {
  public:
   SendRun(const SendRequest& request, const SenderConfig& config, SendLog& log, Outbox& outbox);
@@ -96,12 +108,15 @@ class SendRun {
 
  private:
   std::string subject() const;
+  static std::string recipients(size_t sent, size_t count);
 
   const SendRequest& request_;
   const SenderConfig& config_;
   SendLog& log_;
   Outbox& outbox_;
   std::vector<OutboxEntry> own_;
+  std::vector<OutboxEntry> late_;  // taken over from earlier runs
+  bool tookOver_ = false;
   std::string number_;  // of a test
   RunResult result_;
 };

@@ -189,7 +189,11 @@ Failure classifyWinHttpError(uint32_t code) {
 }
 
 SendOutcome judgeGatewayResponse(const HttpSettings& settings, const HttpResponse& response) {
-  if (!response.completed) return failed(response.transportFailure, response.transportError);
+  if (!response.completed) {
+    SendOutcome out = failed(response.transportFailure, response.transportError);
+    out.mayHaveArrived = response.mayHaveArrived;
+    return out;
+  }
   const bool statusOk =
       settings.successStatuses.empty()
           ? (response.status >= 200 && response.status <= 299)
@@ -225,6 +229,8 @@ SendOutcome judgeGatewayResponse(const HttpSettings& settings, const HttpRespons
 }
 
 SendOutcome HttpGatewayChannel::send(const std::string& number, const std::string& textCp1252) {
+  if (!isPlainPhoneNumber(number))
+    return failed(Failure::MessageRejected, "\"" + toGsmSafeText(number) + "\" ist keine gültige Mobilfunknummer.");
   const std::string text = settings_.gsmSafeText ? toGsmSafeText(textCp1252) : textCp1252;
   const HttpRequest request = buildGatewayRequest(settings_, number, cp1252ToUtf8(text));
   committing();

@@ -35,6 +35,7 @@ struct HttpResponse {
   int32_t status = 0;
   std::string body;
   std::string proxy;            // the proxy the request went through; empty: direct
+  bool mayHaveArrived = false;  // not completed, but only after the request had gone out
 };
 
 class HttpClient {

@@ -11,6 +11,11 @@ namespace {
 
 constexpr int32_t kReadChunkBytes = 256;
 constexpr int32_t kPinSettleStepMs = 1000;  // SIMs take a moment to report READY after the PIN
+// The longest wait for READY after the modem took the PIN.
+constexpr int32_t kPinReadyWaitMs = 20'000;
+// A SIM that is still busy after power-up gets the PIN again, a few times.
+constexpr int kPinEntryTries = 4;
+constexpr int32_t kSimBusyWaitMs = 2000;
 constexpr int kProbeTries = 2;
 // A working modem answers AT at once; a dead one should not hold an alarm
 // long before the other channel takes over.
@@ -322,47 +327,114 @@ bool ModemSession::unlockSim(std::string& reason, Failure& failure) {
   }
   note("SIM-Karte: verlangt die PIN, sie wird eingegeben (" + counted + ").");
 
-  const Reply entered = command("AT+CPIN=\"" + settings_.pin + "\"", settings_.replyTimeoutMs);
-  if (entered.kind == Reply::Kind::Error) {
-    const ModemError error = interpretModemError(entered.final);
-    if (error.family == ModemError::Family::Equipment && error.code == kCmeSimPukRequired) {
-      simState_ = "gesperrt, verlangt die PUK";
-      reason = kPukReason;
+  for (int entry = 1;; ++entry) {
+    const Reply entered = command("AT+CPIN=\"" + settings_.pin + "\"", settings_.replyTimeoutMs);
+    if (entered.kind == Reply::Kind::Error) {
+      const ModemError error = interpretModemError(entered.final);
+      const bool equipment = error.family == ModemError::Family::Equipment;
+      if (equipment && error.code == kCmeSimPukRequired) {
+        simState_ = "gesperrt, verlangt die PUK";
+        reason = kPukReason;
+        return false;
+      }
+      if (!entryTaken(entered.final)) {
+        // The SIM did not look at the PIN: nothing is remembered against it.
+        pins_.notTaken();
+        if (entry >= kPinEntryTries) {
+          failure = Failure::ChannelDown;
+          reason = "Die SIM-Karte nimmt die PIN noch nicht entgegen (" + quoteModemError(entered.final) + ").";
+          simState_ = "verlangt die PIN, ist aber noch nicht bereit";
+          return false;
+        }
+        note("SIM-Karte: noch nicht bereit (" + quoteModemError(entered.final) +
+             " auf die PIN); die Eingabe wird gleich wiederholt.");
+        clock_.sleepMs(kSimBusyWaitMs);
+        const SimAnswer now = askSim();
+        if (now == SimAnswer::Ready) {
+          pins_.simReady();
+          simState_ = "bereit";
+          return true;
+        }
+        if (now != SimAnswer::WantsPin && now != SimAnswer::Busy) {
+          failure = Failure::ChannelDown;
+          reason = "Die SIM-Karte ist nach der PIN-Eingabe nicht bereit.";
+          simState_ = "nach der PIN-Eingabe nicht bereit";
+          return false;
+        }
+        if (!pins_.beginEntry(settings_.pin, attemptsLeft_, reason)) {
+          simState_ = "verlangt die PIN; sie wird nicht eingegeben (" + counted + ")";
+          note(reason + " (" + counted + ")");
+          return false;
+        }
+        continue;
+      }
+      reason = "Die SIM-Karte hat die PIN abgelehnt: " + quoteModemError(entered.final) +
+               ". Bitte die PIN in S.toml prüfen.";
+      simState_ = "hat die PIN aus S.toml abgelehnt";
+      note("SIM-Karte: Die PIN aus S.toml wurde abgelehnt: " + quoteModemError(entered.final) +
+           ". Sie wird nicht noch einmal eingegeben, bis in S.toml eine andere PIN steht.");
       return false;
     }
-    reason = "Die SIM-Karte hat die PIN abgelehnt: " + quoteModemError(entered.final) +
-             ". Bitte die PIN in S.toml prüfen.";
-    simState_ = "hat die PIN aus S.toml abgelehnt";
-    note("SIM-Karte: Die PIN aus S.toml wurde abgelehnt: " + quoteModemError(entered.final) +
-         ". Sie wird nicht noch einmal eingegeben, bis in S.toml eine andere PIN steht.");
-    return false;
+    // Without an answer the SIM may still have taken it: it says so below.
+    // A SIM may take many seconds to report READY after a right PIN.
+    const int64_t deadline = clock_.nowMs() + std::max(settings_.replyTimeoutMs, kPinReadyWaitMs);
+    for (;;) {
+      const SimAnswer state = askSim();
+      if (state == SimAnswer::Ready) {
+        pins_.accepted();
+        simState_ = "bereit (PIN eingegeben und angenommen)";
+        note("SIM-Karte: PIN angenommen.");
+        return true;
+      }
+      if (entered.kind != Reply::Kind::Ok) {
+        pins_.awaitingReady();
+        failure = Failure::ChannelDown;
+        reason = describe(entered, "die PIN");
+        simState_ = "verlangt die PIN; das Modem hat auf die Eingabe nicht geantwortet";
+        return false;
+      }
+      if (clock_.nowMs() + kPinSettleStepMs > deadline) {
+        // Still counted as refused; a READY seen later clears it.
+        pins_.awaitingReady();
+        failure = Failure::ChannelDown;
+        reason = "Die SIM-Karte ist nach der PIN-Eingabe nicht bereit.";
+        simState_ = "nach der PIN-Eingabe nicht bereit";
+        return false;
+      }
+      clock_.sleepMs(kPinSettleStepMs);
+    }
   }
-  // Without an answer the SIM may still have taken it: it says so below.
-  const int64_t deadline = clock_.nowMs() + settings_.replyTimeoutMs;
-  for (;;) {
-    const Reply state = command("AT+CPIN?", settings_.replyTimeoutMs, "+CPIN:");
-    if (state.kind == Reply::Kind::Ok &&
-        std::any_of(state.lines.begin(), state.lines.end(),
-                    [](const std::string& l) { return startsWith(l, "+CPIN: READY"); })) {
-      pins_.accepted();
-      simState_ = "bereit (PIN eingegeben und angenommen)";
-      note("SIM-Karte: PIN angenommen.");
-      return true;
-    }
-    if (entered.kind != Reply::Kind::Ok) {
-      failure = Failure::ChannelDown;
-      reason = describe(entered, "die PIN");
-      simState_ = "verlangt die PIN; das Modem hat auf die Eingabe nicht geantwortet";
-      return false;
-    }
-    if (clock_.nowMs() + kPinSettleStepMs > deadline) {
-      failure = Failure::ChannelDown;
-      reason = "Die SIM-Karte ist nach der PIN-Eingabe nicht bereit.";
-      simState_ = "nach der PIN-Eingabe nicht bereit";
-      return false;
-    }
-    clock_.sleepMs(kPinSettleStepMs);
+}
+
+// Whether the SIM looked at the PIN an error answered: "incorrect password"
+// says it did; "SIM busy" says it did not; for anything else a counter that
+// did not drop says it did not, and without a counter it counts as a refusal.
+bool ModemSession::entryTaken(const std::string& final) {
+  const ModemError error = interpretModemError(final);
+  if (error.family == ModemError::Family::Equipment) {
+    if (error.code == kCmeIncorrectPassword) return true;
+    if (error.code == kCmeSimBusy) return false;
   }
+  if (!attemptsLeft_) return true;
+  std::string source;
+  const std::optional<int> now = queryPinAttempts(source);
+  if (!now || *now < *attemptsLeft_) return true;
+  return false;
+}
+
+ModemSession::SimAnswer ModemSession::askSim() {
+  const Reply state = command("AT+CPIN?", settings_.replyTimeoutMs, "+CPIN:");
+  if (state.kind == Reply::Kind::Error) {
+    const ModemError error = interpretModemError(state.final);
+    return error.family == ModemError::Family::Equipment && error.code == kCmeSimBusy ? SimAnswer::Busy
+                                                                                     : SimAnswer::Other;
+  }
+  if (state.kind != Reply::Kind::Ok) return SimAnswer::Other;
+  for (const std::string& l : state.lines) {
+    if (startsWith(l, "+CPIN: READY")) return SimAnswer::Ready;
+    if (trimmed(std::string_view(l).substr(std::min<size_t>(l.size(), 6))) == "SIM PIN") return SimAnswer::WantsPin;
+  }
+  return SimAnswer::Other;
 }
 
 bool ModemSession::readySim(std::string& reason, Failure& failure) {
@@ -482,6 +554,9 @@ bool ModemSession::prepare(std::string& reason, Failure& failure) {
 }
 
 SendOutcome ModemSession::send(const std::string& number, const std::string& textCp1252) {
+  // The number goes inside a command: nothing but a plain number may.
+  if (!isPlainPhoneNumber(number))
+    return failed(Failure::MessageRejected, "\"" + toGsmSafeText(number) + "\" ist keine gültige Mobilfunknummer.");
   std::string reason;
   Failure failure = Failure::ChannelDown;
   if (!prepared_ && !prepare(reason, failure)) return failAndReset(failure, reason);

@@ -89,6 +89,9 @@ class ModemSession : public SmsChannel {
   bool openAndProbe(std::string& reason);
   bool readySim(std::string& reason, Failure& failure);
   bool unlockSim(std::string& reason, Failure& failure);
+  bool entryTaken(const std::string& final);
+  enum class SimAnswer { Ready, WantsPin, Busy, Other };
+  SimAnswer askSim();
   std::optional<int> queryPinAttempts(std::string& source);
   Reply command(std::string_view text, int32_t timeoutMs, std::string_view expected = {});
   Reply awaitFinal(int32_t timeoutMs, std::string_view expected = {});

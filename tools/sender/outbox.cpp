@@ -1,5 +1,7 @@
 #include "outbox.h"
 
+#include "sender_config.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -67,6 +69,7 @@ std::string encodeOutboxEntry(const OutboxEntry& e) {
   out += "\r\ngesendete_teile=" + std::to_string(e.partsSent);
   out += "\r\nnachgesendet=" + std::string(e.late ? "1" : "0");
   out += "\r\nunterwegs=" + e.underWay;
+  if (e.maybeSent > 0) out += "\r\nvielleicht=" + std::to_string(e.maybeSent);
   out += "\r\nende\r\n";
   return out;
 }
@@ -99,7 +102,7 @@ bool decodeOutboxEntry(std::string_view text, OutboxEntry& out) {
       e.createdUnixS = n;
     } else if (key == "zeit" && printable(value)) {
       e.createdStamp = std::string(value);
-    } else if (key == "nummer" && !value.empty() && printable(value)) {
+    } else if (key == "nummer" && isPlainPhoneNumber(value)) {
       e.number = std::string(value);
     } else if (key == "text" && fromHex(value, e.text)) {
     } else if (key == "gesendete_teile" && toNumber(value, n) && n < 100) {
@@ -108,6 +111,9 @@ bool decodeOutboxEntry(std::string_view text, OutboxEntry& out) {
       e.late = value == "1";
     } else if (key == "unterwegs" && printable(value)) {
       e.underWay = std::string(value);
+    } else if (key == "vielleicht" && toNumber(value, n) && n < 10) {
+      e.maybeSent = static_cast<uint32_t>(n);
+      continue;  // written only when not 0
     } else {
       return false;
     }
@@ -211,7 +217,7 @@ std::vector<OutboxEntry> Outbox::takeOver(const WallTime& now, int32_t maxAgeHou
       folder_->remove(e.name);
       continue;
     }
-    std::string line = "Postausgang: Die " + what + " aus einem früheren Lauf wird zuerst gesendet (verspätet)";
+    std::string line = "Postausgang: Die " + what + " aus einem früheren Lauf wird nachgesendet (verspätet)";
     if (!e.underWay.empty()) {
       line += "; sie war beim Abbruch schon unterwegs (" + e.underWay +
               ") und ist vielleicht angekommen, wird aber sicherheitshalber noch einmal gesendet";

@@ -20,6 +20,9 @@ struct OutboxEntry {
   uint32_t partsSent = 0;     // parts of a long text a modem has already accepted
   std::string underWay;       // the channel of an attempt under way; empty when none is
   bool late = false;          // left by an earlier run; its text says so
+  // Attempts whose request went out without an answer in time; the second
+  // one ends the message as "vielleicht gesendet".
+  uint32_t maybeSent = 0;
 };
 
 std::string encodeOutboxEntry(const OutboxEntry& entry);

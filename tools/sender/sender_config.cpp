@@ -352,6 +352,11 @@ bool normalisePhoneNumber(std::string_view typed, std::string& out) {
   return digits >= 3 && digits <= 20;
 }
 
+bool isPlainPhoneNumber(std::string_view number) {
+  std::string normalised;
+  return normalisePhoneNumber(number, normalised) && normalised == number;
+}
+
 std::vector<Recipient> selectRecipients(const SenderConfig& config, std::string_view alarmText) {
   const std::string folded = foldCaseCp1252(alarmText);
   std::vector<Recipient> out;

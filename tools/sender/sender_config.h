@@ -82,6 +82,9 @@ inline constexpr std::string_view kDefaultTestText =
 // Removes blanks, '/', '-', '.', '(' and ')' from a phone number and checks
 // what is left: an optional '+' and 3 to 20 digits. Returns false otherwise.
 bool normalisePhoneNumber(std::string_view typed, std::string& out);
+// Whether `number` is already a number as normalisePhoneNumber leaves it:
+// the only form that goes into a modem command or a gateway request.
+bool isPlainPhoneNumber(std::string_view number);
 
 struct Recipient {
   std::string number;

@@ -1,5 +1,8 @@
 #include "sender_files_win.h"
 
+#include <windows.h>
+#include <sddl.h>
+
 #include <algorithm>
 
 #include "delivery.h"
@@ -7,7 +10,8 @@
 namespace kantiq::sender {
 namespace {
 
-constexpr const char* kRunMarkPrefix = "KantiqSenderRun-";
+// Machine-wide, so a sender in another user's session sees a living run.
+constexpr const char* kRunMarkPrefix = "Global\\KantiqSenderRun-";
 constexpr size_t kMaxStateBytes = 64 * 1024;
 
 std::string oldLogPath(const std::string& path) {
@@ -89,9 +93,23 @@ bool WinStateFile::load(std::string& text) {
   return absent;
 }
 
+HANDLE createSharedMutex(const std::string& name, bool owned) {
+  // Everyone may wait for it and see it: without this, another user's
+  // sender could neither use the modem lock nor tell a living run's mark.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const bool made = ::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;0x00100001;;;WD)", SDDL_REVISION_1,
+                                                                          &descriptor, nullptr) != FALSE;
+  const UniqueLocalMemory held(made ? descriptor : nullptr);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, made ? descriptor : nullptr, FALSE};
+  // Asks only for what waiting and releasing need, so a mutex another user
+  // made opens too.
+  return ::CreateMutexExA(made ? &attributes : nullptr, name.c_str(), owned ? CREATE_MUTEX_INITIAL_OWNER : 0,
+                          SYNCHRONIZE | MUTEX_MODIFY_STATE);
+}
+
 RunMark::RunMark(const std::string& runId) {
   const std::string name = kRunMarkPrefix + runId;
-  mutex_.reset(::CreateMutexA(nullptr, TRUE, name.c_str()));
+  mutex_.reset(createSharedMutex(name, true));
   if (mutex_.valid() && ::GetLastError() == ERROR_ALREADY_EXISTS) mutex_.reset();  // not ours
 }
 
@@ -135,7 +153,8 @@ bool WinOutboxFolder::rename(const std::string& from, const std::string& to) {
 bool WinOutboxFolder::runAlive(std::string_view runId) {
   const std::string name = kRunMarkPrefix + std::string(runId);
   UniqueHandle mutex(::OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()));
-  return mutex.valid();
+  // A mark we may not open exists all the same.
+  return mutex.valid() || ::GetLastError() == ERROR_ACCESS_DENIED;
 }
 
 }  // namespace kantiq::sender

@@ -50,6 +50,10 @@ class WinStateFile : public StateFile {
   std::string path_;
 };
 
+// A named mutex every user's sender can wait for; `owned`: taken at once.
+// Null when it cannot be made.
+HANDLE createSharedMutex(const std::string& name, bool owned);
+
 // Held for the whole run: a named mutex only a living process can own.
 class RunMark {
  public:

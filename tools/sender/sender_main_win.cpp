@@ -4,8 +4,9 @@
 // "SendeLog.txt" beside it. Every message waits in the folder "Postausgang"
 // beside it until it is sent or has failed for good, so a run that is
 // stopped loses nothing. "S.exe --pruefen" checks the set-up and sends
-// nothing. The exit code says whether everything went out; standard output
-// gets one summary line.
+// nothing; "S.exe --nachsenden" sends only what waits in the outbox. The exit
+// code says whether everything went out; standard output gets one summary
+// line.
 
 #include <windows.h>
 
@@ -37,7 +38,8 @@ constexpr size_t kMaxConfigBytes = 1024 * 1024;
 // Beyond the configured total time one attempt may still be running (a
 // modem's longest answer times); past this margin the sender stops hard.
 constexpr DWORD kHardLimitMarginMs = 30 * 60'000;
-constexpr const char* kModemMutexName = "KantiqSenderModem";
+// Machine-wide: senders in two users' sessions share the one modem.
+constexpr const char* kModemMutexName = "Global\\KantiqSenderModem";
 // How long the check waits for a sender that is using the modem.
 constexpr int64_t kCheckModemWaitMs = 60'000;
 
@@ -131,7 +133,7 @@ class HardLimit {
 // while an alarm's sender is still running.
 class ModemLock {
  public:
-  ModemLock() : mutex_(::CreateMutexA(nullptr, FALSE, kModemMutexName)) {}
+  ModemLock() : mutex_(createSharedMutex(kModemMutexName, false)) {}
   ~ModemLock() {
     if (held_) ::ReleaseMutex(mutex_.get());
   }
@@ -170,12 +172,27 @@ bool loadConfig(const std::string& path, ConfigResult& parsed, std::string& reas
 }
 
 std::string describeRequest(const SendRequest& request) {
-  return request.kind == SendRequest::Kind::Test ? "Die Test-SMS an \"" + request.number + "\""
-                                                 : "Die Alarmierung \"" + request.text + "\"";
+  switch (request.kind) {
+    case SendRequest::Kind::Test:
+      return "Die Test-SMS an \"" + request.number + "\"";
+    case SendRequest::Kind::Resend:
+      return "Was im Postausgang wartet,";
+    case SendRequest::Kind::Alarm:
+      break;
+  }
+  return "Die Alarmierung \"" + request.text + "\"";
 }
 
 std::string shortRequest(const SendRequest& request) {
-  return request.kind == SendRequest::Kind::Test ? "Test-SMS an " + request.number : "Alarmierung";
+  switch (request.kind) {
+    case SendRequest::Kind::Test:
+      return "Test-SMS an " + request.number + " nicht gesendet";
+    case SendRequest::Kind::Resend:
+      return "Nichts nachgesendet";
+    case SendRequest::Kind::Alarm:
+      break;
+  }
+  return "SMS NICHT gesendet";
 }
 
 // The channels of one run, each built only if the configuration uses it.
@@ -282,12 +299,14 @@ void holdOwnConsole() {
   ::ReadFile(in, &c, 1, &got, nullptr);
 }
 
-RunResult send(FileSendLog& log, const std::string& exePath, const std::string& folder) {
+RunResult send(FileSendLog& log, const std::string& exePath, const std::string& folder, bool resending) {
   WinClock clock;
   const int64_t startMs = clock.nowMs();
 
   SendRequest request;
-  if (!requestFromCommandLine(::GetCommandLineA(), exePath, request)) {
+  if (resending) {
+    request.kind = SendRequest::Kind::Resend;
+  } else if (!requestFromCommandLine(::GetCommandLineA(), exePath, request)) {
     const std::string line = "Ungültiger Aufruf: Die Befehlszeile enthält weder eine Alarmierung noch eine Test-SMS.";
     log.write(line);
     return {kExitBadCommandLine, line};
@@ -297,7 +316,7 @@ RunResult send(FileSendLog& log, const std::string& exePath, const std::string& 
   std::string reason;
   if (!loadConfig(folder + "\\" + kConfigFileName, parsed, reason)) {
     log.write(reason + " " + describeRequest(request) + " wurde nicht gesendet.");
-    return {kExitConfigError, shortRequest(request) + " nicht gesendet: " + reason};
+    return {kExitConfigError, shortRequest(request) + ": " + reason};
   }
   const SenderConfig& config = parsed.config;
   const int64_t deadlineMs = startMs + config.retry.totalLimitMs;
@@ -334,9 +353,10 @@ int main() {
   FileSendLog log(folder + "\\" + kLogFileName);
   log.rotateIfLarge();
   const bool checking = isCheckRequest(::GetCommandLineA(), exePath);
+  const bool resending = !checking && isResendRequest(::GetCommandLineA(), exePath);
   RunResult result{kExitInternalError, "Interner Fehler."};
   try {
-    result = checking ? check(log, folder) : send(log, exePath, folder);
+    result = checking ? check(log, folder) : send(log, exePath, folder, resending);
   } catch (const std::bad_alloc&) {
     result.summary = "Interner Fehler: zu wenig Speicher.";
     log.write(result.summary);

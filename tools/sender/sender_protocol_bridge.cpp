@@ -37,11 +37,14 @@ bool sameIgnoringCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-bool isCheckRequest(std::string_view line, std::string_view programPath) {
+namespace {
+
+// The arguments after the program's name, blanks around them dropped.
+std::string_view argumentsOf(std::string_view line, std::string_view programPath) {
   std::string_view arguments;
   if (!line.empty() && line.front() == '"') {
     const size_t close = line.find('"', 1);
-    if (close == std::string_view::npos) return false;
+    if (close == std::string_view::npos) return {};
     arguments = line.substr(close + 1);
   } else if (!programPath.empty() && line.size() >= programPath.size() &&
              sameIgnoringCase(line.substr(0, programPath.size()), programPath)) {
@@ -52,6 +55,18 @@ bool isCheckRequest(std::string_view line, std::string_view programPath) {
   }
   while (!arguments.empty() && (arguments.front() == ' ' || arguments.front() == '\t')) arguments.remove_prefix(1);
   while (!arguments.empty() && (arguments.back() == ' ' || arguments.back() == '\t')) arguments.remove_suffix(1);
+  return arguments;
+}
+
+}  // namespace
+
+bool isResendRequest(std::string_view line, std::string_view programPath) {
+  const std::string_view arguments = argumentsOf(line, programPath);
+  return sameIgnoringCase(arguments, "--nachsenden") || sameIgnoringCase(arguments, "/nachsenden");
+}
+
+bool isCheckRequest(std::string_view line, std::string_view programPath) {
+  const std::string_view arguments = argumentsOf(line, programPath);
   return sameIgnoringCase(arguments, "--pruefen") || sameIgnoringCase(arguments, "/pruefen") ||
          sameIgnoringCase(arguments, "--prüfen");
 }

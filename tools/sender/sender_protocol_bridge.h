@@ -17,4 +17,8 @@ bool requestFromCommandLine(std::string_view commandLine, std::string_view progr
 // to be exactly "--pruefen".
 bool isCheckRequest(std::string_view commandLine, std::string_view programPath);
 
+// Whether S.exe was started to send only what waits in its outbox:
+// "S.exe --nachsenden" (or "/nachsenden", any case), read like the check.
+bool isResendRequest(std::string_view commandLine, std::string_view programPath);
+
 }  // namespace kantiq::sender

@@ -37,6 +37,7 @@ std::string encodeSimRecord(const SimRecord& record) {
   out += "salz=" + record.salt + "\r\n";
   out += "abgelehnt=" + record.refusedPinHash + "\r\n";
   out += "fehleingaben=" + std::to_string(record.refusedEntries) + "\r\n";
+  if (record.awaitingReady) out += "offen=1\r\n";
   return out;
 }
 
@@ -65,6 +66,8 @@ bool decodeSimRecord(std::string_view text, SimRecord& out) {
     } else if (key == "fehleingaben" && value.size() == 1 && value[0] >= '0' && value[0] <= '9') {
       out.refusedEntries = value[0] - '0';
       haveCount = true;
+    } else if (key == "offen" && (value == "0" || value == "1")) {
+      out.awaitingReady = value == "1";
     } else {
       return false;
     }
@@ -120,7 +123,9 @@ bool PinGuard::beginEntry(const std::string& pin, std::optional<int> attemptsLef
              "prüfen (z. B. in einem Handy).";
     return false;
   }
+  beforeEntry_ = record_;
   record_.refusedPinHash = hashOf(pin);
+  record_.awaitingReady = false;
   ++record_.refusedEntries;
   if (record_.refusedEntries > 9) record_.refusedEntries = 9;
   if (!store() && !attemptsLeft) {
@@ -135,10 +140,25 @@ bool PinGuard::beginEntry(const std::string& pin, std::optional<int> attemptsLef
 void PinGuard::accepted() {
   record_.refusedPinHash.clear();
   record_.refusedEntries = 0;
+  record_.awaitingReady = false;
+  store();
+}
+
+void PinGuard::notTaken() {
+  record_ = beforeEntry_;
+  store();
+}
+
+void PinGuard::awaitingReady() {
+  record_.awaitingReady = true;
   store();
 }
 
 void PinGuard::simReady() {
+  if (record_.awaitingReady) {
+    accepted();
+    return;
+  }
   if (record_.refusedEntries == 0) return;
   record_.refusedEntries = 0;
   store();

@@ -25,6 +25,9 @@ struct SimRecord {
   std::string salt;            // hex, made once
   std::string refusedPinHash;  // hex SHA-256 of salt and PIN; empty: no PIN refused
   int refusedEntries = 0;      // refused entries since the SIM last took a PIN
+  // The modem took the last entry without saying no, but the SIM did not
+  // report READY in time: a READY seen later means that PIN was right.
+  bool awaitingReady = false;
 };
 
 std::string encodeSimRecord(const SimRecord& record);
@@ -51,7 +54,13 @@ class PinGuard {
   // `accepted` says otherwise. False with a German reason: do not enter it.
   bool beginEntry(const std::string& pin, std::optional<int> attemptsLeft, std::string& reason);
   void accepted();
-  // The SIM was found unlocked: whoever unlocked it reset its counter.
+  // The SIM did not take the entry up (it was busy, its counter did not
+  // drop): what was remembered before the entry holds again.
+  void notTaken();
+  // The modem took the entry without an error, but the SIM is not READY yet.
+  void awaitingReady();
+  // The SIM was found unlocked: whoever unlocked it reset its counter; if
+  // it was our own entry waiting for READY, that PIN was right.
   void simReady();
 
   // Attempts left as S.exe counts them (kSimPinAttempts minus refusals it
@@ -66,6 +75,7 @@ class PinGuard {
 
   StateFile& file_;
   SimRecord record_;
+  SimRecord beforeEntry_;
   bool reliable_ = true;  // read without trouble (the last write, too)
 };
 

@@ -28,6 +28,9 @@ struct SendOutcome {
   bool sent = false;
   std::string detail;  // German, Windows-1252: the reference on success, the reason otherwise
   Failure failure = Failure::MessageRetry;  // when not sent
+  // Not sent as far as we know, but the request went out and its answer did
+  // not come: the gateway may have taken it.
+  bool mayHaveArrived = false;
 };
 
 inline SendOutcome failed(Failure kind, std::string reason) { return {false, std::move(reason), kind}; }

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -103,7 +104,16 @@ std::string applySystemProxy(HINTERNET session, HINTERNET call, const HttpReques
   return {};
 }
 
-HttpResponse performBlocking(const HttpSettings& settings, const HttpRequest& request, int32_t timeoutMs) {
+// Notes that WinHTTP has handed the request over; the context is the flag.
+void CALLBACK noteRequestSent(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
+  if (status == WINHTTP_CALLBACK_STATUS_REQUEST_SENT && context != 0)
+    *reinterpret_cast<std::atomic<bool>*>(context) = true;
+}
+
+// `requestSent` is set once the request has gone out whole: from then on the
+// gateway may act on it even if its answer never arrives.
+HttpResponse performBlocking(const HttpSettings& settings, const HttpRequest& request, int32_t timeoutMs,
+                             std::atomic<bool>* requestSent = nullptr) {
   const std::wstring namedProxy = widen(settings.proxy);
   DWORD access = WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
   if (settings.proxyMode == HttpSettings::Proxy::Named) access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
@@ -133,6 +143,14 @@ HttpResponse performBlocking(const HttpSettings& settings, const HttpRequest& re
   else if (settings.proxyMode == HttpSettings::Proxy::Named)
     proxy = settings.proxy;
 
+  if (requestSent != nullptr) {
+    // WinHttpSendRequest may itself wait for the answer (as under Wine);
+    // the callback says when the request went out.
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(requestSent);
+    if (::WinHttpSetOption(call.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context))
+      // The flag has the status value (not every header names it).
+      ::WinHttpSetStatusCallback(call.get(), &noteRequestSent, WINHTTP_CALLBACK_STATUS_REQUEST_SENT, 0);
+  }
   std::wstring headers;
   for (const auto& [name, value] : request.headers) headers += widen(name) + L": " + widen(value) + L"\r\n";
   const BOOL sent = ::WinHttpSendRequest(
@@ -145,13 +163,16 @@ HttpResponse performBlocking(const HttpSettings& settings, const HttpRequest& re
     HttpResponse r = failure(request, error == ERROR_WINHTTP_TIMEOUT ? "Zeitüberschreitung bei" : "Keine Verbindung zu",
                              error);
     r.proxy = proxy;
+    r.mayHaveArrived = requestSent != nullptr && *requestSent;
     return r;
   }
+  if (requestSent != nullptr) *requestSent = true;
   if (!::WinHttpReceiveResponse(call.get(), nullptr)) {
     const DWORD error = ::GetLastError();
     HttpResponse r = failure(
         request, error == ERROR_WINHTTP_TIMEOUT ? "Keine Antwort (Zeitüberschreitung) von" : "Keine Antwort von", error);
     r.proxy = proxy;
+    r.mayHaveArrived = true;
     return r;
   }
 
@@ -185,6 +206,7 @@ struct Exchange {
   HttpRequest request;
   int32_t timeoutMs = 0;
   HttpResponse response;
+  std::atomic<bool> requestSent{false};
   UniqueHandle done;
 };
 
@@ -192,7 +214,8 @@ DWORD WINAPI exchangeThread(void* param) {
   auto* held = static_cast<std::shared_ptr<Exchange>*>(param);
   std::shared_ptr<Exchange> exchange = *held;
   delete held;
-  exchange->response = performBlocking(exchange->settings, exchange->request, exchange->timeoutMs);
+  exchange->response =
+      performBlocking(exchange->settings, exchange->request, exchange->timeoutMs, &exchange->requestSent);
   ::SetEvent(exchange->done.get());
   return 0;
 }
@@ -219,6 +242,7 @@ HttpResponse performWithLimit(const HttpSettings& settings, const HttpRequest& r
   HttpResponse late;
   late.transportError = "Keine Antwort (Zeitüberschreitung) von " + place(request) + ".";
   late.transportFailure = Failure::ChannelDown;
+  late.mayHaveArrived = exchange->requestSent;
   return late;
 }
 
@@ -285,7 +309,11 @@ GatewayProbe probeGateway(const HttpSettings& settings) {
   HttpRequest head;
   head.method = "HEAD";
   head.target = target;
-  head.target.pathAndQuery = "/";
+  // The gateway's own path with its key headers, so a refused key shows;
+  // the query may hold the placeholders and is left out.
+  const std::string path = target.pathAndQuery.substr(0, target.pathAndQuery.find('?'));
+  head.target.pathAndQuery = path.find('{') == std::string::npos && !path.empty() ? path : "/";
+  head.headers = settings.headers;
   const HttpResponse answer = performWithLimit(settings, head, settings.timeoutMs);
   probe.proxy = answer.proxy;
   if (answer.completed) {
