@@ -20,37 +20,13 @@ mainWin="$main|1020="
 wine_env=$(cd -- "$(dirname -- "$0")/../../scripts" && pwd)/wine-env.sh
 
 source "$(dirname "$0")/../lib/checks.sh"
+source "$(dirname "$0")/../lib/status_colour.sh"
 drv() { wine "$driver" "$@"; }
 winpath() { winepath -w "$1" 2>/dev/null; }
 text() { drv text "$mainWin" "$1" | tr -d '\r'; }
 logLines() { [[ -f $1/KantiqLog.txt ]] && iconv -f CP1252 -t UTF-8 "$1/KantiqLog.txt" | tr -d '\r' || true; }
 makeCall() { bash "$(dirname "$0")/../../scripts/zvei-call.sh" "$@"; }
 
-statusColour() {
-  local x y w h r g b
-  read -r x y w h < <(drv rect "$mainWin" 1020 | tr -d '\r')
-  read -r r g b < <(import -window root -crop "$((w / 2))x$((h / 2))+$((x + w / 2))+$((y + h / 4))" +repage \
-    -resize 1x1\! -depth 8 txt:- | sed -n 2p | sed -E 's/.*\(([0-9]+),([0-9]+),([0-9]+).*/\1 \2 \3/')
-  if ((g > r)); then echo green; elif ((g > 90)); then echo amber; else echo red; fi
-}
-waitColour() {
-  local start=$SECONDS
-  while ((SECONDS - start <= $2)); do
-    [[ $(statusColour) == "$1" ]] && { echo $((SECONDS - start)); return 0; }
-    sleep 0.2
-  done
-  return 1
-}
-watchColours() {
-  local start=$SECONDS seen=''
-  while ((SECONDS - start < $1)); do
-    local c
-    c=$(statusColour)
-    [[ " $seen " == *" $c "* ]] || seen="$seen $c"
-    sleep 0.3
-  done
-  echo "${seen# }"
-}
 raised() { logLines "$app" | grep -c "ALARMIERUNG: $1" || true; }
 playAndWait() {
   local before

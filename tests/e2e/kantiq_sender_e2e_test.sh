@@ -36,6 +36,7 @@ cleanup() {
 trap cleanup EXIT
 
 source "$(dirname "$0")/../lib/checks.sh"
+source "$(dirname "$0")/../lib/status_colour.sh"
 drv() { wine "$driver" "$@"; }
 sendLog() { iconv -c -f CP1252 -t UTF-8 "$app/SendeLog.txt" 2>/dev/null | tr -d '\r'; }
 logHas() { sendLog | grep -qF -- "$1"; }
@@ -112,14 +113,6 @@ checkTrue "the window says the SMS went out" \
 kantiqLog() { iconv -f CP1252 -t UTF-8 "$app/KantiqLog.txt" 2>/dev/null | tr -d '\r'; }
 checkTrue "and so does the alarm log" grep -qF "SMS GESENDET: $alarmText (SMS an 2 von 2" <<<"$(kantiqLog)"
 
-# The status picture's colour on the screen.
-statusColour() {
-  local x y w h r g b
-  read -r x y w h < <(drv rect "$mainWin" 1020 | tr -d '\r')
-  read -r r g b < <(import -window root -crop "$((w / 2))x$((h / 2))+$((x + w / 2))+$((y + h / 4))" +repage \
-    -resize 1x1\! -depth 8 txt:- | sed -n 2p | sed -E 's/.*\(([0-9]+),([0-9]+),([0-9]+).*/\1 \2 \3/')
-  if ((g > r)); then echo green; elif ((g > 90)); then echo amber; else echo red; fi
-}
 waitFor() { # seconds command...: true once the command holds
   local until=$((SECONDS + $1))
   shift
