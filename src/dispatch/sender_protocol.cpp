@@ -51,6 +51,14 @@ std::string buildTestCommandLine(std::string_view folder, std::string_view numbe
   return line;
 }
 
+std::string buildNoticeCommandLine(std::string_view folder, std::string_view noticeText) {
+  std::string line = senderPath(folder);
+  line += senderNoticeArgument();
+  line += scrambleMessage(noticeText);
+  if (line.size() > kMaxSenderCommandLineChars) line.resize(kMaxSenderCommandLineChars);
+  return line;
+}
+
 SenderRequest parseSenderCommandLine(std::string_view commandLine, std::string_view programPath) {
   SenderRequest request;
   const size_t start = argumentsStart(commandLine, programPath);
@@ -60,6 +68,9 @@ SenderRequest parseSenderCommandLine(std::string_view commandLine, std::string_v
   if (tail.substr(0, kSenderTestArgument.size()) == senderTestArgument()) {
     request.kind = SenderRequest::Kind::Test;
     request.number = std::string(tail.substr(kSenderTestArgument.size()));
+  } else if (tail.substr(0, kSenderNoticeArgument.size()) == senderNoticeArgument()) {
+    request.kind = SenderRequest::Kind::Notice;
+    request.alarmText = unscrambleMessage(tail.substr(kSenderNoticeArgument.size()));
   } else {
     request.kind = SenderRequest::Kind::Alarm;
     request.alarmText = unscrambleMessage(tail.substr(1));

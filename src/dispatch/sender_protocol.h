@@ -5,6 +5,11 @@
 //
 // Alarm:  <folder>\S.exe <scrambled alarm text to the end of the line>
 // Test:   <folder>\S.exe <scrambled test argument> <number as typed>
+// Notice: <folder>\S.exe <scrambled notice argument> <scrambled notice text>
+//
+// A notice is a message for whoever looks after the PC (a lost sound
+// device, an SMS that did not go out, the weekly sign of life); the sender
+// texts it only to the groups marked for notices, never to alarm groups.
 //
 // The folder is not quoted: the program names the sender's full path
 // separately when it starts it, so blanks in the folder do no harm.
@@ -42,6 +47,21 @@ inline constexpr std::string_view senderTestArgument() {
   return {kSenderTestArgument.data(), kSenderTestArgument.size()};
 }
 
+// The notice argument, made like the test argument; the notice's text
+// follows it, scrambled from key position 0 like an alarm text.
+inline constexpr std::array<char, 11> kSenderNoticeArgument = [] {
+  const auto scrambled = scrambleConstant<kSenderTestArgumentChars>("#HINWEIS#");
+  std::array<char, 11> withBlanks{};
+  withBlanks[0] = ' ';
+  for (size_t i = 0; i < scrambled.size(); ++i) withBlanks[i + 1] = scrambled[i];
+  withBlanks[10] = ' ';
+  return withBlanks;
+}();
+
+inline constexpr std::string_view senderNoticeArgument() {
+  return {kSenderNoticeArgument.data(), kSenderNoticeArgument.size()};
+}
+
 // A text that begins with the test argument in plain form and then has the
 // character at key position 9 that would scramble to a blank could not be
 // told apart from a test; that character is a control code because this
@@ -64,11 +84,15 @@ std::string buildAlarmCommandLine(std::string_view folder, std::string_view alar
 // The command line for a test message to `number` (passed as typed).
 std::string buildTestCommandLine(std::string_view folder, std::string_view number);
 
+// The command line for a notice with the text noticeText, cut like an
+// alarm's.
+std::string buildNoticeCommandLine(std::string_view folder, std::string_view noticeText);
+
 // What the sender recovers from its command line.
 struct SenderRequest {
-  enum class Kind { Invalid, Alarm, Test };
+  enum class Kind { Invalid, Alarm, Test, Notice };
   Kind kind = Kind::Invalid;
-  std::string alarmText;  // plain text of an alarm
+  std::string alarmText;  // plain text of an alarm, or of a notice
   std::string number;     // number of a test message
 };
 

@@ -54,6 +54,19 @@ TEST(SenderCommandLine, SenderRecoversWhatTheProgramSent) {
     EXPECT_EQ(r.kind, Kind::Test);
     EXPECT_EQ(r.number, number);
   }
+  // A notice: its argument has no blank inside, and its text comes back
+  // whole, even one that begins like the test argument in plain form.
+  EXPECT_EQ(senderNoticeArgument().substr(1, 9).find(' '), std::string_view::npos);
+  EXPECT_EQ(unscrambleMessage(senderNoticeArgument().substr(1, 9)), "#HINWEIS#");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("notice ") + c.folder + (" / " + c.text));
+    const SenderRequest r = parseSenderCommandLine(buildNoticeCommandLine(c.folder, c.text));
+    EXPECT_EQ(r.kind, Kind::Notice);
+    EXPECT_EQ(r.alarmText, c.text);
+  }
+  EXPECT_EQ(parseSenderCommandLine(buildNoticeCommandLine("C:\\K", "#TESTSMS# 0170")).alarmText, "#TESTSMS# 0170");
+  // An alarm whose text is the notice argument in plain form stays an alarm.
+  EXPECT_EQ(parseSenderCommandLine(buildAlarmCommandLine("C:\\K", "#HINWEIS# Brand")).kind, Kind::Alarm);
 }
 
 TEST(SenderCommandLine, SenderFindsItsArgumentsAfterItsOwnPath) {

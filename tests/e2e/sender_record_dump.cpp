@@ -31,12 +31,14 @@ int main(int argc, char** argv) {
   if (!kantiq::test_sender::readSenderRuns(bytes, runs)) return 1;
   for (const auto& run : runs) {
     const kantiq::SenderRequest r = kantiq::parseSenderCommandLine(run.commandLine);
-    const char* kind = r.kind == kantiq::SenderRequest::Kind::Alarm  ? "alarm"
-                       : r.kind == kantiq::SenderRequest::Kind::Test ? "test"
-                                                                     : "invalid";
-    const std::string& what = r.kind == kantiq::SenderRequest::Kind::Alarm  ? r.alarmText
-                              : r.kind == kantiq::SenderRequest::Kind::Test ? r.number
-                                                                            : run.commandLine;
+    using Kind = kantiq::SenderRequest::Kind;
+    const char* kind = r.kind == Kind::Alarm    ? "alarm"
+                       : r.kind == Kind::Test   ? "test"
+                       : r.kind == Kind::Notice ? "notice"
+                                                : "invalid";
+    const std::string& what = r.kind == Kind::Alarm || r.kind == Kind::Notice ? r.alarmText
+                              : r.kind == Kind::Test                         ? r.number
+                                                                             : run.commandLine;
     std::printf("%s %llu %s\n", kind, static_cast<unsigned long long>(run.startMs), cp1252ToUtf8(what).c_str());
   }
   return 0;

@@ -20,6 +20,7 @@ bool requestFromCommandLine(std::string_view commandLine, std::string_view progr
       out.kind = SendRequest::Kind::Test;
       out.number = parsed.number;
       return true;
+    case SenderRequest::Kind::Notice:  // not sent by this sender yet
     case SenderRequest::Kind::Invalid:
       break;
   }
