@@ -23,6 +23,9 @@ inline constexpr std::string_view kSenderOutboxFileEnding = ".sms";
 // for messages refused for good.
 inline constexpr uint32_t kSenderExitSomeNotSent = 1;
 inline constexpr uint32_t kSenderExitTimeLimit = 5;
+// No group of recipients fits the message (for a notice: none is marked for
+// notices).
+inline constexpr uint32_t kSenderExitNoRecipients = 4;
 
 // Lines of the alarm log besides the alarm lines (the alarm's text follows).
 inline constexpr std::string_view kSmsSentPrefix = "SMS GESENDET: ";
