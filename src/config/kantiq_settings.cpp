@@ -48,6 +48,23 @@ const NumberSetting kNumbers[] = {
      "# Warten SMS eines Alarms noch im Postausgang von S.exe (Modem oder\n"
      "# Gateway gestört), lässt Kantiq S.exe so viele Sekunden nach dem letzten\n"
      "# Versuch wieder senden (30 bis 86400). Vorgabe 180 (3 Minuten).\n"},
+    {"notice_delay_s", kMinNoticeDelayS, kMaxNoticeDelayS, 1000,
+     [](const KantiqSettings& s) -> int64_t { return s.noticeDelayMs; },
+     [](KantiqSettings& s, int64_t v) { s.noticeDelayMs = v; },
+     "# Hört Kantiq so viele Sekunden lang nicht zu (Aufnahmegerät fehlt oder\n"
+     "# gestört, Eingang stumm, von Hand ausgeschaltet), bekommen die Gruppen mit\n"
+     "# \"hinweise = true\" in S.toml eine SMS (10 bis 86400). Vorgabe 600\n"
+     "# (10 Minuten).\n"},
+    {"sign_of_life_day", 0, 7, 1,
+     [](const KantiqSettings& s) -> int64_t { return s.signOfLifeDay; },
+     [](KantiqSettings& s, int64_t v) { s.signOfLifeDay = static_cast<int32_t>(v); },
+     "# Das wöchentliche Lebenszeichen an die Gruppen mit \"hinweise = true\":\n"
+     "# Wochentag 1 (Montag) bis 7 (Sonntag), 0 schaltet es ab. Vorgabe 1.\n"},
+    {"sign_of_life_minute", 0, 1439, 1,
+     [](const KantiqSettings& s) -> int64_t { return s.signOfLifeMinute; },
+     [](KantiqSettings& s, int64_t v) { s.signOfLifeMinute = static_cast<int32_t>(v); },
+     "# Die Uhrzeit des Lebenszeichens in Minuten nach Mitternacht (0 bis 1439),\n"
+     "# z. B. 600 für 10:00. Vorgabe 600.\n"},
 };
 
 constexpr size_t kNumberCount = std::size(kNumbers);

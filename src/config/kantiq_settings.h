@@ -30,6 +30,8 @@ inline constexpr int32_t kMaxInputPosition = 99;
 inline constexpr int64_t kMaxSilenceLimitS = 86400;
 inline constexpr int64_t kMinSmsRetryS = 30;
 inline constexpr int64_t kMaxSmsRetryS = 86400;
+inline constexpr int64_t kMinNoticeDelayS = 10;
+inline constexpr int64_t kMaxNoticeDelayS = 86400;
 
 // Kantiq reads no more of the file than this.
 inline constexpr size_t kMaxSettingsBytes = 64 * 1024;
@@ -46,6 +48,12 @@ struct KantiqSettings {
   int64_t silenceLimitMs = 120000;
   // While SMS of an alarm wait undelivered, the sender tries again this often.
   int64_t smsRetryMs = 180000;
+  // Notices to whoever looks after the PC: listening interrupted this long
+  // is told; the weekly sign of life on day 1 (Monday) to 7, 0 for none, at
+  // this many minutes after midnight.
+  int64_t noticeDelayMs = 600000;
+  int32_t signOfLifeDay = 1;
+  int32_t signOfLifeMinute = 600;
 
   bool operator==(const KantiqSettings&) const = default;
 };

@@ -284,6 +284,16 @@ TEST(ConfigurationSource, InputSectionGivesKantiqsOwnSettings) {
       {"[input]\nname = \"x\"\nposition = 100\n", 3, "erlaubt ist 1 bis 99", {"x", 1, 120000}, true},
       {"[input]\nvolume = 3\n", 2, "unbekannter Schlüssel 'volume' in [input]", {}, false},
       {"input = 3\n", 1, "'input' muss eine Tabelle sein", {}, false},
+      // [notices]
+      {"[notices]\ndelay_s = 20\nsign_of_life = \"Mittwoch 07:05\"\n", 0, "",
+       {"", 1, 120000, 180000, 20000, 3, 425}, false},
+      {"[notices]\nsign_of_life = \"so 23:59\"\n", 0, "", {"", 1, 120000, 180000, 600000, 7, 1439}, false},
+      {"[notices]\nsign_of_life = \"AUS\"\n", 0, "", {"", 1, 120000, 180000, 600000, 0, 600}, false},
+      {"[notices]\nsign_of_life = \"Montag 24:00\"\n", 2, "z. B. \"Montag 10:00\"", {}, false},
+      {"[notices]\nsign_of_life = \"Mo\"\n", 2, "z. B. \"Montag 10:00\"", {}, false},
+      {"[notices]\nsign_of_life = \"M 10:00\"\n", 2, "z. B. \"Montag 10:00\"", {}, false},
+      {"[notices]\nsign_of_life = 1\n", 2, "z. B. \"Montag 10:00\"", {}, false},
+      {"[notices]\ndelay_s = 9\n", 2, "erlaubt ist 10 bis 86400", {}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.toml);

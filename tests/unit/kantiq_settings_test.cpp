@@ -46,7 +46,7 @@ TEST(KantiqSettings, ParsesEveryKindOfLine) {
       {"no '='", "input_name = \"A\"\n[Kantiq]\n", settings("A", 1, 120000),
        {line(2) + "\"[Kantiq]\" hat nicht die Form Name = Wert. Die Zeile bleibt unbeachtet."}},
       {"unknown name, case matters", "Silence_limit_s = 5\r\n", kDefaults,
-       {line(1) + "Unbekannter Name \"Silence_limit_s\" (bekannt: input_name, input_position, silence_limit_s, sms_retry_s). "
+       {line(1) + "Unbekannter Name \"Silence_limit_s\" (bekannt: input_name, input_position, silence_limit_s, sms_retry_s, notice_delay_s, sign_of_life_day, sign_of_life_minute). "
                   "Die Zeile bleibt unbeachtet."}},
       {"not a number", "\n\nsilence_limit_s = abc\n", kDefaults,
        {line(3) + "silence_limit_s = \"abc\" ist keine Zahl von 0 bis 86400. Kantiq nimmt die Vorgabe 120."}},
@@ -114,7 +114,9 @@ TEST(KantiqSettings, GarbageNeverBreaksTheReading) {
 TEST(KantiqSettings, ComposedFileReadsBackTheSame) {
   for (const KantiqSettings& s : {kDefaults, settings("Line 1 (USB Audio)", 2, 0),
                                   settings("Stereomix \"Ä\" #1", 99, 86400000),
-                                  settings("1234567890123456789012345678901", 1, 1000)}) {
+                                  settings("1234567890123456789012345678901", 1, 1000),
+                                  KantiqSettings{"", 1, 120000, 30000, 10000, 0, 0},
+                                  KantiqSettings{"", 1, 120000, 86400000, 86400000, 7, 1439}}) {
     SCOPED_TRACE(s.inputName);
     const std::string text = composeSettings(s);
     const SettingsReading r = parseSettings(text);

@@ -92,8 +92,15 @@ class Reader {
         } else {
           error(node.source(), "'sms' muss eine Tabelle sein ([sms]), nicht " + std::string(typeName(node)));
         }
+      } else if (name == "notices") {
+        if (const toml::table* t = node.as_table()) {
+          readNotices(*t);
+        } else {
+          error(node.source(), "'notices' muss eine Tabelle sein ([notices]), nicht " + std::string(typeName(node)));
+        }
       } else {
-        error(key.source(), "unbekannter Schlüssel '" + name + "' (erwartet: [detector], [input], [sms] oder [[alarm]])");
+        error(key.source(),
+              "unbekannter Schlüssel '" + name + "' (erwartet: [detector], [input], [sms], [notices] oder [[alarm]])");
       }
     }
     if (out_.configuration.alarms.empty()) {
@@ -153,6 +160,56 @@ class Reader {
         error(key.source(), "unbekannter Schlüssel '" + name + "' in [sms] (bekannt: retry_interval_s)");
       }
     }
+  }
+
+  // Notices to whoever looks after the PC; into Kantiq.ini.
+  void readNotices(const toml::table& t) {
+    for (auto&& [key, node] : t) {
+      const std::string name(key.str());
+      if (name == "delay_s") {
+        if (auto v = readInteger(node, "notices.delay_s", kMinNoticeDelayS, kMaxNoticeDelayS)) {
+          out_.settings.noticeDelayMs = int64_t{*v} * 1000;
+        }
+      } else if (name == "sign_of_life") {
+        readSignOfLife(node);
+      } else {
+        error(key.source(), "unbekannter Schlüssel '" + name + "' in [notices] (bekannt: delay_s, sign_of_life)");
+      }
+    }
+  }
+
+  // "Montag 10:00" (any case, the day may be cut to two letters) or "aus".
+  void readSignOfLife(const toml::node& node) {
+    static constexpr const char* kDays[] = {"montag", "dienstag", "mittwoch", "donnerstag", "freitag", "samstag", "sonntag"};
+    const auto* s = node.as_string();
+    const std::string expected = "notices.sign_of_life muss \"aus\" oder Wochentag und Uhrzeit sein, z. B. \"Montag 10:00\"";
+    if (s == nullptr) {
+      error(node.source(), expected + ", nicht " + std::string(typeName(node)));
+      return;
+    }
+    std::string text;
+    for (char c : s->get()) text.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + 0x20 : c));
+    if (text == "aus") {
+      out_.settings.signOfLifeDay = 0;
+      return;
+    }
+    const size_t blank = text.find(' ');
+    int hour = -1;
+    int minute = -1;
+    char end = 0;
+    const std::string day = text.substr(0, blank);
+    int found = 0;
+    for (int i = 0; i < 7; ++i) {
+      if (day.size() >= 2 && std::string_view(kDays[i]).starts_with(day)) found = i + 1;
+    }
+    if (found == 0 || blank == std::string::npos ||
+        std::sscanf(text.c_str() + blank + 1, "%2d:%2d%c", &hour, &minute, &end) != 2 || hour < 0 || hour > 23 ||
+        minute < 0 || minute > 59) {
+      error(node.source(), expected + " (gelesen: \"" + s->get() + "\")");
+      return;
+    }
+    out_.settings.signOfLifeDay = found;
+    out_.settings.signOfLifeMinute = hour * 60 + minute;
   }
 
   // Kantiq's own settings, written into Kantiq.ini.
