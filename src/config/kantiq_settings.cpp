@@ -295,9 +295,11 @@ class TemporaryFile {
   fs::path path_;
 };
 
+}  // namespace
+
 // Writes a temporary file beside target and renames it over target (which
 // on Windows replaces an existing file as well).
-bool replaceWith(const fs::path& target, std::string_view bytes) {
+bool replaceFileWith(const fs::path& target, std::string_view bytes) {
   std::error_code ec;
   fs::path temporaryPath;
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -325,7 +327,11 @@ bool replaceWith(const fs::path& target, std::string_view bytes) {
   return true;
 }
 
-}  // namespace
+
+bool readSmallFile(const fs::path& file, std::string& text) {
+  bool whole = true;
+  return readFile(file, text, whole) == Presence::Read;
+}
 
 SettingsReading parseSettings(std::string_view text) { return Parser().run(text); }
 
@@ -435,7 +441,7 @@ bool rememberInput(const fs::path& folder, std::string_view name, int32_t positi
       if (!whole) return false;
       break;
   }
-  return replaceWith(file, withRememberedInput(text, name, position));
+  return replaceFileWith(file, withRememberedInput(text, name, position));
 }
 
 }  // namespace kantiq

@@ -92,4 +92,11 @@ std::string withRememberedInput(std::string_view text, std::string_view name, in
 // present file exists but cannot be read, or is longer than Kantiq reads.
 bool rememberInput(const std::filesystem::path& folder, std::string_view name, int32_t position);
 
+// Writes bytes into file in one step: a temporary file beside it, renamed
+// over it. False, with the file as it was, when that fails.
+bool replaceFileWith(const std::filesystem::path& file, std::string_view bytes);
+// The text of a small file (at most kMaxSettingsBytes); false when it is
+// missing or cannot be read.
+bool readSmallFile(const std::filesystem::path& file, std::string& text);
+
 }  // namespace kantiq

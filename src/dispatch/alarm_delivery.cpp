@@ -22,6 +22,12 @@ bool messagesMayWait(uint32_t exitCode) {
 
 }  // namespace
 
+std::string senderRunSummary(bool started, bool ended, uint32_t exitCode, std::string_view output) {
+  if (!started) return "S.exe fehlt oder lässt sich nicht starten.";
+  if (!ended) return "S.exe läuft noch.";
+  return reason(exitCode, output);
+}
+
 DeliveryReport judgeAlarmDelivery(std::string_view alarmText, bool started, bool ended, uint32_t exitCode,
                                   std::string_view output) {
   DeliveryReport r;

@@ -26,6 +26,7 @@ inline constexpr uint32_t kSenderExitTimeLimit = 5;
 // No group of recipients fits the message (for a notice: none is marked for
 // notices).
 inline constexpr uint32_t kSenderExitNoRecipients = 4;
+inline constexpr uint32_t kSenderExitInternalError = 6;
 
 // Lines of the alarm log besides the alarm lines (the alarm's text follows).
 inline constexpr std::string_view kSmsSentPrefix = "SMS GESENDET: ";
@@ -51,6 +52,9 @@ struct DeliveryReport {
 DeliveryReport judgeAlarmDelivery(std::string_view alarmText, bool started, bool ended, uint32_t exitCode,
                                   std::string_view output);
 
+// What a run says in a word: its summary line, or why there is none.
+std::string senderRunSummary(bool started, bool ended, uint32_t exitCode, std::string_view output);
+
 // The same for a run that only sent what the outbox held; nothing to say
 // (empty line) when it had nothing to do.
 DeliveryReport judgeOutboxRetry(bool started, bool ended, uint32_t exitCode, std::string_view output);
@@ -70,6 +74,8 @@ class OutboxRetryPace {
   bool due(int64_t nowMs) const;
 
   bool waiting() const { return waiting_; }
+  // No run of the sender is going.
+  bool idle() const { return running_ == 0; }
 
  private:
   int64_t intervalMs_;

@@ -20,6 +20,18 @@ class MonitorInterface;
 // How soon the sender is run again while messages wait in its outbox.
 inline constexpr int64_t kDefaultOutboxRetryMs = 180000;
 
+// Hears what the sender's runs did, for the notices to whoever looks after
+// the PC. Called with deliveryMutex held; must not take it again.
+class DeliveryListener {
+ public:
+  virtual ~DeliveryListener() = default;
+  virtual void alarmRaised(const std::string& text) = 0;
+  // summary: the sender's summary line, or why it did not run.
+  virtual void alarmRun(const std::string& text, DeliveryState state, const std::string& summary) = 0;
+  // waitingAfter: alarm messages still wait in the outbox.
+  virtual void outboxRun(DeliveryState state, bool waitingAfter, const std::string& summary) = 0;
+};
+
 // Shared by alarm raising and every job it starts. Jobs hold it by
 // shared_ptr, so it outlives a raiser that is torn down while senders run.
 struct DispatchHandover {
@@ -41,6 +53,7 @@ struct DispatchHandover {
   std::mutex deliveryMutex;
   OutboxRetryPace pace{kDefaultOutboxRetryMs};
   MonitorInterface* monitor = nullptr;  // under deliveryMutex; null once closing
+  DeliveryListener* listener = nullptr;  // under deliveryMutex; null once closing
 
   // A line for the result box (under its stamp), if the window is still there.
   void tellMonitor(const std::string& line, const std::string& stamp);

@@ -50,6 +50,12 @@ DWORD WINAPI alertDispatchJob(LPVOID parameter) {
   const std::unique_ptr<JobStart> start(static_cast<JobStart*>(parameter));
   DispatchHandover& handover = *start->handover;
   const HandedOverAlarm alarm = takeHandover(handover, *start->detector);
+  try {
+    std::lock_guard<std::mutex> held(handover.deliveryMutex);
+    if (handover.listener != nullptr && !alarm.textLost) handover.listener->alarmRaised(alarm.text);
+  } catch (...) {
+    // Out of memory: the notices lose this alarm's time, the alarm goes on.
+  }
   bool waited = false;
   bool handed = false;
   const auto handOver = [&] {
@@ -74,6 +80,10 @@ DWORD WINAPI alertDispatchJob(LPVOID parameter) {
     {
       std::lock_guard<std::mutex> held(handover.deliveryMutex);
       handover.pace.runEnded(report.state, static_cast<int64_t>(::GetTickCount64()));
+      if (handover.listener != nullptr) {
+        handover.listener->alarmRun(alarm.text, report.state,
+                                    senderRunSummary(run.started, run.ended, run.exitCode, run.outputTail));
+      }
     }
     // What became of the messages: in the window, and beside the alarm's
     // line in the log (a sender that never started is logged above).
@@ -281,6 +291,10 @@ DWORD WINAPI OutboxRetrier::runEntry(LPVOID parameter) {
       const bool before = handover.pace.waiting();
       handover.pace.runEnded(report.state, static_cast<int64_t>(::GetTickCount64()));
       changed = before != handover.pace.waiting();
+      if (handover.listener != nullptr) {
+        handover.listener->outboxRun(report.state, handover.pace.waiting(),
+                                     senderRunSummary(result.started, result.ended, result.exitCode, result.outputTail));
+      }
     }
     // Said once the messages have gone out, or when the sender cannot send
     // at all; not every few minutes while they keep waiting.
@@ -328,6 +342,100 @@ void OutboxRetrier::tick() {
     return;
   }
   run_ = std::move(run);
+}
+
+struct NoticeRunner::Run {
+  std::string senderFolder;
+  std::shared_ptr<DispatchHandover> handover;
+  uint32_t waitLimitMs = 0;
+  std::string text;
+  NoticeRunResult result;
+  std::atomic<bool> done{false};
+};
+
+NoticeRunner::NoticeRunner(std::string senderFolder, std::shared_ptr<DispatchHandover> handover,
+                           DispatchJobTiming timing)
+    : senderFolder_(std::move(senderFolder)), handover_(std::move(handover)), timing_(timing) {}
+
+// Like the outbox's runs, a notice still being sent ends by itself: the
+// thread's handle is only closed.
+NoticeRunner::~NoticeRunner() = default;
+
+bool NoticeRunner::mayStart() {
+  if (run_ && !run_->done.load()) return false;
+  DispatchHandover& handover = *handover_;
+  if (handover.closing.load() || handover.completedDispatchCount.load() < handover.raisedAlarmCount) return false;
+  std::lock_guard<std::mutex> held(handover.deliveryMutex);
+  return handover.pace.idle();
+}
+
+DWORD WINAPI NoticeRunner::runEntry(LPVOID parameter) {
+  const std::unique_ptr<std::shared_ptr<Run>> share(static_cast<std::shared_ptr<Run>*>(parameter));
+  Run& run = **share;
+  DispatchHandover& handover = *run.handover;
+  DeliveryState state = DeliveryState::Running;
+  try {
+    const SenderRunResult result = runSender(senderPath(run.senderFolder),
+                                             buildNoticeCommandLine(run.senderFolder, run.text), run.waitLimitMs);
+    run.result.started = result.started;
+    run.result.ended = result.ended;
+    run.result.exitCode = result.exitCode;
+    run.result.summary = senderRunSummary(result.started, result.ended, result.exitCode, result.outputTail);
+    // Whatever waits in the outbox afterwards, notices included, is sent
+    // again like an alarm's messages.
+    if (result.ended) {
+      state = result.exitCode == kSenderExitSent || result.exitCode == kSenderExitSentLogFailed
+                  ? DeliveryState::Sent
+              : result.exitCode == kSenderExitSomeNotSent || result.exitCode == kSenderExitTimeLimit
+                  ? DeliveryState::Waiting
+                  : DeliveryState::Failed;
+    }
+  } catch (...) {
+    run.result.summary = "zu wenig Arbeitsspeicher";
+  }
+  {
+    std::lock_guard<std::mutex> held(handover.deliveryMutex);
+    handover.pace.runEnded(state, static_cast<int64_t>(::GetTickCount64()));
+  }
+  run.done.store(true);
+  return 0;
+}
+
+bool NoticeRunner::start(std::string text) {
+  if (!mayStart()) return false;
+  DispatchHandover& handover = *handover_;
+  {
+    std::lock_guard<std::mutex> held(handover.deliveryMutex);
+    handover.pace.runBegan();
+  }
+  if (thread_) {
+    ::WaitForSingleObject(thread_.get(), INFINITE);  // ended: its flag is set last
+    thread_ = UniqueHandle();
+  }
+  auto run = std::make_shared<Run>();
+  run->senderFolder = senderFolder_;
+  run->handover = handover_;
+  run->waitLimitMs = timing_.senderWaitLimitMs;
+  run->text = std::move(text);
+  auto* share = new std::shared_ptr<Run>(run);
+  thread_ = UniqueHandle(::CreateThread(nullptr, 0, &NoticeRunner::runEntry, share, 0, nullptr));
+  if (!thread_) {
+    delete share;
+    std::lock_guard<std::mutex> held(handover.deliveryMutex);
+    handover.pace.runEnded(DeliveryState::Running, static_cast<int64_t>(::GetTickCount64()));
+    return false;
+  }
+  run_ = std::move(run);
+  taken_ = false;
+  return true;
+}
+
+std::optional<NoticeRunResult> NoticeRunner::take() {
+  if (!run_ || taken_ || !run_->done.load()) return std::nullopt;
+  taken_ = true;
+  NoticeRunResult result = run_->result;
+  result.text = run_->text;
+  return result;
 }
 
 bool handOverPendingAlarms(DispatchHandover& handover, uint32_t limitMs) {

@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "dispatch/dispatch_handover.h"
+#include "win32/owners_win.h"
 
 namespace kantiq {
 
@@ -65,6 +67,45 @@ class OutboxRetrier {
   DispatchJobTiming timing_;
   std::shared_ptr<Run> run_;
   HANDLE thread_ = nullptr;
+};
+
+// How a notice's run of the sender went.
+struct NoticeRunResult {
+  std::string text;  // the notice
+  bool started = false;
+  bool ended = false;
+  uint32_t exitCode = 0;
+  std::string summary;  // the sender's summary line, or why there is none
+};
+
+// Hands notices to the sender, one run at a time on a thread of its own,
+// only while no other run of the sender goes and no alarm's job is still to
+// run: an alarm always goes first. The window's timer drives it.
+class NoticeRunner {
+ public:
+  NoticeRunner(std::string senderFolder, std::shared_ptr<DispatchHandover> handover, DispatchJobTiming timing = {});
+  // A run still going is left to end by itself.
+  ~NoticeRunner();
+  NoticeRunner(const NoticeRunner&) = delete;
+  NoticeRunner& operator=(const NoticeRunner&) = delete;
+
+  // A notice could be started now.
+  bool mayStart();
+  // Starts the sender for the notice; false when it may not start now or
+  // could not.
+  bool start(std::string text);
+  // How the last run went, once it has ended; once.
+  std::optional<NoticeRunResult> take();
+
+ private:
+  struct Run;
+  static DWORD WINAPI runEntry(LPVOID parameter);
+  std::string senderFolder_;
+  std::shared_ptr<DispatchHandover> handover_;
+  DispatchJobTiming timing_;
+  std::shared_ptr<Run> run_;
+  bool taken_ = true;
+  UniqueHandle thread_;
 };
 
 // Every alarm raised so far is handed to the sender (its job has started

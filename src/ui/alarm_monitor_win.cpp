@@ -295,7 +295,7 @@ void AlarmMonitor::lookForALateInput() {
 }
 
 void AlarmMonitor::onStatusTimer() {
-  engine_->followUpMessages();
+  engine_->followUpMessages(stopped_);
   showStatusPicture();
   lookForALateInput();
   rememberChosenInput();

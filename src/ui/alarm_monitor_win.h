@@ -81,8 +81,10 @@ class MonitorEngine {
   // Keeps the input capture found as the default, for the next starts; a
   // line for the result box when that fails.
   virtual std::optional<std::string> rememberInput(const InputRequest& /*input*/) { return std::nullopt; }
-  // Has the sender try the outbox again when that is due. The window's timer.
-  virtual void followUpMessages() {}
+  // Has the sender try the outbox again when that is due, and follows up
+  // the notices to whoever looks after the PC (switchedOff: monitoring is
+  // switched off in the window). The window's timer.
+  virtual void followUpMessages(bool /*switchedOff*/) {}
   // SMS of an alarm wait undelivered.
   virtual bool messagesWaiting() { return false; }
   // Hands every raised alarm to the sender before the program ends, waiting

@@ -14,6 +14,8 @@
 #include "dispatch/alarm_log.h"
 #include "dispatch/alarm_raiser.h"
 #include "dispatch/dispatch_job_win.h"
+#include "dispatch/notices.h"
+#include "dispatch/sender_protocol.h"
 #include "resources/resource_ids.h"
 #include "ui/deferred_spectrogram_canvas.h"
 #include "ui/detector_frame_consumer.h"
@@ -31,12 +33,37 @@ namespace {
 constexpr int32_t kFramesPerPicture = 2;
 // How long closing waits for the alarms' jobs to start their senders.
 constexpr uint32_t kHandOverLimitMs = 5000;
+// How often the time the program was last seen running is written down.
+constexpr uint64_t kMemoryEveryMs = 60000;
 
-class ProgramEngine final : public MonitorEngine, public AnalysisControl {
+constexpr char kNobodyToTellLine[] =
+    "HINWEIS: Niemand bekommt Hinweise über Störungen: In S.toml hat keine Gruppe \"hinweise = true\". "
+    "Die Kurzanleitung sagt, wie man eine einrichtet.";
+
+NoticeMemory readNoticeMemory(const std::filesystem::path& folder) {
+  std::string text;
+  if (!readSmallFile(folder / kNoticeMemoryFileName, text)) return {};
+  return parseNoticeMemory(text);
+}
+
+// The line for the window when a notice's run of the sender has ended.
+std::string noticeOutcomeLine(const NoticeRunResult& r) {
+  if (r.ended && (r.exitCode == kSenderExitSent || r.exitCode == kSenderExitSentLogFailed)) {
+    return "Hinweis gesendet: " + r.text;
+  }
+  if (r.ended && r.exitCode == kSenderExitNoRecipients) return {};
+  if (r.ended && (r.exitCode == kSenderExitSomeNotSent || r.exitCode == kSenderExitTimeLimit)) {
+    return "STÖRUNG: Hinweis wartet im Postausgang (" + r.summary + "): " + r.text;
+  }
+  return "STÖRUNG: Hinweis nicht gesendet (" + r.summary + "): " + r.text;
+}
+
+class ProgramEngine final : public MonitorEngine, public AnalysisControl, public DeliveryListener {
  public:
   ProgramEngine(HWND dialog, MonitorInterface& monitor, CaptureObserver& observer,
                 int32_t samplesPerBuffer, int32_t sampleRate, int32_t points)
-      : waveformCanvas_(DrawingTarget(::GetDlgItem(dialog, IDC_WAVEFORM))),
+      : monitor_(monitor),
+        waveformCanvas_(DrawingTarget(::GetDlgItem(dialog, IDC_WAVEFORM))),
         waveformView_(waveformCanvas_),
         spectrogramCanvas_(DrawingTarget(::GetDlgItem(dialog, IDC_SPECTROGRAM))),
         spectrogramStrokes_(spectrogramCanvas_),
@@ -70,6 +97,17 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
     }
     retrier_ = std::make_unique<OutboxRetrier>(executableFolder(), handover);
     retrier_->lookAtOutbox();
+    // Notices for whoever looks after the PC, beginning with this start.
+    const NoticeSettings noticeSettings{settings.settings.noticeDelayMs, settings.settings.signOfLifeDay,
+                                        settings.settings.signOfLifeMinute};
+    desk_ = std::make_unique<NoticeDesk>(noticeSettings, readNoticeMemory(executableFolderPath()), TimeValue::now(),
+                                         static_cast<int64_t>(::GetTickCount64()));
+    keepMemory(desk_->memory());
+    notices_ = std::make_unique<NoticeRunner>(executableFolder(), handover);
+    {
+      std::lock_guard<std::mutex> held(handover->deliveryMutex);
+      handover->listener = this;
+    }
   }
 
   // Members go in reverse: the analysis first, so nothing detects or draws
@@ -80,6 +118,7 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
     const std::shared_ptr<DispatchHandover>& handover = raiser_.sharedHandover();
     std::lock_guard<std::mutex> held(handover->deliveryMutex);
     handover->monitor = nullptr;
+    handover->listener = nullptr;
   }
 
   AnalysisControl& analysis() override { return *this; }
@@ -102,13 +141,42 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
     return analysis_->reconfigure(samplesPerBuffer, sampleRate, points, bitsPerSample);
   }
   bool stopThread() override { return analysis_->stopThread(); }
-  void followUpMessages() override { retrier_->tick(); }
+  void followUpMessages(bool switchedOff) override {
+    retrier_->tick();
+    followUpNotices(switchedOff);
+  }
   bool messagesWaiting() override { return retrier_->waiting(); }
   void handOverAlarms() override {
     DispatchHandover& handover = *raiser_.sharedHandover();
     handOverPendingAlarms(handover, kHandOverLimitMs);
-    std::lock_guard<std::mutex> held(handover.deliveryMutex);
-    handover.monitor = nullptr;
+    {
+      std::lock_guard<std::mutex> held(handover.deliveryMutex);
+      handover.monitor = nullptr;
+      handover.listener = nullptr;
+    }
+    // The program ends as it should: the next start says nothing of a crash.
+    NoticeMemory memory;
+    {
+      std::lock_guard<std::mutex> held(deskMutex_);
+      memory = desk_->memory();
+    }
+    memory.lastSeen = TimeValue::now();
+    memory.endedNormally = true;
+    keepMemory(memory);
+  }
+
+  // DeliveryListener: under the hand-over's lock, never the other way round.
+  void alarmRaised(const std::string& text) override {
+    std::lock_guard<std::mutex> held(deskMutex_);
+    desk_->alarmRaised(text, TimeValue::now());
+  }
+  void alarmRun(const std::string& text, DeliveryState state, const std::string& summary) override {
+    std::lock_guard<std::mutex> held(deskMutex_);
+    desk_->alarmRun(text, state, summary, TimeValue::now());
+  }
+  void outboxRun(DeliveryState state, bool waitingAfter, const std::string& summary) override {
+    std::lock_guard<std::mutex> held(deskMutex_);
+    desk_->outboxRun(state, waitingAfter, summary, TimeValue::now());
   }
 
   InputState inputState() override {
@@ -124,6 +192,58 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
   }
 
  private:
+  ListeningFault listeningFault(bool switchedOff) {
+    if (switchedOff) return ListeningFault::SwitchedOff;
+    const AnalysisThread::Health health = analysis_->health();
+    if (!analysis_->delivering()) return health.inputMissing ? ListeningFault::InputMissing : ListeningFault::DeviceLost;
+    return health.silent ? ListeningFault::InputSilent : ListeningFault::None;
+  }
+
+  // The window's timer: what listening is like, how the last notice went,
+  // and the next one to the sender when no other run of it goes.
+  void followUpNotices(bool switchedOff) {
+    const TimeValue now = TimeValue::now();
+    const auto tick = static_cast<int64_t>(::GetTickCount64());
+    const ListeningFault fault = listeningFault(switchedOff);
+    const std::string label = analysis_->inputLabel();
+    const std::optional<NoticeRunResult> ended = notices_->take();
+    // Asked before the desk's lock: the hand-over's lock is taken first.
+    const bool mayStart = notices_->mayStart();
+    std::vector<std::string> lines;
+    std::optional<NoticeMemory> memory;
+    {
+      std::lock_guard<std::mutex> held(deskMutex_);
+      desk_->listening(fault, label, now, tick);
+      if (ended) {
+        desk_->noticeRun(ended->ended ? ended->exitCode : kSenderExitInternalError, ended->summary, now);
+        lines.push_back(noticeOutcomeLine(*ended));
+      }
+      if (desk_->takeNobodyToTell()) lines.emplace_back(kNobodyToTellLine);
+      if (mayStart && !unsent_) {
+        unsent_ = desk_->next(now, tick);
+        if (unsent_) memory = desk_->memory();  // a sign of life is not sent twice
+      }
+      if (!memory && static_cast<uint64_t>(tick) - memoryWrittenMs_ >= kMemoryEveryMs) memory = desk_->memory();
+    }
+    if (unsent_ && mayStart && notices_->start(*unsent_)) unsent_.reset();
+    if (memory) {
+      keepMemory(*memory);
+      memoryWrittenMs_ = static_cast<uint64_t>(tick);
+    }
+    for (const std::string& line : lines) {
+      if (line.empty()) continue;
+      monitor_.appendResultLine(line);
+      monitor_.appendResultLine(formatAlarmStamp(now));
+    }
+  }
+
+  static void keepMemory(const NoticeMemory& memory) {
+    // A file that cannot be written costs the next start its crash notice
+    // and a sign of life may come twice: nothing to stop listening for.
+    replaceFileWith(executableFolderPath() / kNoticeMemoryFileName, composeNoticeMemory(memory));
+  }
+
+  MonitorInterface& monitor_;
   GdiWaveformCanvas waveformCanvas_;
   WaveformView waveformView_;
   GdiSpectrogramCanvas spectrogramCanvas_;
@@ -135,6 +255,11 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
   DetectorFrameConsumer frame_;  // detector for every frame, the picture every second
   std::vector<std::string> startNotes_;
   std::unique_ptr<OutboxRetrier> retrier_;
+  std::mutex deskMutex_;
+  std::unique_ptr<NoticeDesk> desk_;  // under deskMutex_
+  std::unique_ptr<NoticeRunner> notices_;
+  std::optional<std::string> unsent_;  // given out by the desk, not yet started
+  uint64_t memoryWrittenMs_ = 0;
   std::unique_ptr<AnalysisThread> analysis_;
 };
 
