@@ -12,6 +12,8 @@ constexpr int64_t kTicksPerMinute = 60 * TimeValue::kTicksPerSecond;
 // Interruptions in the first seconds after the start, while capture opens
 // its device, are not faults.
 constexpr int64_t kStartGraceMs = 15000;
+// A gap in capture shorter than this is not an interruption.
+constexpr int64_t kShortestInterruptionMs = 5000;
 
 std::string quoted(std::string_view label) {
   return label.empty() ? std::string() : " \"" + std::string(label) + "\"";
@@ -200,13 +202,17 @@ void NoticeDesk::listening(ListeningFault fault, std::string_view label, const T
     e.lastFault = fault;
     e.label = std::string(label);
   } else if (e.active && e.down) {
-    e.downMs += tickMs - e.currentBeganTick;
     e.down = false;
-    e.endedTick = tickMs;
-    e.lastEnd = now;
-    // Opening the device at the start is not an interruption.
-    if (e.count == 1 && e.beganTick - startTick_ < kStartGraceMs && tickMs - startTick_ < kStartGraceMs) {
-      e = Episode{};
+    const int64_t lasted = tickMs - e.currentBeganTick;
+    // Capture is restarted after every alarm, and opening the device at the
+    // start takes a moment: neither is an interruption.
+    const bool starting = e.beganTick - startTick_ < kStartGraceMs && tickMs - startTick_ < kStartGraceMs;
+    if (lasted < kShortestInterruptionMs || (starting && e.count == 1)) {
+      if (--e.count == 0) e = Episode{};
+    } else {
+      e.downMs += lasted;
+      e.endedTick = tickMs;
+      e.lastEnd = now;
     }
   }
   checkEpisode(now, tickMs);
