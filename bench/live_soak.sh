@@ -60,7 +60,7 @@ while (($#)); do
   esac
 done
 for f in src/ui/Kantiq.exe tools/kantiq-config/kantiq-config.exe tools/test-sender/kantiq-test-sender.exe \
-  tests/e2e/window_driver.exe; do
+  tests/e2e/window_driver.exe tests/e2e/sender_record_dump.exe; do
   [[ -f $build/$f ]] || { echo "live_soak: $build/$f missing: build the Windows flavour first" >&2; exit 2; }
 done
 # Whatever runs in the background ends with this script.
@@ -93,6 +93,8 @@ codes=(23345 23346 12345 67890 21314)
   # silence check keeps its default.
   sed -n '/^\[detector\]/,/^\[\[alarm\]\]/p' "$root/examples/kantiq.toml" | sed '$d' |
     sed -E 's/^retrigger_delay_ms = .*/retrigger_delay_ms = 3000/' |
+    # Faults are told to whoever looks after the PC after 15 s.
+    sed -E 's/^delay_s = .*/delay_s = 15/' |
     if ((faultEvery > 0)); then sed -E "s/^silence_limit_s = .*/silence_limit_s = $silence/"; else cat; fi
   for c in "${codes[@]}"; do printf '[[alarm]]\ntext = "Schleife %s"\ncode = "%s"\n\n' "$c" "$c"; done
 } >"$out/soak.toml"
@@ -204,6 +206,8 @@ exitCode=$?
 elapsed=$((($(nowMs) - start) / 1000))
 
 # --- the figures ------------------------------------------------------------------------
+# Every run of the (test) sender: "kind start-ms text", notices among them.
+wine "$build/tests/e2e/sender_record_dump.exe" "$(winpath "$app")" 2>/dev/null | tr -d '\r' >"$out/sender-runs.txt"
 iconv -f CP1252 -t UTF-8 "$app/KantiqLog.txt" 2>/dev/null | tr -d '\r' |
   sed -nE 's/^([0-9]{2})\.([0-9]{2})\.([0-9]{4}) ([0-9:]{8}): ALARMIERUNG: Schleife ([0-9]+)$/\3-\2-\1 \4 \5/p' |
   while read -r d tm c; do printf '%s %s\n' "$(date -d "$d $tm" +%s)" "$c"; done >"$out/alarms.txt"
@@ -285,6 +289,20 @@ if outages:
     print(f"longest back after:      {max((b for b in backs if b is not None), default=0):.1f} s")
     shownLimits = " or ".join(f"{l} s" for l in sorted(limits))
     print(f"green while deaf:        {deaf_green:.1f} s (beyond {shownLimits} from a fault's start)")
+# Notices to whoever looks after the PC: SMS handed to the sender and the
+# notices they carry (at most four SMS an hour, the fourth carrying the
+# rest), the start's own not counted; and how soon each alarm reached the
+# sender after the window raised it (the log's second), notices or not.
+runs = [l.split(" ", 2) for l in open(f"{out}/sender-runs.txt") if l.strip()]
+filetime_to_unix_ms = 11644473600000
+notice_sms = [r[2] for r in runs if r[0] == "notice" and len(r) > 2]
+told = [n for sms in notice_sms for n in sms.split(" / ") if not n.startswith("Kantiq gestartet")]
+print(f"notices:                 {len(told)} in {len(notice_sms)} SMS (the start's included), "
+      f"{len(told) / max(1, len(faults)):.1f} per fault")
+alarm_starts = sorted((int(r[1]) - filetime_to_unix_ms) / 1000 for r in runs if r[0] == "alarm")
+lags = [s - int(t) for (t, _), s in zip(alarms, alarm_starts)] if len(alarm_starts) == len(alarms) else []
+if lags:
+    print(f"alarm to the sender:     at most {max(lags):.1f} s after its second in the log ({len(lags)} alarms)")
 if ticks:
     cpu = int(ticks) / int(hz)
     print(f"CPU time of Kantiq.exe:  {cpu:.1f} s ({100 * cpu / max(1, int(elapsed)):.1f} % of one core)")

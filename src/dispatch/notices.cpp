@@ -268,7 +268,8 @@ void NoticeDesk::senderSaid(std::string_view summary, bool allSent, const TimeVa
       simTold_ = true;
       ++memory_.channelFaults;
       tell("Kantiq: Die SIM-Karte im Modem " +
-           std::string(contains(reason, "PUK") ? "verlangt die PUK" : "nimmt die PIN nicht an") + ": " +
+           std::string(contains(reason, "PUK") ? "verlangt die PUK" : "nimmt die PIN nicht an") + " (seit " +
+           formatNoticeTime(now) + "): " +
            std::string(reason) + (trouble ? " Die SMS gehen über den Ersatzweg." : " Über das Modem geht keine SMS hinaus.") +
            " Bitte die SIM-Karte in einem Handy entsperren und die PIN in S.toml prüfen.");
     }

@@ -210,7 +210,8 @@ TEST(NoticeDesk, WhatTheSenderSaysOfSmsChannelsAndTheSim) {
        {{Step::Alarm, sent,
          "SMS an 2 von 2 Empfängern über HTTP-Gateway (Ersatzweg) gesendet. Störung Modem an COM5: Die SIM-Karte "
          "verlangt die PUK.",
-         {"Die SIM-Karte im Modem verlangt die PUK: Die SIM-Karte verlangt die PUK. Die SMS gehen über den Ersatzweg"}},
+         {"Die SIM-Karte im Modem verlangt die PUK (seit 09.12.2026 08:00): Die SIM-Karte verlangt die PUK. Die SMS gehen "
+          "über den Ersatzweg"}},
         {Step::Alarm, sent, "SMS an 2 von 2 Empfängern gesendet.", {"Die SIM-Karte im Modem ist wieder bereit"}}}},
       {"a refused PIN with no other way",
        {{Step::Alarm, waiting, "SMS NICHT gesendet, 2 warten im Postausgang: Die SIM-Karte hat die PIN abgelehnt.",
