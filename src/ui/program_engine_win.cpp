@@ -155,6 +155,7 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl, public
       handover.listener = nullptr;
     }
     // The program ends as it should: the next start says nothing of a crash.
+    ended_ = true;
     NoticeMemory memory;
     {
       std::lock_guard<std::mutex> held(deskMutex_);
@@ -202,6 +203,8 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl, public
   // The window's timer: what listening is like, how the last notice went,
   // and the next one to the sender when no other run of it goes.
   void followUpNotices(bool switchedOff) {
+    // Once the end is written down, nothing may overwrite it.
+    if (ended_) return;
     const TimeValue now = TimeValue::now();
     const auto tick = static_cast<int64_t>(::GetTickCount64());
     const ListeningFault fault = listeningFault(switchedOff);
@@ -260,6 +263,7 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl, public
   std::unique_ptr<NoticeRunner> notices_;
   std::optional<std::string> unsent_;  // given out by the desk, not yet started
   uint64_t memoryWrittenMs_ = 0;
+  bool ended_ = false;  // the program is ending: no more notices
   std::unique_ptr<AnalysisThread> analysis_;
 };
 
