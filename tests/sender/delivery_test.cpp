@@ -680,7 +680,8 @@ TEST(Notices, ANoticeGoesOnlyToTheNoticeGroupAndIsTriedOnce) {
 }
 
 // An earlier run left an older notice and a newer alarm. In every run the
-// alarms go first; a late notice that fails is not tried again.
+// alarms go first; a notice is never tried twice, nor is anything in a
+// notice or resend run.
 TEST(Notices, AlarmsGoBeforeNoticesInEveryRun) {
   MemoryOutboxFolder left;
   leaveInOutbox(left, "1699980000000-3", OutboxEntry::Kind::Notice, "+4917000002", "Modem gestört");
@@ -701,10 +702,9 @@ TEST(Notices, AlarmsGoBeforeNoticesInEveryRun) {
     OneRun run;
     run.folder.files = left.files;
     ScriptedChannel gateway(run.clock);
-    if (k.request.kind == SendRequest::Kind::Alarm) {
-      // Both late messages fail: the alarm gets its second round, the notice not.
-      gateway.failuresLeft = {{"+4917000001", 1}, {"+4917000002", 100}};
-    }
+    // Both late messages fail at first: in an alarm run the late alarm gets
+    // its second round, the notice not; notice and resend runs have one round.
+    gateway.failuresLeft = {{"+4917000001", 1}, {"+4917000002", 100}};
     run.go(k.request, withNoticeGroup(ChannelKind::Http), gateway);
     EXPECT_EQ(gateway.calls, k.calls);
     const auto late = std::find(gateway.calls.begin(), gateway.calls.end(), "+4917000002") - gateway.calls.begin();
