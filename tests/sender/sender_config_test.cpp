@@ -192,8 +192,10 @@ TEST(SenderConfigParse, ShippedExampleIsValid) {
   const ConfigResult r = parseSenderConfig(testing::exampleSenderConfig());
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.config.channel, ChannelKind::Modem);
-  EXPECT_EQ(r.config.groups.size(), 3u);
+  EXPECT_EQ(r.config.groups.size(), 4u);
   EXPECT_EQ(selectRecipients(r.config, "Einsatz für LZ SÜD").size(), 3u);
+  ASSERT_EQ(selectNoticeRecipients(r.config).size(), 1u);
+  EXPECT_EQ(selectNoticeRecipients(r.config)[0].group, "Gerätewart");
 }
 
 TEST(PhoneNumbers, NormalisedOrRefused) {
