@@ -378,6 +378,7 @@ case_check_working_modem() {
     stdout_has 'Signal (AT+CSQ): -79 dBm (gut)'
     stdout_has 'Netzbetreiber: Testnetz'
     stdout_has '"Löschzug Süd": Stichworte "süd"; 2 Nummern'
+    stdout_has 'Hinweise: Keine Gruppe bekommt Hinweise'
     stdout_has 'Ergebnis: Eine Alarmierung kann gesendet werden (über Modem an COM5).'
     expect_log 'Prüfung: Eine Alarmierung kann gesendet werden (über Modem an COM5).'
 }
