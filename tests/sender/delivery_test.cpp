@@ -723,7 +723,7 @@ TEST(Notices, NoticeAndResendRunsGiveWayToAWaitingAlarm) {
   const Case cases[] = {
       {"notice", {SendRequest::Kind::Notice, "Tonausfall", ""}, 1, kExitSomeWaiting,
        "Hinweis an 1 von 3 Empfängern gesendet, 2 warten im Postausgang: "
-       "Eine Alarmierung hat Vorrang; die Nachricht bleibt im Postausgang."},
+       "Eine Alarmierung hat Vorrang und wartet auf das Modem."},
       {"resend", {SendRequest::Kind::Resend, "", ""}, 1, kExitSomeWaiting,
        "Nachgesendet: 1 von 3 SMS gesendet, 2 warten weiter im Postausgang."},
       {"alarm", {SendRequest::Kind::Alarm, "Brand", ""}, 3, kExitAllSent, "SMS an 3 von 3 Empfängern gesendet."},

@@ -69,7 +69,7 @@ struct DeliveryReport {
 
 // Why messages a run left untried for an alarm wait in the outbox.
 inline constexpr std::string_view kGaveWayReason =
-    "Eine Alarmierung hat Vorrang; die Nachricht bleibt im Postausgang.";
+    "Eine Alarmierung hat Vorrang und wartet auf das Modem.";
 
 // Every message is tried once, in order, before any is tried again. A
 // message whose channel fails goes through the other route at once, if
