@@ -195,6 +195,37 @@ case_notice_to_the_notice_group_only() {
     expect_sms $'+491701111111\tBrand Sued' $'01712222222\tBrand Sued'
 }
 
+# A SIM that wants its PUK: the notice goes through the gateway, and the
+# summary names the modem's fault with the word Kantiq looks for.
+case_notice_through_the_gateway_sim_puk() {
+    new_case notice_through_the_gateway_sim_puk
+    start_gateway 200
+    cat >"$dir/S.toml" <<TOML
+kanal = "modem"
+ersatzkanal = "http"
+[modem]
+anschluss = "COM5"
+pin = "4711"
+[http]
+url = "http://127.0.0.1:$port/send"
+format = "form"
+inhalt = "to={nummer}&msg={text}"
+[[gruppe]]
+alle_alarme = true
+nummern = ["+491701111111"]
+TOML
+    notice_group "0160 9999999"
+    start_modem --pin 4711 --pin-attempts 0
+    send notice "Modem prüfen"
+    stop_modem
+    stop_gateway
+    expect_code 0
+    expect_sms ''
+    [[ $(wc -l <"$dir/gw.requests") == 1 ]] || fail "the gateway got $(wc -l <"$dir/gw.requests") requests"
+    [[ $(request_field 0 body) == "to=01609999999&msg=Modem%20pr%C3%BCfen" ]] || fail "body $(request_field 0 body)"
+    stdout_has 'S.exe: Hinweis an 1 von 1 Empfänger über HTTP-Gateway (Ersatzweg) gesendet. Störung Modem an COM5: Die SIM-Karte verlangt die PUK.'
+}
+
 case_notice_without_a_notice_group() {
     new_case notice_without_a_notice_group
     modem_config ''
@@ -488,7 +519,7 @@ case_send_log_kept_small() {
     (($(stat -c %s "$dir/SendeLog.txt") < 10000)) || fail "the log was not started afresh"
 }
 
-for name in wrong_pin_five_runs pin_answers_across_power_cycles one_attempt_left sim_puk rejected_number silent_then_back dead_modem_gateway_takes_over notice_to_the_notice_group_only notice_without_a_notice_group notice_gives_way_to_an_alarm killed_mid_run killed_after_the_modem_took_the_text noise_and_split_answers second_alarm_not_held_back resend_mode damaged_outbox_file check_working_modem check_broken_set_ups check_gateway gateway_answers_late send_log_not_writable send_log_kept_small; do
+for name in wrong_pin_five_runs pin_answers_across_power_cycles one_attempt_left sim_puk rejected_number silent_then_back dead_modem_gateway_takes_over notice_to_the_notice_group_only notice_without_a_notice_group notice_through_the_gateway_sim_puk notice_gives_way_to_an_alarm killed_mid_run killed_after_the_modem_took_the_text noise_and_split_answers second_alarm_not_held_back resend_mode damaged_outbox_file check_working_modem check_broken_set_ups check_gateway gateway_answers_late send_log_not_writable send_log_kept_small; do
     [[ -z $only || $name =~ $only ]] && "case_$name"
 done
 
