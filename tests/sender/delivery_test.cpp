@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
+#include "modem_session.h"
 #include "sender_fakes.h"
+#include "sim_guard.h"
 
 namespace kantiq::sender {
 namespace {
@@ -308,11 +311,35 @@ struct OneRun {
   WallTime now{1'700'000'000, "14.11.2023 23:13:20"};
 
   RunResult go(const SendRequest& request, const SenderConfig& config, SmsChannel& channel) {
+    return goVia(request, config, {{&channel, config.channel, routeName(config, config.channel)}});
+  }
+  RunResult goVia(const SendRequest& request, const SenderConfig& config, const std::vector<Route>& routes,
+                  const std::function<bool()>& giveWay = {}) {
     SendRun run(request, config, log, outbox);
     if (!run.plan(now)) return run.result();
-    return run.deliver({{&channel, config.channel, routeName(config, config.channel)}}, clock, clock.now + 60'000, now);
+    return run.deliver(routes, clock, clock.now + 60'000, now, giveWay);
   }
 };
+
+// The two groups and one that gets notices only.
+SenderConfig withNoticeGroup(ChannelKind channel) {
+  SenderConfig c = twoGroups(channel);
+  c.groups.push_back({"Gerätewart", false, {}, {"+491709999999"}, true});
+  return c;
+}
+
+// What an earlier, ended run left in the outbox, `ageS` old at OneRun's now.
+void leaveInOutbox(MemoryOutboxFolder& folder, const char* runId, OutboxEntry::Kind kind, const char* number,
+                   const char* text, int64_t ageS = 3 * 3600) {
+  RecordingLog log;
+  Outbox earlier(&folder, runId, log);
+  std::vector<OutboxEntry> left = messages({number});
+  left[0].kind = kind;
+  left[0].text = text;
+  left[0].createdUnixS = 1'700'000'000 - ageS;
+  left[0].createdStamp = "14.11.2023 20:13:20";
+  earlier.store(left);
+}
 
 TEST(SendRequests, AlarmGoesToTheChosenGroupsAndTheExitCodeTellsTheOutcome) {
   OneRun run;
@@ -372,7 +399,8 @@ TEST(SendRequests, AlarmGoesToTheChosenGroupsAndTheExitCodeTellsTheOutcome) {
       {{&modem, ChannelKind::Modem, "Modem an COM5"}, {&gateway, ChannelKind::Http, "HTTP-Gateway"}},
       fallback.clock, fallback.clock.now + 60'000, fallback.now);
   EXPECT_EQ(other.exitCode, kExitAllSent);
-  EXPECT_EQ(other.summary, "SMS an 2 von 2 Empfängern über HTTP-Gateway (Ersatzweg) gesendet.");
+  EXPECT_EQ(other.summary,
+            "SMS an 2 von 2 Empfängern über HTTP-Gateway (Ersatzweg) gesendet. Störung Modem an COM5: +CMS ERROR: 500");
 }
 
 TEST(SendRequests, AlarmWithoutRecipientsAndEmptyAlarmText) {
@@ -599,6 +627,266 @@ TEST(OutboxFiles, EntriesSurviveTheRoundTripAndDamageIsRefused) {
   }
   EXPECT_EQ(Outbox::runOf("1700000000000-77-0003.sms"), "1700000000000-77");
   EXPECT_EQ(Outbox::runOf("1700000000000-77-0003.sms.tmp"), "");
+}
+
+TEST(Notices, ANoticeGoesOnlyToTheNoticeGroupAndIsTriedOnce) {
+  const SendRequest notice{SendRequest::Kind::Notice, "Tonausfall seit 10:00", ""};
+  struct Case {
+    const char* name;
+    int failures;  // attempts on the notice that fail
+    Failure failure;
+    int exitCode;
+    const char* summary;
+    size_t waiting;  // files left in the outbox
+  };
+  const Case cases[] = {
+      {"sent", 0, Failure::MessageRetry, kExitAllSent, "Hinweis an 1 von 1 Empfänger gesendet.", 0},
+      {"failed once", 1, Failure::MessageRetry, kExitSomeWaiting,
+       "Hinweis NICHT gesendet, 1 wartet im Postausgang: +CMS ERROR: 500", 1},
+      {"channel down", 5, Failure::ChannelDown, kExitSomeWaiting,
+       "Hinweis NICHT gesendet, 1 wartet im Postausgang: +CMS ERROR: 500", 1},
+      {"refused", 5, Failure::MessageRejected, kExitNotSentForGood, "Hinweis NICHT gesendet: +CMS ERROR: 500", 0},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    OneRun run;
+    ScriptedChannel gateway(run.clock);
+    gateway.failuresLeft["+491709999999"] = k.failures;
+    gateway.failureKind["+491709999999"] = k.failure;
+    const RunResult result = run.go(notice, withNoticeGroup(ChannelKind::Http), gateway);
+    EXPECT_EQ(result.exitCode, k.exitCode);
+    EXPECT_EQ(result.summary, k.summary);
+    EXPECT_EQ(gateway.calls, (std::vector<std::string>{"+491709999999"})) << "once, and to no alarm recipient";
+    EXPECT_EQ(gateway.texts.front(), "Tonausfall seit 10:00");
+    EXPECT_TRUE(run.clock.sleeps.empty()) << "no waiting rounds";
+    EXPECT_EQ(run.log.lines.front(),
+              "Hinweis \"Tonausfall seit 10:00\" an 1 Empfänger (\"Gerätewart\") über HTTP-Gateway");
+    ASSERT_EQ(run.folder.files.size(), k.waiting);
+    if (k.waiting > 0) {
+      EXPECT_NE(run.folder.files.begin()->second.find("\r\nart=hinweis\r\n"), std::string::npos);
+    }
+  }
+
+  // Without a notice group nothing is sent, whatever the alarm groups are.
+  OneRun none;
+  ScriptedChannel idle(none.clock);
+  const RunResult nobody = none.go(notice, twoGroups(ChannelKind::Http), idle);
+  EXPECT_EQ(nobody.exitCode, kExitNoRecipients);
+  EXPECT_EQ(nobody.summary, "Hinweis nicht gesendet: In S.toml bekommt keine Gruppe Hinweise (hinweise = true).");
+  EXPECT_EQ(none.log.lines,
+            (std::vector<std::string>{"Hinweis nicht gesendet: In S.toml bekommt keine Gruppe Hinweise (hinweise = true)."}));
+  EXPECT_TRUE(idle.calls.empty());
+  EXPECT_TRUE(none.folder.files.empty());
+}
+
+// An earlier run left an older notice and a newer alarm. In every run the
+// alarms go first; a notice is never tried twice, nor is anything in a
+// notice or resend run.
+TEST(Notices, AlarmsGoBeforeNoticesInEveryRun) {
+  MemoryOutboxFolder left;
+  leaveInOutbox(left, "1699980000000-3", OutboxEntry::Kind::Notice, "+4917000002", "Modem gestört");
+  leaveInOutbox(left, "1699990000000-4", OutboxEntry::Kind::Alarm, "+4917000001", "Brand");
+  struct Case {
+    const char* name;
+    SendRequest request;
+    std::vector<std::string> calls;
+  };
+  const Case cases[] = {
+      {"alarm", {SendRequest::Kind::Alarm, "Neu", ""},
+       {"+491701111111", "+4917000001", "+4917000002", "+4917000001"}},
+      {"notice", {SendRequest::Kind::Notice, "Eingang still", ""}, {"+4917000001", "+491709999999", "+4917000002"}},
+      {"resend", {SendRequest::Kind::Resend, "", ""}, {"+4917000001", "+4917000002"}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    OneRun run;
+    run.folder.files = left.files;
+    ScriptedChannel gateway(run.clock);
+    // Both late messages fail at first: in an alarm run the late alarm gets
+    // its second round, the notice not; notice and resend runs have one round.
+    gateway.failuresLeft = {{"+4917000001", 1}, {"+4917000002", 100}};
+    run.go(k.request, withNoticeGroup(ChannelKind::Http), gateway);
+    EXPECT_EQ(gateway.calls, k.calls);
+    const auto late = std::find(gateway.calls.begin(), gateway.calls.end(), "+4917000002") - gateway.calls.begin();
+    EXPECT_EQ(gateway.texts[static_cast<size_t>(late)], "Nachgesendet, Hinweis vom 14.11. 20:13: Modem gestört");
+  }
+}
+
+TEST(Notices, NoticeAndResendRunsGiveWayToAWaitingAlarm) {
+  struct Case {
+    const char* name;
+    SendRequest request;
+    size_t calls;
+    int exitCode;
+    const char* summary;
+  };
+  const Case cases[] = {
+      {"notice", {SendRequest::Kind::Notice, "Tonausfall", ""}, 1, kExitSomeWaiting,
+       "Hinweis an 1 von 3 Empfängern gesendet, 2 warten im Postausgang: "
+       "Eine Alarmierung hat Vorrang und wartet auf das Modem."},
+      {"resend", {SendRequest::Kind::Resend, "", ""}, 1, kExitSomeWaiting,
+       "Nachgesendet: 1 von 3 SMS gesendet, 2 warten weiter im Postausgang."},
+      {"alarm", {SendRequest::Kind::Alarm, "Brand", ""}, 3, kExitAllSent, "SMS an 3 von 3 Empfängern gesendet."},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    OneRun run;
+    SenderConfig c = withNoticeGroup(ChannelKind::Http);
+    c.groups[0].numbers = {"+491701111111", "+491701111112", "+491701111113"};
+    c.groups[2].numbers = c.groups[0].numbers;
+    if (k.request.kind == SendRequest::Kind::Resend) {
+      int i = 0;
+      for (const char* number : {"+491701111111", "+491701111112", "+491701111113"})
+        leaveInOutbox(run.folder, ("169999000000" + std::to_string(i++) + "-4").c_str(), OutboxEntry::Kind::Alarm,
+                      number, "Brand");
+    }
+    ScriptedChannel gateway(run.clock);
+    // An alarm starts waiting for the modem while the first message goes out.
+    int asked = 0;
+    const RunResult result = run.goVia(k.request, c, {{&gateway, ChannelKind::Http, "HTTP-Gateway"}},
+                                       [&] { return ++asked > 1; });
+    EXPECT_EQ(gateway.calls.size(), k.calls);
+    EXPECT_EQ(result.exitCode, k.exitCode);
+    EXPECT_EQ(result.summary, k.summary);
+    EXPECT_EQ(run.folder.files.size(), 3 - k.calls);
+    EXPECT_EQ(run.log.has("Sendevorgang unterbrochen: eine Alarmierung hat Vorrang und wartet auf das Modem; "
+                          "2 Nachrichten bleiben im Postausgang."),
+              k.calls == 1)
+        << run.log.all();
+  }
+}
+
+TEST(Notices, TheOutboxKeepsTheKindAndGivesNoticesUpAfterADay) {
+  OutboxEntry e;
+  e.kind = OutboxEntry::Kind::Notice;
+  e.number = "+491709999999";
+  e.text = "Eingang still";
+  OutboxEntry back;
+  ASSERT_TRUE(decodeOutboxEntry(encodeOutboxEntry(e), back));
+  EXPECT_EQ(back.kind, OutboxEntry::Kind::Notice);
+  EXPECT_NE(encodeOutboxEntry(e).find("\r\nart=hinweis\r\n"), std::string::npos);
+
+  struct Case {
+    OutboxEntry::Kind kind;
+    int64_t ageHours;
+    int32_t maxAgeHours;  // hoechstalter_h
+    bool kept;
+    const char* givenUp;  // the log line's start, when given up
+  };
+  const Case cases[] = {
+      {OutboxEntry::Kind::Notice, 23, 24, true, ""},
+      {OutboxEntry::Kind::Notice, 25, 48, false, "AUFGEGEBEN: Die Hinweis-SMS an +491709999999 vom 14.11.2023 20:13:20 ist älter als 24 Stunden"},
+      {OutboxEntry::Kind::Alarm, 25, 48, true, ""},
+      {OutboxEntry::Kind::Notice, 2, 1, false, "AUFGEGEBEN: Die Hinweis-SMS an +491709999999 vom 14.11.2023 20:13:20 ist älter als 1 Stunden"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.ageHours) + " h of " + std::to_string(k.maxAgeHours));
+    MemoryOutboxFolder folder;
+    leaveInOutbox(folder, "1699990000000-4", k.kind, "+491709999999", "Eingang still", k.ageHours * 3600);
+    RecordingLog log;
+    Outbox outbox(&folder, "1700000000000-9", log);
+    const auto taken = outbox.takeOver({1'700'000'000, "14.11.2023 23:13:20"}, k.maxAgeHours);
+    EXPECT_EQ(taken.size(), k.kept ? 1u : 0u);
+    EXPECT_EQ(folder.files.size(), k.kept ? 1u : 0u);
+    if (!k.kept) {
+      EXPECT_TRUE(log.has(k.givenUp)) << log.all();
+    }
+  }
+}
+
+// The first route failed for a message that then went the other way: the
+// summary says so, whatever the run, so Kantiq can tell someone.
+TEST(FirstRouteTrouble, TheSummaryEndsWithTheFirstRoutesFault) {
+  struct Case {
+    const char* name;
+    SendRequest request;
+    Failure modemFailure;  // on every message; MessageRetry with no failures: the modem works
+    int modemFailures;
+    const char* summary;
+  };
+  const Case cases[] = {
+      {"notice", {SendRequest::Kind::Notice, "Tonausfall", ""}, Failure::ChannelDown, 5,
+       "Hinweis an 1 von 1 Empfänger über HTTP-Gateway (Ersatzweg) gesendet. Störung Modem an COM5: +CMS ERROR: 500"},
+      {"resend", {SendRequest::Kind::Resend, "", ""}, Failure::ChannelUnusable, 5,
+       "Nachgesendet: 1 von 1 SMS gesendet. Störung Modem an COM5: +CMS ERROR: 500"},
+      {"test", {SendRequest::Kind::Test, "", "0170 5555555"}, Failure::MessageRetry, 5,
+       "Test-SMS an 01705555555 über den Ersatzweg HTTP-Gateway gesendet. Störung Modem an COM5: +CMS ERROR: 500"},
+      {"alarm, modem fine", {SendRequest::Kind::Alarm, "Brand", ""}, Failure::MessageRetry, 0,
+       "SMS an 1 von 1 Empfänger gesendet."},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    OneRun run;
+    if (k.request.kind == SendRequest::Kind::Resend)
+      leaveInOutbox(run.folder, "1699990000000-4", OutboxEntry::Kind::Alarm, "+491701111111", "Brand");
+    ScriptedChannel modem(run.clock), gateway(run.clock);
+    for (const char* n : {"+491701111111", "+491709999999", "01705555555"}) {
+      modem.failuresLeft[n] = k.modemFailures;
+      modem.failureKind[n] = k.modemFailure;
+    }
+    const RunResult result = run.goVia(k.request, withNoticeGroup(ChannelKind::Modem),
+                                       {{&modem, ChannelKind::Modem, "Modem an COM5"},
+                                        {&gateway, ChannelKind::Http, "HTTP-Gateway"}});
+    EXPECT_EQ(result.summary, k.summary);
+  }
+
+  // Both routes fail: the second was tried, so the first one's fault is named.
+  OneRun both;
+  ScriptedChannel modem(both.clock), gateway(both.clock);
+  modem.failuresLeft["+491701111111"] = 100;
+  modem.failureKind["+491701111111"] = Failure::ChannelUnusable;
+  gateway.failuresLeft["+491701111111"] = 100;
+  gateway.failureKind["+491701111111"] = Failure::MessageRejected;
+  const RunResult result = both.goVia({SendRequest::Kind::Alarm, "Brand", ""}, withNoticeGroup(ChannelKind::Modem),
+                                      {{&modem, ChannelKind::Modem, "Modem an COM5"},
+                                       {&gateway, ChannelKind::Http, "HTTP-Gateway"}});
+  EXPECT_EQ(result.exitCode, kExitNotSentForGood);
+  EXPECT_EQ(result.summary, "SMS NICHT gesendet: +CMS ERROR: 500 Störung Modem an COM5: +CMS ERROR: 500");
+}
+
+// The SIM's faults, as the real modem conversation words them, reach the
+// summary with the word Kantiq looks for.
+TEST(FirstRouteTrouble, SimFaultsNameThePinOrThePuk) {
+  struct Case {
+    const char* name;
+    int pinAttempts;       // the SIM's counter
+    const char* query;     // the counter query the modem knows
+    int runsBefore;        // earlier runs with the same wrong PIN
+    const char* trouble;
+  };
+  const Case cases[] = {
+      {"puk", 0, "", 0, " Störung Modem an COM5: Die SIM-Karte verlangt die PUK."},
+      {"refused", 3, "", 0, " Störung Modem an COM5: Die SIM-Karte hat die PIN abgelehnt: \"+CME ERROR: 16\""},
+      {"refused before", 3, "", 1,
+       " Störung Modem an COM5: Die SIM-Karte hat die PIN aus S.toml schon einmal abgelehnt;"},
+      {"one attempt left", 1, "AT+CPINR=\"SIM PIN\"", 0,
+       " Störung Modem an COM5: Die SIM-Karte hat nur noch einen PIN-Versuch;"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    testing::MemoryStateFile simFile;
+    SenderConfig c = twoGroups(ChannelKind::Modem);
+    c.modem.pin = "1234";
+    for (int run = 0; run <= k.runsBefore; ++run) {
+      OneRun one;
+      testing::FakeModemLine line(one.clock);
+      line.pin = "9999";
+      line.pinAttempts = k.pinAttempts;
+      line.attemptQuery = k.query;
+      PinGuard pins(simFile);
+      ModemSession modem(line, c.modem, one.clock, pins);
+      ScriptedChannel gateway(one.clock);
+      const RunResult result = one.goVia({SendRequest::Kind::Alarm, "Brand", ""}, c,
+                                         {{&modem, ChannelKind::Modem, "Modem an COM5"},
+                                          {&gateway, ChannelKind::Http, "HTTP-Gateway"}});
+      if (run < k.runsBefore) continue;
+      EXPECT_EQ(result.exitCode, kExitAllSent);
+      EXPECT_TRUE(line.delivered.empty());
+      EXPECT_NE(result.summary.find("über HTTP-Gateway (Ersatzweg) gesendet." + std::string(k.trouble)),
+                std::string::npos)
+          << result.summary;
+    }
+  }
 }
 
 TEST(SendLogLines, StampedAndKeptOnOneLine) {

@@ -212,5 +212,36 @@ TEST(GatewayCheck, NamesFaultsAndDoesNotCallAnAnswerProof) {
   }
 }
 
+// The check says who gets notices, or how to make someone get them.
+TEST(GatewayCheck, SaysWhoGetsNotices) {
+  struct Case {
+    bool noticeGroup;
+    std::vector<const char*> lines;  // each somewhere in the report
+  };
+  const Case cases[] = {
+      {false,
+       {"Hinweise: Keine Gruppe bekommt Hinweise, also erfährt niemand per SMS von Störungen am Alarm-PC. "
+        "Dafür bei einer Gruppe (z. B. dem Gerätewart) \"hinweise = true\" eintragen.\n"}},
+      {true,
+       {"  \"Gerätewart\": keine Alarmierungen, Hinweise; 2 Nummern\n",
+        "  \"Führung\": alle Alarmierungen, Hinweise; 1 Nummer\n",
+        "Hinweise an: \"Führung\", \"Gerätewart\" (2 Nummern)\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.noticeGroup);
+    SenderConfig config;
+    config.channel = ChannelKind::Http;
+    config.groups.push_back({"Führung", true, {}, {"+491701111111"}, c.noticeGroup});
+    if (c.noticeGroup) config.groups.push_back({"Gerätewart", false, {}, {"+491709999999", "+491701111111"}, true});
+    GatewayProbe probe;
+    probe.answered = true;
+    probe.status = 200;
+    const CheckReport report = buildCheckReport(config, "S.toml", nullptr, &probe);
+    std::string all;
+    for (const std::string& l : report.lines) all += l + "\n";
+    for (const char* line : c.lines) EXPECT_NE(all.find(line), std::string::npos) << all;
+  }
+}
+
 }  // namespace
 }  // namespace kantiq::sender

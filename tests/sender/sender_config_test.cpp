@@ -113,6 +113,11 @@ TEST(SenderConfigParse, MistakesGiveGermanMessagesWithTheLine) {
        "\"0170-CALL-ME\" ist keine gültige Mobilfunknummer"},
       {"no numbers", modem + "\n[[gruppe]]\nname = \"Leer\"\nalle_alarme = true\n", "Gruppe \"Leer\" hat keine"},
       {"never chosen", modem + "\n[[gruppe]]\nnummern = [\"+491701111111\"]\n", "würde nie benachrichtigt"},
+      {"no notices either", modem + "\n[[gruppe]]\nhinweise = false\nnummern = [\"+491701111111\"]\n",
+       "würde nie benachrichtigt"},
+      {"notices not a switch", modem + "\n[[gruppe]]\nhinweise = \"ja\"\nnummern = [\"+491701111111\"]\n",
+       "\"hinweise\" muss true oder false sein"},
+      {"notices without numbers", modem + "\n[[gruppe]]\nname = \"Wart\"\nhinweise = true\n", "Gruppe \"Wart\" hat keine"},
       {"empty keyword", modem + "\n[[gruppe]]\nstichworte = [\" \"]\nnummern = [\"+491701111111\"]\n",
        "ein Stichwort ist leer"},
       {"retry order", modem + "[wiederholung]\nerste_wartezeit_s = 60\nlaengste_wartezeit_s = 10\n" + group,
@@ -187,8 +192,10 @@ TEST(SenderConfigParse, ShippedExampleIsValid) {
   const ConfigResult r = parseSenderConfig(testing::exampleSenderConfig());
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.config.channel, ChannelKind::Modem);
-  EXPECT_EQ(r.config.groups.size(), 3u);
+  EXPECT_EQ(r.config.groups.size(), 4u);
   EXPECT_EQ(selectRecipients(r.config, "Einsatz für LZ SÜD").size(), 3u);
+  ASSERT_EQ(selectNoticeRecipients(r.config).size(), 1u);
+  EXPECT_EQ(selectNoticeRecipients(r.config)[0].group, "Gerätewart");
 }
 
 TEST(PhoneNumbers, NormalisedOrRefused) {
@@ -223,6 +230,58 @@ TEST(RecipientSelection, GroupsChosenByKeywordAndAllAlarms) {
   EXPECT_TRUE(selectRecipients(onlyKeywords, "Probealarm").empty());
   EXPECT_TRUE(selectRecipients(onlyKeywords, "").empty());
   EXPECT_EQ(selectRecipients(onlyKeywords, "lz süd").size(), 2u);
+}
+
+TEST(RecipientSelection, NoticesGoOnlyToGroupsMarkedForThemAndNeverMixWithAlarms) {
+  const std::string text = std::string(kModemConfig) + R"(
+[[gruppe]]
+name = "Gerätewart"
+hinweise = true
+nummern = ["0160 9999999", "+49 170 1111111"]
+
+[[gruppe]]
+name = "Wehrführer"
+stichworte = ["Wehrführer"]
+hinweise = true
+nummern = ["0160 8888888", "0160 9999999"]
+)";
+  const ConfigResult r = parseUtf8(text);
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_EQ(r.config.groups.size(), 4u);
+  EXPECT_FALSE(r.config.groups[0].notices) << "absent means no notices";
+
+  // Each number once, in the order of the file; the alarm groups' numbers
+  // only where a notice group lists them too.
+  const auto notices = selectNoticeRecipients(r.config);
+  ASSERT_EQ(notices.size(), 3u);
+  EXPECT_EQ(notices[0].number, "01609999999");
+  EXPECT_EQ(notices[0].group, "Gerätewart");
+  EXPECT_EQ(notices[1].number, "+491701111111");
+  EXPECT_EQ(notices[2].number, "01608888888");
+  EXPECT_EQ(notices[2].group, "Wehrführer");
+
+  // Alarm selection is as it was: the notice-only group never gets one,
+  // the mixed group by its keyword only.
+  struct Case {
+    const char* alarm;
+    std::vector<std::string> numbers;
+  };
+  const Case cases[] = {
+      {"Brand Schule", {"+491701111111", "01712222222"}},
+      {"Alarm LZ Süd", {"+491701111111", "01712222222", "+491703333333"}},
+      {"Wehrführer zur Wache", {"+491701111111", "01712222222", "01608888888", "01609999999"}},
+      {"Gerätewart", {"+491701111111", "01712222222"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.alarm);
+    std::vector<std::string> got;
+    for (const Recipient& rec : selectRecipients(r.config, c.alarm)) got.push_back(rec.number);
+    EXPECT_EQ(got, c.numbers);
+  }
+
+  const ConfigResult plain = parseUtf8(kModemConfig);
+  ASSERT_TRUE(plain.ok) << plain.error;
+  EXPECT_TRUE(selectNoticeRecipients(plain.config).empty()) << "alarm groups get no notices";
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 # many runs, a locked SIM, a refused number, a modem that falls silent and
 # comes back, a dead modem with the gateway as fallback, S.exe killed in the
 # middle of a run, unsolicited codes and split answers, a second alarm behind
-# a refused one, the check mode, a send log that cannot be written.
+# a refused one, notices (only to their group, none without one, giving way
+# to an alarm), the check mode, a send log that cannot be written.
 # Timeouts are short here; bench/delivery.py runs the same faults at full
 # length.
 #
@@ -160,7 +161,110 @@ TOML
     expect_log 'Modem an COM5 ist gestört; weiter über HTTP-Gateway.'
     expect_log 'gesendet an +491702222222 (Versuch 1) über HTTP-Gateway (Ersatzweg): HTTP 200'
     ((elapsed < 15000)) || fail "the fallback took $elapsed ms"
-    stdout_has 'S.exe: SMS an 2 von 2 Empfängern über HTTP-Gateway (Ersatzweg) gesendet.'
+    stdout_has 'S.exe: SMS an 2 von 2 Empfängern über HTTP-Gateway (Ersatzweg) gesendet. Störung Modem an COM5: Das Modem antwortet nicht auf AT.'
+}
+
+# A group for notices only, beside the usual alarm groups.
+notice_group() {  # numbers...
+    local list
+    list=$(printf '"%s", ' "$@")
+    cat >>"$dir/S.toml" <<TOML
+[[gruppe]]
+name = "Gerätewart"
+hinweise = true
+nummern = [${list%, }]
+TOML
+}
+
+case_notice_to_the_notice_group_only() {
+    new_case notice_to_the_notice_group_only
+    modem_config ''
+    notice_group "0160 9999999"
+    start_modem
+    send notice "Tonausfall seit 10:00. Bitte Kabel am Line-in prüfen."
+    stop_modem
+    expect_code 0
+    expect_sms $'01609999999\tTonausfall seit 10:00. Bitte Kabel am Line-in pruefen.'
+    expect_log 'Hinweis "Tonausfall seit 10:00. Bitte Kabel am Line-in prüfen." an 1 Empfänger ("Gerätewart") über Modem an COM5'
+    stdout_has 'S.exe: Hinweis an 1 von 1 Empfänger gesendet.'
+    # An alarm still goes to the alarm groups only.
+    start_modem
+    send alarm "Brand Süd"
+    stop_modem
+    expect_code 0
+    expect_sms $'+491701111111\tBrand Sued' $'01712222222\tBrand Sued'
+}
+
+# A SIM that wants its PUK: the notice goes through the gateway, and the
+# summary names the modem's fault with the word Kantiq looks for.
+case_notice_through_the_gateway_sim_puk() {
+    new_case notice_through_the_gateway_sim_puk
+    start_gateway 200
+    cat >"$dir/S.toml" <<TOML
+kanal = "modem"
+ersatzkanal = "http"
+[modem]
+anschluss = "COM5"
+pin = "4711"
+[http]
+url = "http://127.0.0.1:$port/send"
+format = "form"
+inhalt = "to={nummer}&msg={text}"
+[[gruppe]]
+alle_alarme = true
+nummern = ["+491701111111"]
+TOML
+    notice_group "0160 9999999"
+    start_modem --pin 4711 --pin-attempts 0
+    send notice "Modem prüfen"
+    stop_modem
+    stop_gateway
+    expect_code 0
+    expect_sms ''
+    [[ $(wc -l <"$dir/gw.requests") == 1 ]] || fail "the gateway got $(wc -l <"$dir/gw.requests") requests"
+    [[ $(request_field 0 body) == "to=01609999999&msg=Modem%20pr%C3%BCfen" ]] || fail "body $(request_field 0 body)"
+    stdout_has 'S.exe: Hinweis an 1 von 1 Empfänger über HTTP-Gateway (Ersatzweg) gesendet. Störung Modem an COM5: Die SIM-Karte verlangt die PUK.'
+}
+
+case_notice_without_a_notice_group() {
+    new_case notice_without_a_notice_group
+    modem_config ''
+    start_modem
+    send notice "Tonausfall seit 10:00"
+    stop_modem
+    expect_code 4
+    expect_sms ''
+    stdout_has 'S.exe: Hinweis nicht gesendet: In S.toml bekommt keine Gruppe Hinweise (hinweise = true).'
+    expect_log 'Hinweis nicht gesendet: In S.toml bekommt keine Gruppe Hinweise (hinweise = true).'
+}
+
+# A notice run holds a slow modem with four messages to go; an alarm that
+# starts meanwhile gets the modem after the notice's first message.
+case_notice_gives_way_to_an_alarm() {
+    new_case notice_gives_way_to_an_alarm
+    modem_config ''
+    notice_group "0160 1000001" "0160 1000002" "0160 1000003" "0160 1000004"
+    start_modem --send-delay 4
+    wine "$launcher" "$winfolder" notice "$(hex "Eingang still")" >"$dir/stdout.notice" 2>&1 &
+    notice_pid=$!
+    wait_for 30 grep -q 'AT+CMGS' "$dir/modem.raw" || fail "the notice did not reach the modem"
+    started=$(now_ms)
+    send alarm "Probealarm"
+    wait "$notice_pid"
+    notice_code=$?
+    stop_modem
+    expect_code 0
+    [[ $notice_code == 1 ]] || fail "notice sender exit code $notice_code, expected 1"
+    position=$(grep -n $'\tProbealarm$' "$dir/modem.sms" | cut -d: -f1)
+    [[ $position == 2 ]] || fail "the alarm was message ${position:-none} at the modem, expected 2"
+    # Its own message went out one notice message (4 s) and its own set-up
+    # after it started; behind all four notices it would take 16 s and more.
+    delivered=$(awk -F'\t' '$2 == "+491701111111" { printf "%d", $1 * 1000 }' "$dir/modem.times")
+    ((delivered - started < 12000)) || fail "the alarm went out $((delivered - started)) ms after its start"
+    [[ $(sms_count $'\tEingang still') -ge 1 ]] || fail "the notice's first message did not go out"
+    stdout_has 'S.exe: Hinweis an 1 von 4 Empfängern gesendet, 3 warten im Postausgang: Eine Alarmierung hat Vorrang' stdout.notice
+    expect_log 'Sendevorgang unterbrochen: eine Alarmierung hat Vorrang und wartet auf das Modem; 3 Nachrichten bleiben im Postausgang.'
+    expect_log 'Ein anderer Sendevorgang benutzt das Modem; warte, bis er fertig ist.'
 }
 
 case_killed_mid_run() {
@@ -305,6 +409,7 @@ case_check_working_modem() {
     stdout_has 'Signal (AT+CSQ): -79 dBm (gut)'
     stdout_has 'Netzbetreiber: Testnetz'
     stdout_has '"Löschzug Süd": Stichworte "süd"; 2 Nummern'
+    stdout_has 'Hinweise: Keine Gruppe bekommt Hinweise'
     stdout_has 'Ergebnis: Eine Alarmierung kann gesendet werden (über Modem an COM5).'
     expect_log 'Prüfung: Eine Alarmierung kann gesendet werden (über Modem an COM5).'
 }
@@ -414,7 +519,7 @@ case_send_log_kept_small() {
     (($(stat -c %s "$dir/SendeLog.txt") < 10000)) || fail "the log was not started afresh"
 }
 
-for name in wrong_pin_five_runs pin_answers_across_power_cycles one_attempt_left sim_puk rejected_number silent_then_back dead_modem_gateway_takes_over killed_mid_run killed_after_the_modem_took_the_text noise_and_split_answers second_alarm_not_held_back resend_mode damaged_outbox_file check_working_modem check_broken_set_ups check_gateway gateway_answers_late send_log_not_writable send_log_kept_small; do
+for name in wrong_pin_five_runs pin_answers_across_power_cycles one_attempt_left sim_puk rejected_number silent_then_back dead_modem_gateway_takes_over notice_to_the_notice_group_only notice_without_a_notice_group notice_through_the_gateway_sim_puk notice_gives_way_to_an_alarm killed_mid_run killed_after_the_modem_took_the_text noise_and_split_answers second_alarm_not_held_back resend_mode damaged_outbox_file check_working_modem check_broken_set_ups check_gateway gateway_answers_late send_log_not_writable send_log_kept_small; do
     [[ -z $only || $name =~ $only ]] && "case_$name"
 done
 

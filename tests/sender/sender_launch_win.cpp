@@ -5,6 +5,7 @@
 //
 //   sender_launch.exe <folder> alarm <hex of the Windows-1252 alarm text>
 //   sender_launch.exe <folder> test  <hex of the number as typed>
+//   sender_launch.exe <folder> notice <hex of the Windows-1252 notice text>
 //   sender_launch.exe <folder> raw   <hex of everything after "S.exe ">
 
 #include <windows.h>
@@ -19,7 +20,7 @@
 int main(int argc, char** argv) {
   std::string payload;
   if (argc != 4 || !unhex(argv[3], payload)) {
-    std::fprintf(stderr, "usage: sender_launch <folder> alarm|test|raw <hex>\n");
+    std::fprintf(stderr, "usage: sender_launch <folder> alarm|test|notice|raw <hex>\n");
     return 120;
   }
   const std::string folder = argv[1];
@@ -29,6 +30,8 @@ int main(int argc, char** argv) {
     commandLine = kantiq::buildAlarmCommandLine(folder, payload);
   else if (mode == "test")
     commandLine = kantiq::buildTestCommandLine(folder, payload);
+  else if (mode == "notice")
+    commandLine = kantiq::buildNoticeCommandLine(folder, payload);
   else if (mode == "raw")
     commandLine = kantiq::senderPath(folder) + " " + payload;
   else

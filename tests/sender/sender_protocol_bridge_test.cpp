@@ -8,7 +8,7 @@
 namespace kantiq::sender {
 namespace {
 
-TEST(SenderCommandLine, AlarmAndTestAsTheProgramBuildsThem) {
+TEST(SenderCommandLine, AlarmTestAndNoticeAsTheProgramBuildsThem) {
   const std::string folder = "C:\\Program Files\\Kantiq";
   SendRequest r;
   ASSERT_TRUE(requestFromCommandLine(buildAlarmCommandLine(folder, "Brand Süd"), folder + "\\S.exe", r));
@@ -19,6 +19,12 @@ TEST(SenderCommandLine, AlarmAndTestAsTheProgramBuildsThem) {
   ASSERT_TRUE(requestFromCommandLine(buildTestCommandLine(folder, " 0170 123 "), "", t));
   EXPECT_EQ(t.kind, SendRequest::Kind::Test);
   EXPECT_EQ(t.number, " 0170 123 ");
+
+  SendRequest n;
+  ASSERT_TRUE(requestFromCommandLine(buildNoticeCommandLine(folder, "Tonausfall seit 10:00"), folder + "\\S.exe", n));
+  EXPECT_EQ(n.kind, SendRequest::Kind::Notice);
+  EXPECT_EQ(n.text, "Tonausfall seit 10:00");
+  EXPECT_FALSE(isResendRequest(buildNoticeCommandLine(folder, "--nachsenden"), folder + "\\S.exe"));
 }
 
 TEST(SenderCommandLine, TextEndsAtAZeroByteAndALineWithoutArgumentsIsRefused) {

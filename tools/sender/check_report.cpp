@@ -89,12 +89,25 @@ CheckReport buildCheckReport(const SenderConfig& config, const std::string& conf
     std::string line = "  \"" + g.name + "\": ";
     if (g.allAlarms) {
       line += "alle Alarmierungen";
-    } else {
+    } else if (!g.keywords.empty()) {
       line += "Stichworte";
       for (size_t i = 0; i < g.keywords.size(); ++i) line += (i == 0 ? " \"" : ", \"") + g.keywords[i] + "\"";
+    } else {
+      line += "keine Alarmierungen";
     }
+    if (g.notices) line += ", Hinweise";
     line += "; " + count(g.numbers.size(), "Nummer", "Nummern");
     out.push_back(line);
+  }
+  const std::vector<Recipient> noticed = selectNoticeRecipients(config);
+  if (noticed.empty()) {
+    out.push_back("Hinweise: Keine Gruppe bekommt Hinweise, also erfährt niemand per SMS von Störungen am "
+                  "Alarm-PC. Dafür bei einer Gruppe (z. B. dem Gerätewart) \"hinweise = true\" eintragen.");
+  } else {
+    std::string groups;
+    for (const RecipientGroup& g : config.groups)
+      if (g.notices) groups += (groups.empty() ? "\"" : ", \"") + g.name + "\"";
+    out.push_back("Hinweise an: " + groups + " (" + count(noticed.size(), "Nummer", "Nummern") + ")");
   }
   std::vector<std::string> working;
   std::vector<std::string> unproven;  // no fault seen, but nothing proven either

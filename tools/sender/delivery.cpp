@@ -9,6 +9,8 @@ namespace kantiq::sender {
 namespace {
 
 constexpr std::string_view kEmptyAlarmText = "Alarmierung (ohne Text)";
+constexpr std::string_view kEmptyNoticeText = "Hinweis (ohne Text)";
+constexpr std::string_view kNoNoticeGroup = "Hinweis nicht gesendet: In S.toml bekommt keine Gruppe Hinweise (hinweise = true).";
 // A request that may have reached the gateway is repeated once, no more.
 constexpr uint32_t kMaxMaybeSent = 2;
 
@@ -42,8 +44,13 @@ std::vector<std::string> partsFor(ChannelKind kind, const OutboxEntry& entry) {
 
 DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::vector<Route>& routes,
                                const RetrySettings& retry, SenderClock& clock, SendLog& log, Outbox& outbox,
-                               int64_t deadlineMs) {
+                               int64_t deadlineMs, const std::function<bool()>& giveWay) {
   const bool severalRoutes = routes.size() > 1;
+  // The first route's latest failure, and the sentence for the summary once
+  // a message went the other way after it.
+  std::string firstRouteFailure;
+  std::string firstRouteTrouble;
+  bool gaveWay = false;
   std::vector<bool> unusable(routes.size(), false);
   std::vector<std::string> routeTrouble(routes.size());
   std::vector<Item> items;
@@ -58,7 +65,9 @@ DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::ve
   int64_t delayMs = std::min<int64_t>(retry.firstDelayMs, longestWait);
   bool outOfTime = false;
 
-  for (int round = 1; round <= retry.maxAttempts && !outOfTime; ++round) {
+  const auto onceOnly = [](const Item& i) { return i.entry->kind == OutboxEntry::Kind::Notice; };
+
+  for (int round = 1; round <= retry.maxAttempts && !outOfTime && !gaveWay; ++round) {
     std::vector<bool> down(routes.size(), false);
     // Says where the messages go now that route r failed.
     const auto announce = [&](size_t r, bool forThisRun) {
@@ -76,7 +85,12 @@ DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::ve
       Item& item = items[position];
       item.wentDown = false;
       if (item.state != Item::State::Pending) continue;
+      if (round > 1 && onceOnly(item)) continue;  // a notice waits in the outbox instead
       if (!anyUsable()) break;
+      if (giveWay && giveWay()) {
+        gaveWay = true;
+        break;
+      }
       OutboxEntry& e = *item.entry;
       std::vector<bool> triedHere(routes.size(), false);
       while (item.state == Item::State::Pending) {
@@ -88,6 +102,8 @@ DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::ve
         while (r < routes.size() && (unusable[r] || down[r] || triedHere[r])) ++r;
         if (r == routes.size()) break;  // this message waits for the next round
         const Route& route = routes[r];
+        if (r > 0 && firstRouteTrouble.empty() && !firstRouteFailure.empty())
+          firstRouteTrouble = routes.front().name + ": " + firstRouteFailure;
         const std::vector<std::string> parts = partsFor(route.kind, e);
         const std::string label = labelOf(e, parts.size());
         ++item.tries;
@@ -122,6 +138,7 @@ DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::ve
         if (outcome.mayHaveArrived) ++e.maybeSent;
         if (committed || outcome.mayHaveArrived) outbox.update(e);  // no longer under way
         item.lastReason = outcome.detail;
+        if (r == 0) firstRouteFailure = outcome.detail;
         log.write("Versuch " + std::to_string(item.tries) + " an " + label + via + " fehlgeschlagen: " + outcome.detail);
         if (e.maybeSent >= kMaxMaybeSent) {
           // A third copy of a request the gateway may have taken twice helps
@@ -151,9 +168,10 @@ DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::ve
       }
       if (outOfTime) break;
     }
-    const bool allDone = std::none_of(items.begin(), items.end(),
-                                      [](const Item& i) { return i.state == Item::State::Pending; });
-    if (allDone || outOfTime || !anyUsable() || round == retry.maxAttempts) break;
+    const bool allDone = std::none_of(items.begin(), items.end(), [&](const Item& i) {
+      return i.state == Item::State::Pending && !onceOnly(i);
+    });
+    if (allDone || outOfTime || gaveWay || !anyUsable() || round == retry.maxAttempts) break;
     const int64_t left = deadlineMs - clock.nowMs();
     if (left <= delayMs) {
       // No time for another round after this wait.
@@ -166,6 +184,16 @@ DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::ve
   }
 
   DeliveryReport report;
+  report.firstRouteTrouble = firstRouteTrouble;
+  report.gaveWay = gaveWay;
+  if (gaveWay) {
+    const auto untried = std::count_if(items.begin(), items.end(), [](const Item& i) {
+      return i.state == Item::State::Pending && i.tries == 0;
+    });
+    log.write("Sendevorgang unterbrochen: eine Alarmierung hat Vorrang und wartet auf das Modem; " +
+              std::to_string(untried) + (untried == 1 ? " Nachricht bleibt" : " Nachrichten bleiben") +
+              " im Postausgang.");
+  }
   const bool noRoute = !anyUsable();
   std::string noRouteReason;
   for (size_t r = 0; r < routes.size(); ++r)
@@ -191,6 +219,19 @@ DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::ve
       report.outcomes.back().maybe = true;
       ++report.failed;
       outbox.remove(e);
+      continue;
+    }
+    if (gaveWay && item.state == Item::State::Pending && item.tries == 0) {
+      // Not tried: it stays as it is for the next run, told once above.
+      report.lastReason = std::string(kGaveWayReason);
+      report.outcomes.back().reason = report.lastReason;
+      if (outbox.keeping() && e.kind != OutboxEntry::Kind::Test) {
+        ++report.kept;
+        report.outcomes.back().waiting = true;
+      } else {
+        ++report.failed;
+        outbox.remove(e);
+      }
       continue;
     }
     const bool forGood = item.state == Item::State::Refused || noRoute || e.kind == OutboxEntry::Kind::Test;
@@ -226,13 +267,32 @@ DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::ve
   return report;
 }
 
+namespace {
+
+// "\"Führung\", \"Löschzug Süd\""
+std::string groupsOf(const std::vector<Recipient>& recipients) {
+  std::string groups;
+  for (const Recipient& r : recipients)
+    if (groups.find("\"" + r.group + "\"") == std::string::npos)
+      groups += (groups.empty() ? "" : ", ") + ("\"" + r.group + "\"");
+  return groups;
+}
+
+}  // namespace
+
 SendRun::SendRun(const SendRequest& request, const SenderConfig& config, SendLog& log, Outbox& outbox)
     : request_(request), config_(config), log_(log), outbox_(outbox) {}
 
 std::string SendRun::subject() const {
   if (request_.kind == SendRequest::Kind::Test) return "Test-SMS an " + number_;
   if (request_.kind == SendRequest::Kind::Resend) return "Das Nachsenden aus dem Postausgang";
+  if (request_.kind == SendRequest::Kind::Notice)
+    return "Hinweis \"" + (request_.text.empty() ? std::string(kEmptyNoticeText) : request_.text) + "\"";
   return "Alarmierung \"" + (request_.text.empty() ? std::string(kEmptyAlarmText) : request_.text) + "\"";
+}
+
+bool SendRun::givesWay() const {
+  return request_.kind == SendRequest::Kind::Notice || request_.kind == SendRequest::Kind::Resend;
 }
 
 bool SendRun::plan(const WallTime& now) {
@@ -267,6 +327,21 @@ bool SendRun::plan(const WallTime& now) {
     message.number = number_;
     message.text = config_.testText;
     own_.push_back(message);
+  } else if (request_.kind == SendRequest::Kind::Notice) {
+    const std::vector<Recipient> recipients = selectNoticeRecipients(config_);
+    if (recipients.empty()) {
+      log_.write(kNoNoticeGroup);
+      result_ = {kExitNoRecipients, std::string(kNoNoticeGroup)};
+      return false;
+    }
+    log_.write(subject() + " an " + std::to_string(recipients.size()) + " Empfänger (" + groupsOf(recipients) +
+               ") über " + routes);
+    message.kind = OutboxEntry::Kind::Notice;
+    message.text = request_.text.empty() ? std::string(kEmptyNoticeText) : request_.text;
+    for (const Recipient& r : recipients) {
+      message.number = r.number;
+      own_.push_back(message);
+    }
   } else {
     const std::string text = request_.text.empty() ? std::string(kEmptyAlarmText) : request_.text;
     const std::vector<Recipient> recipients = selectRecipients(config_, request_.text);
@@ -275,12 +350,8 @@ bool SendRun::plan(const WallTime& now) {
       result_ = {kExitNoRecipients, "Alarmierung \"" + text + "\": keine Empfängergruppe passt, nichts gesendet."};
       return false;
     }
-    std::string groups;
-    for (const Recipient& r : recipients)
-      if (groups.find("\"" + r.group + "\"") == std::string::npos)
-        groups += (groups.empty() ? "" : ", ") + ("\"" + r.group + "\"");
-    log_.write("Alarmierung \"" + text + "\" an " + std::to_string(recipients.size()) + " Empfänger (" + groups +
-               ") über " + routes);
+    log_.write("Alarmierung \"" + text + "\" an " + std::to_string(recipients.size()) + " Empfänger (" +
+               groupsOf(recipients) + ") über " + routes);
     message.kind = OutboxEntry::Kind::Alarm;
     message.text = text;
     for (const Recipient& r : recipients) {
@@ -301,15 +372,34 @@ std::string waitCount(size_t n) { return std::to_string(n) + (n == 1 ? " wartet"
 }  // namespace
 
 RunResult SendRun::deliver(const std::vector<Route>& routes, SenderClock& clock, int64_t deadlineMs,
-                           const WallTime& now) {
+                           const WallTime& now, const std::function<bool()>& giveWay) {
   if (!tookOver_) late_ = outbox_.takeOver(now, config_.outbox.maxAgeHours);
-  // The run's own alarm goes first; what earlier runs left follows, oldest
-  // first, so a pile of yesterday's messages cannot hold today's back.
-  std::vector<OutboxEntry> all = own_;
+  // Alarms before notices: the run's own alarm (or test) first, then the
+  // alarms earlier runs left, oldest first, so a pile of yesterday's
+  // messages cannot hold today's back; then the run's own notice, then the
+  // notices earlier runs left.
+  std::vector<OutboxEntry> all;
+  std::vector<bool> own;
+  const auto add = [&](const std::vector<OutboxEntry>& list, bool ownList, bool notices) {
+    for (const OutboxEntry& e : list) {
+      if ((e.kind == OutboxEntry::Kind::Notice) != notices) continue;
+      all.push_back(e);
+      own.push_back(ownList);
+    }
+  };
+  add(own_, true, false);
+  add(late_, false, false);
+  add(own_, true, true);
+  add(late_, false, true);
   const size_t ownCount = own_.size();
   const size_t late = late_.size();
-  all.insert(all.end(), late_.begin(), late_.end());
-  const DeliveryReport report = deliverMessages(all, routes, config_.retry, clock, log_, outbox_, deadlineMs);
+  // Notices and resends try each message once: Kantiq starts the resend
+  // again a few minutes later, and neither may keep the modem from an alarm.
+  RetrySettings retry = config_.retry;
+  if (givesWay()) retry.maxAttempts = 1;
+  const DeliveryReport report =
+      deliverMessages(all, routes, retry, clock, log_, outbox_, deadlineMs, givesWay() ? giveWay : nullptr);
+  const std::string trouble = report.firstRouteTrouble.empty() ? "" : " Störung " + report.firstRouteTrouble;
 
   // The run's own messages decide its outcome; what it sent for earlier
   // runs is told apart.
@@ -317,7 +407,7 @@ RunResult SendRun::deliver(const std::vector<Route>& routes, SenderClock& clock,
   std::string ownReason;
   for (size_t i = 0; i < all.size(); ++i) {
     const MessageOutcome& outcome = report.outcomes[i];
-    if (i >= ownCount) {
+    if (!own[i]) {
       lateSent += outcome.sent ? 1 : 0;
       lateWaiting += outcome.waiting ? 1 : 0;
       continue;
@@ -338,10 +428,13 @@ RunResult SendRun::deliver(const std::vector<Route>& routes, SenderClock& clock,
     const size_t givenUp = late - lateSent - lateWaiting;
     if (givenUp > 0) line += ", " + std::to_string(givenUp) + " endgültig nicht gesendet";
     log_.write("Ende: " + line.substr(std::string_view("Nachgesendet: ").size()) + ".");
-    result_ = {lateWaiting > 0 ? kExitSomeWaiting : kExitAllSent, line + "."};
+    // Waiting notices count as well: Kantiq starts the resend again while
+    // anything waits.
+    result_ = {lateWaiting > 0 ? kExitSomeWaiting : kExitAllSent, line + "." + trouble};
     return result_;
   }
 
+  const std::string what = request_.kind == SendRequest::Kind::Notice ? "Hinweis" : "SMS";
   const std::string lateNote =
       late == 0 ? std::string()
                 : " Dazu " + std::to_string(lateSent) + " von " + std::to_string(late) + " SMS aus früheren Läufen nachgesendet.";
@@ -351,33 +444,33 @@ RunResult SendRun::deliver(const std::vector<Route>& routes, SenderClock& clock,
                " gesendet.");
     if (request_.kind == SendRequest::Kind::Test) {
       const std::string via = report.fallbackUsed.empty() ? "" : " über den Ersatzweg " + report.fallbackUsed;
-      result_ = {kExitAllSent, subject() + via + " gesendet."};
+      result_ = {kExitAllSent, subject() + via + " gesendet." + trouble};
       return result_;
     }
     std::string via;
     if (ownViaFallback == ownCount)
       via = " über " + report.fallbackUsed + " (Ersatzweg)";
-    std::string line = "SMS an " + recipients(ownSent, ownCount) + via + " gesendet";
+    std::string line = what + " an " + recipients(ownSent, ownCount) + via + " gesendet";
     if (ownViaFallback > 0 && ownViaFallback < ownCount)
       line += ", " + std::to_string(ownViaFallback) + " davon über " + report.fallbackUsed + " (Ersatzweg)";
-    result_ = {kExitAllSent, line + "." + lateNote};
+    result_ = {kExitAllSent, line + "." + lateNote + trouble};
     return result_;
   }
   log_.write("Ende: " + std::to_string(ownSent) + " von " + std::to_string(ownCount) + " Nachrichten gesendet, " +
              std::to_string(ownCount - ownSent) + " fehlgeschlagen.");
   if (request_.kind == SendRequest::Kind::Test) {
-    result_ = {kExitSomeFailed, subject() + " nicht gesendet: " + ownReason};
+    result_ = {kExitSomeFailed, subject() + " nicht gesendet: " + ownReason + trouble};
     return result_;
   }
   const size_t forGood = ownCount - ownSent - ownWaiting - ownMaybe;
-  std::string line = ownSent > 0    ? "SMS an " + recipients(ownSent, ownCount) + " gesendet"
-                     : ownMaybe > 0 ? std::string("SMS NICHT sicher gesendet")
-                                    : std::string("SMS NICHT gesendet");
+  std::string line = ownSent > 0    ? what + " an " + recipients(ownSent, ownCount) + " gesendet"
+                     : ownMaybe > 0 ? what + " NICHT sicher gesendet"
+                                    : what + " NICHT gesendet";
   if (ownWaiting > 0) line += ", " + waitCount(ownWaiting) + " im Postausgang";
   if (ownMaybe > 0) line += ", " + std::to_string(ownMaybe) + " vielleicht gesendet";
   if (forGood > 0 && ownSent + ownWaiting + ownMaybe > 0)
     line += ", " + std::to_string(forGood) + " endgültig nicht gesendet";
-  result_ = {ownWaiting > 0 ? kExitSomeWaiting : kExitNotSentForGood, line + ": " + ownReason + lateNote};
+  result_ = {ownWaiting > 0 ? kExitSomeWaiting : kExitNotSentForGood, line + ": " + ownReason + lateNote + trouble};
   return result_;
 }
 
@@ -389,7 +482,8 @@ std::string SendRun::recipients(size_t sent, size_t count) {
 RunResult SendRun::abandon(const std::string& reason) {
   for (const OutboxEntry& e : own_)
     if (e.kind == OutboxEntry::Kind::Test) outbox_.remove(e);
-  const std::string kept = request_.kind == SendRequest::Kind::Alarm && outbox_.keeping()
+  const bool keeps = request_.kind == SendRequest::Kind::Alarm || request_.kind == SendRequest::Kind::Notice;
+  const std::string kept = keeps && outbox_.keeping()
                                ? " Die Nachrichten bleiben im Postausgang für den nächsten Lauf."
                                : "";
   log_.write(subject() + " wurde nicht gesendet: " + reason + kept);
@@ -400,7 +494,7 @@ RunResult SendRun::abandon(const std::string& reason) {
                                      waitCount(late_.size()) + " weiter im Postausgang."};
   else
     result_ = {outbox_.keeping() ? kExitSomeWaiting : kExitNotSentForGood,
-               "SMS NICHT gesendet" +
+               std::string(request_.kind == SendRequest::Kind::Notice ? "Hinweis" : "SMS") + " NICHT gesendet" +
                    (outbox_.keeping() ? ", " + waitCount(own_.size()) + " im Postausgang" : std::string()) + ": " +
                    reason};
   return result_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,15 @@ struct DeliveryReport {
   size_t kept = 0;        // not sent; left in the outbox for a later run
   std::string lastReason; // why the last message that did not go out failed
   std::string fallbackUsed;  // the route that delivered in place of the first, if one did
+  // "<first route>: <reason>" when the first route failed and a message was
+  // then tried through another one; empty otherwise.
+  std::string firstRouteTrouble;
+  bool gaveWay = false;  // stopped between two messages for an alarm
 };
+
+// Why messages a run left untried for an alarm wait in the outbox.
+inline constexpr std::string_view kGaveWayReason =
+    "Eine Alarmierung hat Vorrang und wartet auf das Modem.";
 
 // Every message is tried once, in order, before any is tried again. A
 // message whose channel fails goes through the other route at once, if
@@ -69,17 +78,21 @@ struct DeliveryReport {
 // waits from firstDelayMs, doubling up to maxDelayMs (at most
 // kMaxRetryWaitMs), until each message is sent or refused, maxAttempts
 // rounds have passed or the clock reaches deadlineMs. A message refused by
-// the network or the gateway is not tried again. Every attempt and every
-// final outcome goes to the log, and each message's progress to the outbox.
+// the network or the gateway is not tried again. A notice is tried in the
+// first round only. Every attempt and every final outcome goes to the log,
+// and each message's progress to the outbox. `giveWay`, if given, is asked
+// before every message; when it says an alarm waits, the run stops there
+// and what it has not tried stays in the outbox.
 DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::vector<Route>& routes,
                                const RetrySettings& retry, SenderClock& clock, SendLog& log, Outbox& outbox,
-                               int64_t deadlineMs);
+                               int64_t deadlineMs, const std::function<bool()>& giveWay = {});
 
 // What one start of S.exe asks for.
 struct SendRequest {
-  // Resend: no new message; only what waits in the outbox.
-  enum class Kind { Alarm, Test, Resend } kind = Kind::Alarm;
-  std::string text;    // the alarm text (Windows-1252), for an alarm
+  // Resend: no new message; only what waits in the outbox. Notice: a text
+  // for the groups with "hinweise = true".
+  enum class Kind { Alarm, Test, Resend, Notice } kind = Kind::Alarm;
+  std::string text;    // the alarm's or the notice's text (Windows-1252)
   std::string number;  // the number as typed, for a test
 };
 
@@ -91,16 +104,21 @@ struct RunResult {
 // One run, in two steps so the messages are safe before the run waits for
 // the modem: `plan` chooses the recipients (or the test number), logs the
 // request and stores its messages in the outbox; `deliver` takes over what
-// earlier runs left and sends the run's own messages first, then those. A
-// resend has no messages of its own: `plan` takes the outbox over and is
-// false when it was empty.
+// earlier runs left and sends alarm messages first (the run's own, then
+// those), notices last (the run's own, then those). A resend has no
+// messages of its own: `plan` takes the outbox over and is false when it was
+// empty. Notice and resend runs try each message once and give way to an
+// alarm: `giveWay` is asked before each message.
 class SendRun {
  public:
   SendRun(const SendRequest& request, const SenderConfig& config, SendLog& log, Outbox& outbox);
 
   // False when there is nothing to send; `result` then says why.
   bool plan(const WallTime& now);
-  RunResult deliver(const std::vector<Route>& routes, SenderClock& clock, int64_t deadlineMs, const WallTime& now);
+  RunResult deliver(const std::vector<Route>& routes, SenderClock& clock, int64_t deadlineMs, const WallTime& now,
+                    const std::function<bool()>& giveWay = {});
+  // Whether this run stops for an alarm that waits for the modem.
+  bool givesWay() const;
   // The run ends without sending (the modem stayed busy): its messages stay
   // in the outbox.
   RunResult abandon(const std::string& reason);

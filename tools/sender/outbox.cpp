@@ -61,7 +61,9 @@ bool printable(std::string_view s) {
 
 std::string encodeOutboxEntry(const OutboxEntry& e) {
   std::string out(kHeader);
-  out += "\r\nart=" + std::string(e.kind == OutboxEntry::Kind::Test ? "test" : "alarm");
+  out += "\r\nart=" + std::string(e.kind == OutboxEntry::Kind::Test     ? "test"
+                                   : e.kind == OutboxEntry::Kind::Notice ? "hinweis"
+                                                                         : "alarm");
   out += "\r\nerstellt=" + std::to_string(e.createdUnixS);
   out += "\r\nzeit=" + e.createdStamp;
   out += "\r\nnummer=" + e.number;
@@ -96,8 +98,10 @@ bool decodeOutboxEntry(std::string_view text, OutboxEntry& out) {
     const std::string_view key = line.substr(0, eq);
     const std::string_view value = line.substr(eq + 1);
     int64_t n = 0;
-    if (key == "art" && (value == "alarm" || value == "test")) {
-      e.kind = value == "test" ? OutboxEntry::Kind::Test : OutboxEntry::Kind::Alarm;
+    if (key == "art" && (value == "alarm" || value == "test" || value == "hinweis")) {
+      e.kind = value == "test"      ? OutboxEntry::Kind::Test
+               : value == "hinweis" ? OutboxEntry::Kind::Notice
+                                    : OutboxEntry::Kind::Alarm;
     } else if (key == "erstellt" && toNumber(value, n)) {
       e.createdUnixS = n;
     } else if (key == "zeit" && printable(value)) {
@@ -127,11 +131,12 @@ bool decodeOutboxEntry(std::string_view text, OutboxEntry& out) {
   return true;
 }
 
-std::string lateText(std::string_view createdStamp, std::string_view text) {
+std::string lateText(std::string_view createdStamp, std::string_view text, OutboxEntry::Kind kind) {
   // "08.12.2026 17:41:25" -> "08.12. 17:41"
   std::string when(createdStamp);
   if (createdStamp.size() >= 16) when = std::string(createdStamp.substr(0, 6)) + " " + std::string(createdStamp.substr(11, 5));
-  return "Nachgesendet, Alarm vom " + when + ": " + std::string(text);
+  return std::string(kind == OutboxEntry::Kind::Notice ? "Nachgesendet, Hinweis vom " : "Nachgesendet, Alarm vom ") +
+         when + ": " + std::string(text);
 }
 
 Outbox::Outbox(OutboxFolder* folder, std::string runId, SendLog& log)
@@ -203,16 +208,20 @@ std::vector<OutboxEntry> Outbox::takeOver(const WallTime& now, int32_t maxAgeHou
       continue;
     }
     const int64_t ageS = now.unixS - e.createdUnixS;
-    const std::string what = (e.kind == OutboxEntry::Kind::Test ? "Test-SMS an " : "Nachricht an ") + e.number +
-                             " vom " + e.createdStamp;
+    const bool notice = e.kind == OutboxEntry::Kind::Notice;
+    const std::string what = (e.kind == OutboxEntry::Kind::Test ? "Test-SMS an "
+                              : notice                          ? "Hinweis-SMS an "
+                                                                : "Nachricht an ") +
+                             e.number + " vom " + e.createdStamp;
     if (e.kind == OutboxEntry::Kind::Test) {
       // Its sender has long told the user it did not go out.
       log_.write("AUFGEGEBEN: Die " + what + " aus einem abgebrochenen Lauf wird nicht nachgesendet.");
       folder_->remove(e.name);
       continue;
     }
-    if (ageS > static_cast<int64_t>(maxAgeHours) * 3600) {
-      log_.write("AUFGEGEBEN: Die " + what + " ist älter als " + std::to_string(maxAgeHours) +
+    const int32_t limitHours = notice ? std::min(maxAgeHours, kNoticeMaxAgeHours) : maxAgeHours;
+    if (ageS > static_cast<int64_t>(limitHours) * 3600) {
+      log_.write("AUFGEGEBEN: Die " + what + " ist älter als " + std::to_string(limitHours) +
                  " Stunden und wird nicht mehr gesendet: \"" + e.text + "\"");
       folder_->remove(e.name);
       continue;
@@ -224,7 +233,7 @@ std::vector<OutboxEntry> Outbox::takeOver(const WallTime& now, int32_t maxAgeHou
       e.underWay.clear();
     }
     log_.write(line + ".");
-    if (!e.late && e.partsSent == 0) e.text = lateText(e.createdStamp, e.text);
+    if (!e.late && e.partsSent == 0) e.text = lateText(e.createdStamp, e.text, e.kind);
     e.late = true;
     update(e);
     out.push_back(std::move(e));

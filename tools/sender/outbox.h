@@ -12,7 +12,8 @@ namespace kantiq::sender {
 // One message to one recipient as it waits in the outbox folder.
 struct OutboxEntry {
   std::string name;  // the file's name in the outbox
-  enum class Kind { Alarm, Test } kind = Kind::Alarm;
+  // A notice is for whoever looks after the PC; it always goes after alarms.
+  enum class Kind { Alarm, Test, Notice } kind = Kind::Alarm;
   int64_t createdUnixS = 0;   // when its run stored it (wall clock, for its age)
   std::string createdStamp;   // the same as the send log writes it: "08.12.2026 17:41:25"
   std::string number;         // normalised
@@ -64,8 +65,9 @@ class Outbox {
   // Stores the run's own messages, giving each its name.
   void store(std::vector<OutboxEntry>& entries);
   // Takes over what runs that have ended left behind, oldest first: test
-  // messages and messages older than maxAgeHours are logged as given up
-  // and removed; the others are marked late and returned.
+  // messages, messages older than maxAgeHours and notices older than
+  // kNoticeMaxAgeHours are logged as given up and removed; the others are
+  // marked late and returned.
   std::vector<OutboxEntry> takeOver(const WallTime& now, int32_t maxAgeHours);
   // Writes an entry's progress or its under-way mark.
   void update(const OutboxEntry& entry);
@@ -89,8 +91,12 @@ class Outbox {
   int next_ = 1;
 };
 
+// A notice that could not go out within a day tells nobody anything new.
+inline constexpr int32_t kNoticeMaxAgeHours = 24;
+
 // The text a late message goes out with: who reads it must see that the
-// alarm is not new.
-std::string lateText(std::string_view createdStamp, std::string_view text);
+// alarm (or the notice) is not new.
+std::string lateText(std::string_view createdStamp, std::string_view text,
+                     OutboxEntry::Kind kind = OutboxEntry::Kind::Alarm);
 
 }  // namespace kantiq::sender

@@ -244,7 +244,7 @@ ChannelKind channelNamed(const toml::table& root, std::string_view key) {
 }
 
 RecipientGroup readGroup(const toml::table& t, size_t index) {
-  rejectUnknownKeys(t, "gruppe", {"name", "alle_alarme", "stichworte", "nummern"});
+  rejectUnknownKeys(t, "gruppe", {"name", "alle_alarme", "stichworte", "nummern", "hinweise"});
   RecipientGroup g;
   if (auto name = optionalString(t, "name"))
     g.name = toCp1252(t, *name, "name");
@@ -256,9 +256,12 @@ RecipientGroup readGroup(const toml::table& t, size_t index) {
       fail(where(t) + "Gruppe \"" + g.name + "\": ein Stichwort ist leer.");
     g.keywords.push_back(foldCaseCp1252(toCp1252(t, keyword, "stichworte")));
   }
-  if (!g.allAlarms && g.keywords.empty())
+  g.notices = optionalBool(t, "hinweise").value_or(false);
+  // A group for notices only gets no alarms; one that gets neither is a mistake.
+  if (!g.allAlarms && g.keywords.empty() && !g.notices)
     fail(where(t) + "Gruppe \"" + g.name +
-         "\" hat weder \"alle_alarme = true\" noch \"stichworte\" und würde nie benachrichtigt.");
+         "\" hat weder \"alle_alarme = true\" noch \"stichworte\" noch \"hinweise = true\" und würde nie "
+         "benachrichtigt.");
   for (const std::string& typed : stringList(t, "nummern")) {
     std::string number;
     if (!normalisePhoneNumber(typed, number)) {
@@ -366,6 +369,17 @@ std::vector<Recipient> selectRecipients(const SenderConfig& config, std::string_
     for (const std::string& keyword : g.keywords)
       if (!chosen && folded.find(keyword) != std::string::npos) chosen = true;
     if (!chosen) continue;
+    for (const std::string& number : g.numbers)
+      if (seen.insert(number).second) out.push_back({number, g.name});
+  }
+  return out;
+}
+
+std::vector<Recipient> selectNoticeRecipients(const SenderConfig& config) {
+  std::vector<Recipient> out;
+  std::set<std::string> seen;
+  for (const RecipientGroup& g : config.groups) {
+    if (!g.notices) continue;
     for (const std::string& number : g.numbers)
       if (seen.insert(number).second) out.push_back({number, g.name});
   }

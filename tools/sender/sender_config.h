@@ -54,6 +54,9 @@ struct RecipientGroup {
   bool allAlarms = false;
   std::vector<std::string> keywords;  // case-folded; any one contained in the alarm text selects the group
   std::vector<std::string> numbers;   // normalised
+  // Gets the notices for whoever looks after the PC ("hinweise = true");
+  // a group may get notices only, or alarms as well.
+  bool notices = false;
 };
 
 struct SenderConfig {
@@ -95,5 +98,9 @@ struct Recipient {
 // the alarm text contains (ignoring case), each number once, in the order of
 // the file.
 std::vector<Recipient> selectRecipients(const SenderConfig& config, std::string_view alarmText);
+
+// Every number of a group with "hinweise = true", each number once, in the
+// order of the file. Alarm groups get no notice for being alarm groups.
+std::vector<Recipient> selectNoticeRecipients(const SenderConfig& config);
 
 }  // namespace kantiq::sender

@@ -1,5 +1,7 @@
-// S.exe: started by Kantiq once per alarm ("<folder>\S.exe <scrambled text>")
-// and once per test message ("<folder>\S.exe <test argument> <number>");
+// S.exe: started by Kantiq once per alarm ("<folder>\S.exe <scrambled text>"),
+// once per test message ("<folder>\S.exe <test argument> <number>") and once
+// per notice for whoever looks after the PC ("<folder>\S.exe <notice
+// argument> <scrambled text>");
 // texts the alarm to the configured phones and records every attempt in
 // "SendeLog.txt" beside it. Every message waits in the folder "Postausgang"
 // beside it until it is sent or has failed for good, so a run that is
@@ -40,6 +42,10 @@ constexpr size_t kMaxConfigBytes = 1024 * 1024;
 constexpr DWORD kHardLimitMarginMs = 30 * 60'000;
 // Machine-wide: senders in two users' sessions share the one modem.
 constexpr const char* kModemMutexName = "Global\\KantiqSenderModem";
+// Exists while an alarm's or a test's sender waits for the modem: notice
+// and resend runs look for it between messages and stop. Being a named
+// object, it is gone with the last sender that holds it, however it ended.
+constexpr const char* kAlarmWaitingName = "Global\\KantiqSenderAlarmWaiting";
 // How long the check waits for a sender that is using the modem.
 constexpr int64_t kCheckModemWaitMs = 60'000;
 
@@ -152,6 +158,24 @@ class ModemLock {
   bool held_ = false;
 };
 
+// Held by an alarm's (or a test's) sender while it waits for the modem.
+class AlarmWaitingSign {
+ public:
+  AlarmWaitingSign() : mark_(createSharedMutex(kAlarmWaitingName, false)) {}
+  AlarmWaitingSign(const AlarmWaitingSign&) = delete;
+  AlarmWaitingSign& operator=(const AlarmWaitingSign&) = delete;
+
+ private:
+  UniqueHandle mark_;
+};
+
+// Whether some sender holds an AlarmWaitingSign.
+bool alarmWaiting() {
+  const UniqueHandle mark(::OpenMutexA(SYNCHRONIZE, FALSE, kAlarmWaitingName));
+  // A sign we may not open (another user's sender) exists all the same.
+  return mark.valid() || ::GetLastError() == ERROR_ACCESS_DENIED;
+}
+
 // Reads and parses S.toml; false with a German reason.
 bool loadConfig(const std::string& path, ConfigResult& parsed, std::string& reason) {
   std::string text;
@@ -177,6 +201,8 @@ std::string describeRequest(const SendRequest& request) {
       return "Die Test-SMS an \"" + request.number + "\"";
     case SendRequest::Kind::Resend:
       return "Was im Postausgang wartet,";
+    case SendRequest::Kind::Notice:
+      return "Der Hinweis \"" + request.text + "\"";
     case SendRequest::Kind::Alarm:
       break;
   }
@@ -189,6 +215,8 @@ std::string shortRequest(const SendRequest& request) {
       return "Test-SMS an " + request.number + " nicht gesendet";
     case SendRequest::Kind::Resend:
       return "Nichts nachgesendet";
+    case SendRequest::Kind::Notice:
+      return "Hinweis NICHT gesendet";
     case SendRequest::Kind::Alarm:
       break;
   }
@@ -307,7 +335,8 @@ RunResult send(FileSendLog& log, const std::string& exePath, const std::string& 
   if (resending) {
     request.kind = SendRequest::Kind::Resend;
   } else if (!requestFromCommandLine(::GetCommandLineA(), exePath, request)) {
-    const std::string line = "Ungültiger Aufruf: Die Befehlszeile enthält weder eine Alarmierung noch eine Test-SMS.";
+    const std::string line =
+        "Ungültiger Aufruf: Die Befehlszeile enthält weder eine Alarmierung noch eine Test-SMS noch einen Hinweis.";
     log.write(line);
     return {kExitBadCommandLine, line};
   }
@@ -335,9 +364,12 @@ RunResult send(FileSendLog& log, const std::string& exePath, const std::string& 
   ModemLock lock;
   if (channels.usesModem() && !lock.acquire(0)) {
     log.write("Ein anderer Sendevorgang benutzt das Modem; warte, bis er fertig ist.");
+    // A notice or a resend holding the modem stops at its next message.
+    std::optional<AlarmWaitingSign> sign;
+    if (!run.givesWay()) sign.emplace();
     if (!lock.acquire(deadlineMs - clock.nowMs())) return run.abandon("Das Modem war bis zum Zeitlimit belegt.");
   }
-  const RunResult result = run.deliver(channels.routes(), clock, deadlineMs, wallTimeNow());
+  const RunResult result = run.deliver(channels.routes(), clock, deadlineMs, wallTimeNow(), alarmWaiting);
   channels.close();
   return result;
 }

@@ -20,7 +20,10 @@ bool requestFromCommandLine(std::string_view commandLine, std::string_view progr
       out.kind = SendRequest::Kind::Test;
       out.number = parsed.number;
       return true;
-    case SenderRequest::Kind::Notice:  // not sent by this sender yet
+    case SenderRequest::Kind::Notice:
+      out.kind = SendRequest::Kind::Notice;
+      out.text = parsed.alarmText.substr(0, parsed.alarmText.find('\0'));
+      return true;
     case SenderRequest::Kind::Invalid:
       break;
   }

@@ -7,8 +7,9 @@
 namespace kantiq::sender {
 
 // Reads what the program asks for from S.exe's own command line (byte for
-// byte as GetCommandLineA gives it): an alarm with its unscrambled text, or a
-// test message with the number as typed. False if the line holds neither.
+// byte as GetCommandLineA gives it): an alarm or a notice with its
+// unscrambled text, or a test message with the number as typed. False if the
+// line holds none of them.
 bool requestFromCommandLine(std::string_view commandLine, std::string_view programPath, SendRequest& out);
 
 // Whether S.exe was started to check its set-up: "S.exe --pruefen", with the
