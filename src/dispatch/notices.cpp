@@ -294,7 +294,12 @@ void NoticeDesk::senderSaid(std::string_view summary, bool allSent, const TimeVa
 
 void NoticeDesk::alarmRun(std::string_view alarmText, DeliveryState state, std::string_view summary,
                           const TimeValue& now) {
-  senderSaid(summary, state == DeliveryState::Sent, now);
+  // The sender may quote the alarm's text, which is no word of its own.
+  std::string ownWords(summary);
+  for (size_t at; !alarmText.empty() && (at = ownWords.find(alarmText)) != std::string::npos;) {
+    ownWords.erase(at, alarmText.size());
+  }
+  senderSaid(ownWords, state == DeliveryState::Sent, now);
   if (state != DeliveryState::Waiting && state != DeliveryState::Failed) return;
   ++memory_.smsFaults;
   if (state == DeliveryState::Waiting) smsTold_ = true;

@@ -213,6 +213,10 @@ TEST(NoticeDesk, WhatTheSenderSaysOfSmsChannelsAndTheSim) {
          {"Die SIM-Karte im Modem verlangt die PUK (seit 09.12.2026 08:00): Die SIM-Karte verlangt die PUK. Die SMS gehen "
           "über den Ersatzweg"}},
         {Step::Alarm, sent, "SMS an 2 von 2 Empfängern gesendet.", {"Die SIM-Karte im Modem ist wieder bereit"}}}},
+      {"an alarm text that reads like the sender's words",
+       {{Step::Alarm, DeliveryState::Failed,
+         "Alarmierung \"Brand Störung Gas: PIN 1234\": keine Empfängergruppe passt, nichts gesendet.",
+         {"SMS zur Alarmierung"}}}},
       {"a refused PIN with no other way",
        {{Step::Alarm, waiting, "SMS NICHT gesendet, 2 warten im Postausgang: Die SIM-Karte hat die PIN abgelehnt.",
          {"nimmt die PIN nicht an", "SMS zur Alarmierung"}}}},
@@ -224,7 +228,15 @@ TEST(NoticeDesk, WhatTheSenderSaysOfSmsChannelsAndTheSim) {
     for (const Step& step : row.steps) {
       SCOPED_TRACE(++stepNo);
       switch (step.kind) {
-        case Step::Alarm: rig.desk.alarmRun("Brand", step.state, step.summary, rig.now()); break;
+        case Step::Alarm: {
+          const std::string_view summary = step.summary;
+          const size_t quote = summary.find('"');
+          const std::string text = summary.starts_with("Alarmierung \"")
+                                       ? std::string(summary.substr(quote + 1, summary.find("\":") - quote - 1))
+                                       : std::string("Brand");
+          rig.desk.alarmRun(text, step.state, step.summary, rig.now());
+          break;
+        }
         case Step::Outbox: rig.desk.outboxRun(step.state, step.state != sent, step.summary, rig.now()); break;
         case Step::Notice: rig.desk.noticeRun(step.state == sent ? 0 : 1, step.summary, rig.now()); break;
       }
