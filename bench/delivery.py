@@ -184,7 +184,7 @@ def report(case, expected, note="", duplicates=None, since=0.0, check=None):
 
 
 # Rows that take seconds; --short runs only these.
-SHORT = ("rejected", "noise", "sim_busy", "newest_first", "damaged", "gateway_late")
+SHORT = ("rejected", "noise", "sim_busy", "newest_first", "damaged", "gateway_late", "notice_first")
 
 
 def wanted(name):
@@ -356,6 +356,30 @@ if wanted("resend"):
     c.stop()
     report(c, 1, "Alarm Code %d, --nachsenden Code %d, dann %d: %s" % (code, first, second, c.last_line()),
            check=(code, first, second) == (1, 1, 0))
+
+if wanted("notice_first"):
+    # A notice run holds a slow modem with messages for eight people who
+    # look after the PC; an alarm starts a second later. The alarm may wait
+    # for the message under way, never for the other notices.
+    c = Case("alarm_while_notices_send")
+    c.config(modem_toml() + '[[gruppe]]\nname = "Gerätewart"\nhinweise = true\nnummern = [%s]\n'
+             % ", ".join('"+4916000000%02d"' % i for i in range(8)))
+    c.modem("--send-delay", "2")
+    notice = c.send("notice", "Eingang still", background=True)
+    time.sleep(1.0)
+    alarm_start = time.time() - c.start
+    code = c.send("alarm", "Brand")
+    notice.wait()
+    again = c.run_sender("--nachsenden")
+    c.stop()
+    got = c.received()
+    alarm = [t for t, number, text in got if text == "Brand"]
+    position = next((i for i, r in enumerate(got) if r[2] == "Brand"), -1)
+    behind = sum(1 for r in got[:position] if r[2] != "Brand")
+    delay = alarm[0] - alarm_start if alarm else -1
+    report(c, 9, "Hinweise: %d SMS; die Alarmierung als %d. SMS, %.1f s nach ihrem Start, hinter %d Hinweis(en); "
+           "Rest per --nachsenden (Code %d)" % (len(got) - len(alarm), position + 1, delay, behind, again),
+           since=alarm_start, check=code == 0 and behind <= 1 and len(got) == 9)
 
 shutil.rmtree(work, ignore_errors=True)
 print()
