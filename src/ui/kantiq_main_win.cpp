@@ -4,6 +4,8 @@
 
 #include <new>
 
+#include "config/program_exit.h"
+#include "ui/fresh_start_win.h"
 #include "ui/main_dialog_win.h"
 #include "ui/program_engine_win.h"
 
@@ -20,5 +22,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
   kantiq::ProgramOptions options;
   options.instance = instance;
   options.makeEngine = kantiq::makeProgramEngine;
-  return kantiq::runMainDialog(options);
+  const int status = kantiq::runMainDialog(options);
+  // Closed to be started afresh by the watchdog: it reads this code.
+  if (status == static_cast<int>(kantiq::kExitClosed) && kantiq::successorLeftToWatchdog()) {
+    return static_cast<int>(kantiq::kExitStartAgain);
+  }
+  return status;
 }
