@@ -51,7 +51,7 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
     // Alarm raising's counters start at 0 with the raiser made just before.
     constructToneDetector(*detector_, &spectrogramStrokes_, {}, [] { showRunningInstance(); });
     // Holding the guard, this is the one Kantiq: its watchdog may know it.
-    lifeSigns_ = std::make_unique<LifeSigns>(dialog);
+    LifeSigns::process().publish(dialog);
     detector_->alarmSink = &raiser_;
     detector_->watchdogStarter = &watchdogs_;
     // Kantiq's own settings: what cannot be read is reported and has its
@@ -62,7 +62,7 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
     analysis_->setInput(InputRequest{settings.settings.inputName, settings.settings.inputPosition});
     analysis_->setSilenceLimit(settings.settings.silenceLimitMs);
     analysis_->setObserver(&observer);
-    analysis_->setBeat(lifeSigns_->workerBeat());
+    analysis_->setBeat(LifeSigns::process().workerBeat());
     detector_->monitor = &monitor;
     // What becomes of each alarm's SMS reaches the window; messages left
     // waiting by an earlier run are followed up from the start.
@@ -139,7 +139,6 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl {
   DetectorFrameConsumer frame_;  // detector for every frame, the picture every second
   std::vector<std::string> startNotes_;
   std::unique_ptr<OutboxRetrier> retrier_;
-  std::unique_ptr<LifeSigns> lifeSigns_;  // the worker beats into it: kept longer than the analysis
   std::unique_ptr<AnalysisThread> analysis_;
 };
 

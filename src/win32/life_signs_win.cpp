@@ -9,25 +9,44 @@ std::atomic_ref<uint32_t> shared(uint32_t& value) { return std::atomic_ref<uint3
 
 }  // namespace
 
-LifeSigns::LifeSigns(HWND window)
-    : mapping_(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LifeSignsBlock),
-                                    kLifeSignsName)) {
-  if (!mapping_) return;
-  view_.reset(::MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, sizeof(LifeSignsBlock)));
-  if (!view_) return;
-  // A block left open by a reader belonged to an earlier Kantiq: all of it is
-  // written again, the magic last.
-  auto* block = static_cast<LifeSignsBlock*>(view_.get());
-  shared(block->magic).store(0);
-  block->processId = ::GetCurrentProcessId();
-  block->window = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window));
-  shared(block->workerBeat).store(0);
-  block->reserved = 0;
-  shared(block->magic).store(kLifeSignsMagic, std::memory_order_release);
+LifeSigns& LifeSigns::process() {
+  static LifeSigns signs;
+  return signs;
+}
+
+LifeSignsBlock* LifeSigns::block() { return static_cast<LifeSignsBlock*>(view_.get()); }
+
+void LifeSigns::publish(HWND window) {
+  if (!mapping_) {
+    mapping_.reset(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LifeSignsBlock),
+                                        kLifeSignsName));
+    if (!mapping_) return;
+    view_.reset(::MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, sizeof(LifeSignsBlock)));
+  }
+  LifeSignsBlock* b = block();
+  if (b == nullptr) return;
+  // A block a watchdog still holds belonged to an earlier Kantiq: all of it
+  // is written again, the magic last.
+  shared(b->magic).store(0);
+  b->processId = ::GetCurrentProcessId();
+  b->window = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window));
+  shared(b->workerBeat).store(0);
+  b->exitCode = 0;
+  shared(b->endAnnounced).store(0);
+  b->reserved = 0;
+  shared(b->magic).store(kLifeSignsMagic, std::memory_order_release);
 }
 
 uint32_t* LifeSigns::workerBeat() {
-  return view_ ? &static_cast<LifeSignsBlock*>(view_.get())->workerBeat : nullptr;
+  LifeSignsBlock* b = block();
+  return b != nullptr ? &b->workerBeat : nullptr;
+}
+
+void LifeSigns::announceEnd(uint32_t exitCode) {
+  LifeSignsBlock* b = block();
+  if (b == nullptr) return;
+  b->exitCode = exitCode;
+  shared(b->endAnnounced).store(1, std::memory_order_release);
 }
 
 void beatOnce(uint32_t* beat) {
@@ -37,18 +56,28 @@ void beatOnce(uint32_t* beat) {
   counter.store(next == 0 ? 1 : next, std::memory_order_relaxed);
 }
 
-std::optional<LifeSignsReading> readLifeSigns() {
-  const UniqueHandle mapping(::OpenFileMappingA(FILE_MAP_READ, FALSE, kLifeSignsName));
+std::optional<LifeSignsView> LifeSignsView::open() {
+  UniqueHandle mapping(::OpenFileMappingA(FILE_MAP_READ, FALSE, kLifeSignsName));
   if (!mapping) return std::nullopt;
-  const UniqueMappedView view(::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, sizeof(LifeSignsBlock)));
+  UniqueMappedView view(::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, sizeof(LifeSignsBlock)));
   if (!view) return std::nullopt;
-  auto* block = static_cast<LifeSignsBlock*>(view.get());
-  if (shared(block->magic).load(std::memory_order_acquire) != kLifeSignsMagic) return std::nullopt;
+  return LifeSignsView(std::move(mapping), std::move(view));
+}
+
+std::optional<LifeSignsReading> LifeSignsView::read() const {
+  auto* b = static_cast<LifeSignsBlock*>(view_.get());
+  if (shared(b->magic).load(std::memory_order_acquire) != kLifeSignsMagic) return std::nullopt;
   LifeSignsReading reading;
-  reading.processId = block->processId;
-  reading.window = reinterpret_cast<HWND>(static_cast<uintptr_t>(block->window));
-  reading.workerBeat = shared(block->workerBeat).load(std::memory_order_relaxed);
+  reading.processId = b->processId;
+  reading.window = reinterpret_cast<HWND>(static_cast<uintptr_t>(b->window));
+  reading.workerBeat = shared(b->workerBeat).load(std::memory_order_relaxed);
+  if (shared(b->endAnnounced).load(std::memory_order_acquire) != 0) reading.announcedExit = b->exitCode;
   return reading;
+}
+
+std::optional<LifeSignsReading> readLifeSigns() {
+  const std::optional<LifeSignsView> view = LifeSignsView::open();
+  return view ? view->read() : std::nullopt;
 }
 
 bool watchdogRunning() {

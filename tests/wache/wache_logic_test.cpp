@@ -12,22 +12,25 @@ namespace {
 TEST(WacheExit, KantiqsOwnCodesAreMeantAndEveryOtherIsACrash) {
   struct Row {
     uint32_t code;
+    std::optional<uint32_t> announced;
     KantiqEnd end;
   };
   const Row rows[] = {
-      {kExitClosed, KantiqEnd::Closed},
-      {kExitStartRefused, KantiqEnd::StartRefused},
-      {kExitAlreadyRunning, KantiqEnd::AlreadyRunning},
-      {kExitStartAgain, KantiqEnd::StartAgain},
-      {kExitFailed, KantiqEnd::Crashed},
-      {2, KantiqEnd::Crashed},
-      {0xC0000005u, KantiqEnd::Crashed},  // access violation
-      {0xE06D7363u, KantiqEnd::Crashed},  // an unhandled C++ exception
-      {0xFFFFFFFFu, KantiqEnd::Crashed},
+      {kExitClosed, kExitClosed, KantiqEnd::Closed},
+      {kExitClosed, std::nullopt, KantiqEnd::Crashed},  // killed, and the system said 0
+      {kExitClosed, kExitFailed, KantiqEnd::Crashed},
+      {kExitStartRefused, std::nullopt, KantiqEnd::StartRefused},  // refused before it had signs of life
+      {kExitAlreadyRunning, std::nullopt, KantiqEnd::AlreadyRunning},
+      {kExitStartAgain, kExitStartAgain, KantiqEnd::StartAgain},
+      {kExitFailed, kExitFailed, KantiqEnd::Crashed},
+      {2, std::nullopt, KantiqEnd::Crashed},
+      {0xC0000005u, std::nullopt, KantiqEnd::Crashed},  // access violation
+      {0xE06D7363u, std::nullopt, KantiqEnd::Crashed},  // an unhandled C++ exception
+      {0xFFFFFFFFu, std::nullopt, KantiqEnd::Crashed},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.code);
-    EXPECT_EQ(classifyExit(row.code), row.end);
+    EXPECT_EQ(classifyExit(row.code, row.announced), row.end);
   }
   EXPECT_EQ(exitCodeText(3), "3");
   EXPECT_EQ(exitCodeText(0xC0000005u), "0xC0000005");
@@ -70,19 +73,22 @@ TEST(WacheCare, EachEndLeadsToItsStepAndLine) {
   Care care(times);
   struct Row {
     uint32_t code;
+    std::optional<uint32_t> announced;
     Step step;
     const char* says;
   };
   const Row rows[] = {
-      {kExitClosed, Step::End, "Fenster geschlossen"},
-      {kExitStartRefused, Step::GiveUp, "Einrichtung"},
-      {kExitAlreadyRunning, Step::Adopt, "läuft bereits"},
-      {kExitStartAgain, Step::StartNow, "Aufnahmegerät"},
-      {0xC0000005u, Step::RestartAfterPause, "unerwartet beendet worden (Code 0xC0000005). Neustart in 2 s (1. von"},
+      {kExitClosed, kExitClosed, Step::End, "Fenster geschlossen"},
+      {kExitStartRefused, std::nullopt, Step::GiveUp, "Einrichtung"},
+      {kExitAlreadyRunning, std::nullopt, Step::Adopt, "läuft bereits"},
+      {kExitStartAgain, kExitStartAgain, Step::StartNow, "Aufnahmegerät"},
+      {0xC0000005u, std::nullopt, Step::RestartAfterPause,
+       "unerwartet beendet worden (Code 0xC0000005). Neustart in 2 s (1. von"},
+      {kExitClosed, std::nullopt, Step::RestartAfterPause, "(Code 0, ohne sich abzumelden). Neustart in 2 s (2. von"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.code);
-    const Decision decision = care.ended(row.code, 1000);
+    const Decision decision = care.ended(row.code, row.announced, 1000);
     EXPECT_EQ(decision.step, row.step);
     EXPECT_NE(decision.line.find(row.says), std::string::npos) << decision.line;
   }
@@ -92,19 +98,19 @@ TEST(WacheCare, CrashesHangsAndFailedStartsShareTheBudgetThenItGivesUp) {
   Times times;
   times.restartsPerWindow = 3;
   Care care(times);
-  EXPECT_EQ(care.ended(1, 0).step, Step::RestartAfterPause);
+  EXPECT_EQ(care.ended(1, std::nullopt, 0).step, Step::RestartAfterPause);
   EXPECT_EQ(care.hung(HangWatch::Hang::Window, 1000).step, Step::RestartAfterPause);
   const Decision third = care.startFailed(2, 2000);
   EXPECT_EQ(third.step, Step::RestartAfterPause);
   EXPECT_NE(third.line.find("3. von höchstens 3 in 3600 s"), std::string::npos) << third.line;
   // Neither a meant end nor a hand-over takes from the budget.
-  EXPECT_EQ(care.ended(kExitStartAgain, 2500).step, Step::StartNow);
+  EXPECT_EQ(care.ended(kExitStartAgain, kExitStartAgain, 2500).step, Step::StartNow);
   const Decision fourth = care.hung(HangWatch::Hang::Worker, 3000);
   EXPECT_EQ(fourth.step, Step::GiveUp);
   EXPECT_NE(fourth.line.find("Auswertung kommt seit 60 s nicht voran"), std::string::npos) << fourth.line;
   EXPECT_NE(fourth.line.find("gibt auf"), std::string::npos) << fourth.line;
   // An hour after the first, one restart is allowed again.
-  EXPECT_EQ(care.ended(1, 3600000).step, Step::RestartAfterPause);
+  EXPECT_EQ(care.ended(1, std::nullopt, 3600000).step, Step::RestartAfterPause);
 }
 
 TEST(WacheTestTimes, ShortenedTimesAreReadAndAnythingElseRefused) {

@@ -47,10 +47,10 @@ std::optional<Times> parseTestTimes(std::string_view text, Times base) {
   return times;
 }
 
-KantiqEnd classifyExit(uint32_t code) {
+KantiqEnd classifyExit(uint32_t code, std::optional<uint32_t> announced) {
   switch (code) {
     case kExitClosed:
-      return KantiqEnd::Closed;
+      return announced == kExitClosed ? KantiqEnd::Closed : KantiqEnd::Crashed;
     case kExitStartRefused:
       return KantiqEnd::StartRefused;
     case kExitAlreadyRunning:
@@ -116,8 +116,8 @@ Decision Care::restartOrGiveUp(std::string reason, int64_t nowMs) {
                                        ")."};
 }
 
-Decision Care::ended(uint32_t code, int64_t nowMs) {
-  switch (classifyExit(code)) {
+Decision Care::ended(uint32_t code, std::optional<uint32_t> announced, int64_t nowMs) {
+  switch (classifyExit(code, announced)) {
     case KantiqEnd::Closed:
       return {Step::End, "Kantiq wurde beendet (Fenster geschlossen). Die Wache endet."};
     case KantiqEnd::StartRefused:
@@ -131,7 +131,8 @@ Decision Care::ended(uint32_t code, int64_t nowMs) {
     case KantiqEnd::Crashed:
       break;
   }
-  return restartOrGiveUp("Kantiq ist unerwartet beendet worden (Code " + exitCodeText(code) + ").", nowMs);
+  const std::string how = code == kExitClosed ? ", ohne sich abzumelden" : "";
+  return restartOrGiveUp("Kantiq ist unerwartet beendet worden (Code " + exitCodeText(code) + how + ").", nowMs);
 }
 
 Decision Care::hung(HangWatch::Hang hang, int64_t nowMs) {

@@ -43,9 +43,12 @@ struct Times {
 // understood or a value is not positive.
 std::optional<Times> parseTestTimes(std::string_view text, Times base);
 
-// How Kantiq.exe ended, by its exit code (config/program_exit.h).
+// How Kantiq.exe ended, by its exit code (config/program_exit.h) and the
+// code it announced in its signs of life before it ended, if it did. A
+// process killed from outside may be reported with code 0 (Wine does so):
+// a 0 that was not announced is a crash.
 enum class KantiqEnd { Closed, StartRefused, AlreadyRunning, StartAgain, Crashed };
-KantiqEnd classifyExit(uint32_t code);
+KantiqEnd classifyExit(uint32_t code, std::optional<uint32_t> announced);
 
 // "3" for the program's own codes, "0xC0000005" for an exception's.
 std::string exitCodeText(uint32_t code);
@@ -110,8 +113,8 @@ struct Decision {
 class Care {
  public:
   explicit Care(const Times& times) : times_(times), budget_(times.restartsPerWindow, times.budgetWindowMs) {}
-  // Kantiq's process ended by itself with code.
-  Decision ended(uint32_t code, int64_t nowMs);
+  // Kantiq's process ended with code, having announced it (or not).
+  Decision ended(uint32_t code, std::optional<uint32_t> announced, int64_t nowMs);
   // Kantiq was hung and has been ended.
   Decision hung(HangWatch::Hang hang, int64_t nowMs);
   // Kantiq.exe could not be started; error is the system's code.

@@ -84,8 +84,10 @@ class Watch {
     if (::WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0) {
       DWORD code = 0;
       ::GetExitCodeProcess(process_.get(), &code);
+      const std::optional<LifeSignsReading> last = ownSigns();
       process_.reset();
-      follow(care_.ended(code, now));
+      signs_.reset();
+      follow(care_.ended(code, last ? last->announcedExit : std::nullopt, now));
       return;
     }
     lookForHang(now);
@@ -108,9 +110,19 @@ class Watch {
   bool over() const { return over_; }
 
  private:
+  // The signs of life of the process under care. The view is kept while
+  // the process runs, so that its last words can be read after its end.
+  std::optional<LifeSignsReading> ownSigns() {
+    if (!signs_) signs_ = LifeSignsView::open();
+    if (!signs_) return std::nullopt;
+    std::optional<LifeSignsReading> reading = signs_->read();
+    if (!reading || reading->processId != processId_) return std::nullopt;
+    return reading;
+  }
+
   void lookForHang(int64_t now) {
-    const std::optional<LifeSignsReading> signs = readLifeSigns();
-    if (!signs || signs->processId != processId_ || signs->window == nullptr) {
+    const std::optional<LifeSignsReading> signs = ownSigns();
+    if (!signs || signs->window == nullptr) {
       // Starting up, or showing a box before its window is known: nothing to judge yet.
       hang_.windowUnknown(now);
     } else {
@@ -129,6 +141,7 @@ class Watch {
     ::TerminateProcess(process_.get(), kExitFailed);
     ::WaitForSingleObject(process_.get(), kTerminateWaitMs);
     process_.reset();
+    signs_.reset();
     follow(care_.hung(hang, nowMs()));
   }
 
@@ -163,13 +176,15 @@ class Watch {
   }
 
   bool adopt() {
-    const std::optional<LifeSignsReading> signs = readLifeSigns();
-    if (!signs) return false;
+    std::optional<LifeSignsView> view = LifeSignsView::open();
+    const std::optional<LifeSignsReading> signs = view ? view->read() : std::nullopt;
+    if (!signs || signs->announcedExit) return false;
     UniqueHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE,
                                        signs->processId));
     if (!process || ::WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT) return false;
     process_ = std::move(process);
     processId_ = signs->processId;
+    signs_ = std::move(view);
     hang_.restart(nowMs());
     log_.write("Kantiq läuft bereits (Prozess " + std::to_string(processId_) + "): Die Wache übernimmt es.");
     return true;
@@ -189,6 +204,7 @@ class Watch {
       return;
     }
     const UniqueHandle thread(started.hThread);
+    signs_.reset();
     process_ = UniqueHandle(started.hProcess);
     processId_ = started.dwProcessId;
     hang_.restart(nowMs());
@@ -202,6 +218,7 @@ class Watch {
   Care care_;
   UniqueHandle process_;
   DWORD processId_ = 0;
+  std::optional<LifeSignsView> signs_;
   int64_t restartAtMs_ = -1;
   bool over_ = false;
 };
