@@ -68,6 +68,36 @@ TEST(WacheHang, TheWindowOrTheWorkerSilentForTheLimitIsAHang) {
   EXPECT_EQ(watch.check(560000), HangWatch::Hang::Window);
 }
 
+TEST(WacheHang, TimeTheWatchdogDidNotLookIsNotHeldAgainstKantiq) {
+  HangWatch watch(60000);
+  watch.restart(0);
+  for (int64_t t = 1000; t <= 20000; t += 1000) {
+    watch.looking(t);
+    watch.windowAnswered(t);
+    watch.workerBeat(static_cast<uint32_t>(t / 1000), t);
+  }
+  // Looks every 6 s while the window keeps silent: judged as usual.
+  for (int64_t t = 26000; t <= 80000; t += 6000) watch.looking(t);
+  EXPECT_EQ(watch.check(80000), HangWatch::Hang::Window);
+  // The machine slept (or the watchdog stood still) for an hour: the first
+  // look afterwards judges afresh, before the worker has gone round again.
+  watch.looking(3680000);
+  watch.windowAnswered(3680000);
+  watch.workerBeat(20, 3680000);  // the beat from before the pause
+  EXPECT_EQ(watch.check(3680000), HangWatch::Hang::None);
+  // From there the worker is judged again: a beat that stays is a hang.
+  for (int64_t t = 3690000; t <= 3740000; t += 10000) {
+    watch.looking(t);
+    watch.windowAnswered(t);
+    watch.workerBeat(20, t);
+  }
+  EXPECT_EQ(watch.check(3739999), HangWatch::Hang::None);
+  EXPECT_EQ(watch.check(3740000), HangWatch::Hang::Worker);
+  watch.restart(500000);
+  EXPECT_EQ(watch.check(559999), HangWatch::Hang::None);
+  EXPECT_EQ(watch.check(560000), HangWatch::Hang::Window);
+}
+
 TEST(WacheCare, EachEndLeadsToItsStepAndLine) {
   Times times;
   Care care(times);

@@ -86,9 +86,15 @@ int32_t RestartBudget::used(int64_t nowMs) {
 }
 
 void HangWatch::restart(int64_t nowMs) {
+  lastLookMs_ = nowMs;
   lastAnswerMs_ = nowMs;
   beat_ = 0;
   beatChangedMs_ = nowMs;
+}
+
+void HangWatch::looking(int64_t nowMs) {
+  if (nowMs - lastLookMs_ > limitMs_ / 2) restart(nowMs);
+  lastLookMs_ = nowMs;
 }
 
 void HangWatch::workerBeat(uint32_t beat, int64_t nowMs) {

@@ -74,7 +74,9 @@ class RestartBudget {
 // Whether a running Kantiq is stuck. The window counts from its last answer;
 // the worker from the last change of its beat, a counter the worker changes
 // on every pass. A worker that has not yet published a beat (0) and a window
-// not yet known are not judged.
+// not yet known are not judged. Neither is time the watchdog itself did not
+// look: a pause of more than half the limit between two looks (the watchdog
+// held up, the machine asleep) starts the judging afresh.
 class HangWatch {
  public:
   enum class Hang { None, Window, Worker };
@@ -82,6 +84,8 @@ class HangWatch {
   explicit HangWatch(int64_t limitMs) : limitMs_(limitMs) {}
   // A new process, watched from nowMs.
   void restart(int64_t nowMs);
+  // Called on every look, before what was seen is told.
+  void looking(int64_t nowMs);
   void windowAnswered(int64_t nowMs) { lastAnswerMs_ = nowMs; }
   void windowUnknown(int64_t nowMs) { lastAnswerMs_ = nowMs; }
   void workerBeat(uint32_t beat, int64_t nowMs);
@@ -89,6 +93,7 @@ class HangWatch {
 
  private:
   int64_t limitMs_;
+  int64_t lastLookMs_ = 0;
   int64_t lastAnswerMs_ = 0;
   uint32_t beat_ = 0;
   int64_t beatChangedMs_ = 0;

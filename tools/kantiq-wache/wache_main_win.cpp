@@ -30,7 +30,13 @@ constexpr wchar_t kKantiqProgram[] = L"Kantiq.exe";
 // How long an ended Kantiq is waited for after TerminateProcess.
 constexpr DWORD kTerminateWaitMs = 5000;
 
-int64_t nowMs() { return static_cast<int64_t>(::GetTickCount64()); }
+// Milliseconds that do not count while the machine sleeps or hibernates:
+// a Kantiq that was asleep with the machine has not hung.
+int64_t nowMs() {
+  ULONGLONG hundredNs = 0;
+  if (!::QueryUnbiasedInterruptTime(&hundredNs)) return static_cast<int64_t>(::GetTickCount64());
+  return static_cast<int64_t>(hundredNs / 10000);
+}
 
 // The log beside the program: one dated line per event, moved aside when large.
 class Log {
@@ -121,6 +127,7 @@ class Watch {
   }
 
   void lookForHang(int64_t now) {
+    hang_.looking(now);
     const std::optional<LifeSignsReading> signs = ownSigns();
     if (!signs || signs->window == nullptr) {
       // Starting up, or showing a box before its window is known: nothing to judge yet.
