@@ -109,17 +109,21 @@ HangWatch::Hang HangWatch::check(int64_t nowMs) const {
   return Hang::None;
 }
 
-Decision Care::restartOrGiveUp(std::string reason, int64_t nowMs) {
+std::string Care::budgetSpent() const {
+  return "Schon " + std::to_string(budget_.max()) + " Neustarts in " + seconds(times_.budgetWindowMs);
+}
+
+std::string Care::restartNote(int64_t nowMs) {
+  return "Neustart in " + seconds(times_.restartPauseMs) + " (" + std::to_string(budget_.used(nowMs)) +
+         ". von höchstens " + std::to_string(budget_.max()) + " in " + seconds(times_.budgetWindowMs) + ").";
+}
+
+Decision Care::restartOrGiveUp(const std::string& reason, int64_t nowMs) {
   if (!budget_.take(nowMs)) {
-    return {Step::GiveUp, std::move(reason) + " Schon " + std::to_string(budget_.max()) + " Neustarts in " +
-                              seconds(times_.budgetWindowMs) +
-                              ": Die Wache gibt auf und startet Kantiq nicht mehr neu. "
-                              "Kantiq bitte von Hand starten."};
+    return {Step::GiveUp, reason + " " + budgetSpent() +
+                              ": Die Wache gibt auf und startet Kantiq nicht mehr neu. Kantiq bitte von Hand starten."};
   }
-  return {Step::RestartAfterPause, std::move(reason) + " Neustart in " + seconds(times_.restartPauseMs) + " (" +
-                                       std::to_string(budget_.used(nowMs)) + ". von höchstens " +
-                                       std::to_string(budget_.max()) + " in " + seconds(times_.budgetWindowMs) +
-                                       ")."};
+  return {Step::RestartAfterPause, reason + " " + restartNote(nowMs)};
 }
 
 Decision Care::ended(uint32_t code, std::optional<uint32_t> announced, int64_t nowMs) {
@@ -142,11 +146,16 @@ Decision Care::ended(uint32_t code, std::optional<uint32_t> announced, int64_t n
 }
 
 Decision Care::hung(HangWatch::Hang hang, int64_t nowMs) {
-  const std::string what = hang == HangWatch::Hang::Worker ? "Kantiqs Auswertung kommt seit " + seconds(times_.hangLimitMs) +
-                                                                 " nicht voran: Die Wache hat Kantiq beendet."
-                                                           : "Kantiqs Fenster antwortet seit " + seconds(times_.hangLimitMs) +
-                                                                 " nicht: Die Wache hat Kantiq beendet.";
-  return restartOrGiveUp(what, nowMs);
+  const std::string what = hang == HangWatch::Hang::Worker
+                               ? "Kantiqs Auswertung kommt seit " + seconds(times_.hangLimitMs) + " nicht voran"
+                               : "Kantiqs Fenster antwortet seit " + seconds(times_.hangLimitMs) + " nicht";
+  if (!budget_.take(nowMs)) {
+    // Ended without a successor, Kantiq would not even show what holds it.
+    return {Step::GiveUp, what + ". " + budgetSpent() +
+                              ": Die Wache gibt auf und lässt Kantiq, wie es ist. "
+                              "Kantiq bitte von Hand beenden und neu starten."};
+  }
+  return {Step::RestartAfterPause, what + ": Die Wache beendet Kantiq. " + restartNote(nowMs)};
 }
 
 Decision Care::startFailed(uint32_t error, int64_t nowMs) {

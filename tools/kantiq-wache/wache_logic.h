@@ -120,13 +120,16 @@ class Care {
   explicit Care(const Times& times) : times_(times), budget_(times.restartsPerWindow, times.budgetWindowMs) {}
   // Kantiq's process ended with code, having announced it (or not).
   Decision ended(uint32_t code, std::optional<uint32_t> announced, int64_t nowMs);
-  // Kantiq was hung and has been ended.
+  // Kantiq hangs. RestartAfterPause: end it, and start it after the pause;
+  // GiveUp (no restart left): leave it as it is.
   Decision hung(HangWatch::Hang hang, int64_t nowMs);
   // Kantiq.exe could not be started; error is the system's code.
   Decision startFailed(uint32_t error, int64_t nowMs);
 
  private:
-  Decision restartOrGiveUp(std::string reason, int64_t nowMs);
+  Decision restartOrGiveUp(const std::string& reason, int64_t nowMs);
+  std::string budgetSpent() const;
+  std::string restartNote(int64_t nowMs);
   Times times_;
   RestartBudget budget_;
 };

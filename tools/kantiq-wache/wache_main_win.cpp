@@ -145,11 +145,14 @@ class Watch {
     if (over_) return;  // closed while waiting for the answer
     const HangWatch::Hang hang = hang_.check(nowMs());
     if (hang == HangWatch::Hang::None) return;
-    ::TerminateProcess(process_.get(), kExitFailed);
-    ::WaitForSingleObject(process_.get(), kTerminateWaitMs);
+    const Decision decision = care_.hung(hang, nowMs());
+    if (decision.step != Step::GiveUp) {
+      ::TerminateProcess(process_.get(), kExitFailed);
+      ::WaitForSingleObject(process_.get(), kTerminateWaitMs);
+    }
     process_.reset();
     signs_.reset();
-    follow(care_.hung(hang, nowMs()));
+    follow(decision);
   }
 
   void follow(const Decision& decision) {
