@@ -69,6 +69,17 @@ killKantiq() { # signal
   [[ -n $pid ]] || { say "FAIL no Kantiq.exe process to kill"; failed=1; return 1; }
   kill "-$1" "$pid"
 }
+# A sender a killed Kantiq had just started (an alarm's or a notice's run)
+# can be left behind under Wine when its parent dies while it starts; none
+# may outlive the test and keep its output open.
+endStraySenders() {
+  local dir pid
+  dir=$(winpath "$app/S.exe")
+  for pid in $({ pgrep -f -- "$app/S.exe"; pgrep -f -- "${dir//\\/\\\\}"; } | sort -u); do
+    kill -KILL "$pid" 2>/dev/null
+  done
+}
+trap endStraySenders EXIT
 startWache() { (cd "$app" && exec wine "$app/KantiqWache.exe") & wachePid=$!; }
 wacheEnds() { # waits up to $1 s for the watchdog to end
   local i
