@@ -3,8 +3,9 @@
 ; passes these definitions to makensis:
 ;   VERSION       the release's version ("1.1")
 ;   VERSION_QUAD  the same as four numbers ("1.1.0.0")
-;   KANTIQ_EXE, CONFIG_EXE, SENDER_EXE
-;                 the built Kantiq.exe, kantiq-config.exe and S.exe
+;   KANTIQ_EXE, CONFIG_EXE, SENDER_EXE, WACHE_EXE
+;                 the built Kantiq.exe, kantiq-config.exe, S.exe and
+;                 KantiqWache.exe
 ;   TEXT_DIR      folder with kantiq.toml, S.toml and Kurzanleitung.txt
 ;                 (Windows line ends)
 ;   ICON          the program's icon
@@ -35,6 +36,9 @@ SetCompressor /SOLID lzma
 ; The caption and class of Kantiq's main window (and of its about box).
 !define WINDOW_CLASS "#32770"
 !define WINDOW_CAPTION "Brevalo Kantiq"
+; The watchdog's hidden window, which ends the watchdog on WM_CLOSE (and
+; leaves Kantiq running).
+!define WACHE_CLASS "KantiqWache"
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -98,19 +102,53 @@ VIAddVersionKey /LANG=${LANG_GERMAN} "OriginalFilename" "Kantiq-Setup-${VERSION}
 
 ; --- helpers --------------------------------------------------------------------
 
-; Ends a running Kantiq (its files could not be replaced or removed while it
-; runs) the way its close box does, after saying so. Sets $KantiqWasRunning.
+; Ends a running Kantiq and its watchdog (their files could not be replaced
+; or removed while they run), after saying so: the watchdog first, so that
+; it does not start Kantiq again, then Kantiq the way its close box does.
+; Sets $KantiqWasRunning when either ran.
 !macro DEFINE_CLOSE_KANTIQ un
 Function ${un}CloseKantiq
   StrCpy $KantiqWasRunning 0
   FindWindow $R0 "${WINDOW_CLASS}" "${WINDOW_CAPTION}"
+  FindWindow $R3 "${WACHE_CLASS}"
   ${If} $R0 == 0
+  ${AndIf} $R3 == 0
     Return
   ${EndIf}
   StrCpy $KantiqWasRunning 1
   MessageBox MB_OKCANCEL|MB_ICONEXCLAMATION "Kantiq läuft gerade. Damit seine Dateien ersetzt oder entfernt werden können, wird es jetzt beendet.$\r$\n$\r$\nSolange Kantiq nicht läuft, werden keine Alarmierungen erkannt." /SD IDOK IDOK close
   Abort
 close:
+  StrCpy $R1 0
+  ${Do}
+    FindWindow $R3 "${WACHE_CLASS}"
+    ${If} $R3 == 0
+      ${Break}
+    ${EndIf}
+    ${If} $R1 >= 50
+      Goto stuck
+    ${EndIf}
+    SendMessage $R3 ${WM_CLOSE} 0 0 /TIMEOUT=2000
+    Sleep 200
+    IntOp $R1 $R1 + 1
+  ${Loop}
+  ; The watchdog's window goes just before its process ends.
+  ${If} ${FileExists} "$INSTDIR\KantiqWache.exe"
+    StrCpy $R1 0
+    ${Do}
+      ClearErrors
+      FileOpen $R2 "$INSTDIR\KantiqWache.exe" a
+      ${IfNot} ${Errors}
+        FileClose $R2
+        ${Break}
+      ${EndIf}
+      ${If} $R1 >= 50
+        Goto stuck
+      ${EndIf}
+      Sleep 200
+      IntOp $R1 $R1 + 1
+    ${Loop}
+  ${EndIf}
   ; The about box has the same caption and lies above the main window: each
   ; round closes the topmost one.
   StrCpy $R1 0
@@ -211,6 +249,7 @@ Section "Kantiq" SecProgram
   File "/oname=Kantiq.exe" "${KANTIQ_EXE}"
   File "/oname=kantiq-config.exe" "${CONFIG_EXE}"
   File "/oname=S.exe" "${SENDER_EXE}"
+  File "/oname=KantiqWache.exe" "${WACHE_EXE}"
   File "${TEXT_DIR}/Kurzanleitung.txt"
   ; The examples as shipped, always the newest ...
   SetOutPath "$INSTDIR\Beispiele"
@@ -239,9 +278,11 @@ Section "Kantiq" SecProgram
   SectionGetSize ${SecProgram} $0
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
 
-  ; The shortcuts start in the program folder.
+  ; The shortcuts start in the program folder. Kantiq is started through
+  ; its watchdog, which keeps it running (a second start only brings its
+  ; window to the front).
   CreateDirectory "${MENU_FOLDER}"
-  CreateShortCut "${MENU_FOLDER}\Kantiq.lnk" "$INSTDIR\Kantiq.exe"
+  CreateShortCut "${MENU_FOLDER}\Kantiq.lnk" "$INSTDIR\KantiqWache.exe" "" "$INSTDIR\Kantiq.exe" 0
   CreateShortCut "${MENU_FOLDER}\Einrichtung bearbeiten.lnk" "$WINDIR\notepad.exe" '"$INSTDIR\kantiq.toml"'
   ; The command windows stay open until a key is pressed, so that what the
   ; tool said can be read.
@@ -257,9 +298,10 @@ SectionEnd
 
 ; A value in the user's Run key rather than a shortcut in the Startup folder:
 ; it cannot be deleted or moved by accident among the Start menu's entries,
-; it names the program exactly, and the uninstaller removes exactly it.
+; it names the program exactly, and the uninstaller removes exactly it. It
+; starts the watchdog, which starts Kantiq and keeps it running.
 Section "Kantiq beim Anmelden starten" SecAutostart
-  WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\Kantiq.exe"'
+  WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\KantiqWache.exe"'
 SectionEnd
 
 Section "-finish"
@@ -267,14 +309,15 @@ Section "-finish"
   ${IfNot} ${SectionIsSelected} ${SecAutostart}
     DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
   ${EndIf}
-  ; An alarm PC must not stay deaf after an upgrade.
+  ; An alarm PC must not stay deaf after an upgrade: the watchdog starts
+  ; Kantiq again (and keeps it running from now on).
   ${If} $KantiqWasRunning == 1
-    Exec '"$INSTDIR\Kantiq.exe"'
+    Exec '"$INSTDIR\KantiqWache.exe"'
   ${EndIf}
 SectionEnd
 
-LangString DESC_SecProgram ${LANG_GERMAN} "Kantiq, kantiq-config, das Sendeprogramm S.exe, die Beispiele, die Kurzanleitung, das Startmenü."
-LangString DESC_SecAutostart ${LANG_GERMAN} "Kantiq startet, sobald Sie sich anmelden. Wie Windows Sie von selbst anmeldet, sagt die Kurzanleitung."
+LangString DESC_SecProgram ${LANG_GERMAN} "Kantiq, seine Wache, kantiq-config, das Sendeprogramm S.exe, die Beispiele, die Kurzanleitung, das Startmenü."
+LangString DESC_SecAutostart ${LANG_GERMAN} "Kantiq startet mit seiner Wache, sobald Sie sich anmelden; die Wache startet es nach einem Absturz neu. Wie Windows Sie von selbst anmeldet, sagt die Kurzanleitung."
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} $(DESC_SecProgram)
   !insertmacro MUI_DESCRIPTION_TEXT ${SecAutostart} $(DESC_SecAutostart)
@@ -288,6 +331,7 @@ Section "un.Kantiq" UnSecProgram
   Delete "$INSTDIR\Kantiq.exe"
   Delete "$INSTDIR\kantiq-config.exe"
   Delete "$INSTDIR\S.exe"
+  Delete "$INSTDIR\KantiqWache.exe"
   Delete "$INSTDIR\Kurzanleitung.txt"
   Delete "$INSTDIR\Beispiele\kantiq.toml"
   Delete "$INSTDIR\Beispiele\S.toml"
@@ -315,6 +359,8 @@ Section /o "un.Einrichtung und Protokolle löschen" UnSecData
   Delete "$INSTDIR\KantiqLog.txt"
   Delete "$INSTDIR\SendeLog.txt"
   Delete "$INSTDIR\SendeLog.alt.txt"
+  Delete "$INSTDIR\KantiqWache.txt"
+  Delete "$INSTDIR\KantiqWache.alt.txt"
   ; What S.exe keeps between runs: the SIM's state and the unsent messages.
   Delete "$INSTDIR\SIM-Status.txt"
   RMDir /r "$INSTDIR\Postausgang"

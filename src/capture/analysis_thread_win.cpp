@@ -8,6 +8,7 @@
 #include "capture/capture_buffer_loader.h"
 #include "capture/capture_ring.h"
 #include "capture/win_exception.h"
+#include "win32/life_signs_win.h"
 
 namespace kantiq {
 namespace {
@@ -110,6 +111,7 @@ struct AnalysisThread::Shared {
   TickSource& ticks;
   RoutedWarningBox routedBox;
   CaptureObserver* observer = nullptr;
+  uint32_t* beat = nullptr;
   CaptureSupervision supervision;
   std::atomic<int32_t> publishedState{static_cast<int32_t>(CaptureSupervision::State::Off)};
   std::atomic<int64_t> heartbeatMs{0};
@@ -167,6 +169,7 @@ void AnalysisThread::Shared::run() {
       // The next pass tries again.
     }
     heartbeatMs.store(ticks.nowMs());
+    beatOnce(beat);
   }
 }
 
@@ -323,6 +326,11 @@ AnalysisThread::~AnalysisThread() {
   if (!stopAsked_) stopThread();
   // Frees the chain now if the worker has ended, else when it does.
   shared_.reset();
+}
+
+void AnalysisThread::setBeat(uint32_t* beat) {
+  ScopedLock held(shared_->lock);
+  shared_->beat = beat;
 }
 
 void AnalysisThread::setObserver(CaptureObserver* observer) {

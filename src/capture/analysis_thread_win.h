@@ -77,6 +77,10 @@ class AnalysisThread {
   // Told of outages and of failed restarts; set before resume. It must stay
   // alive as long as the worker may run.
   void setObserver(CaptureObserver* observer);
+  // A beat the worker changes on every pass through its loop, for a watcher
+  // outside the process (win32/life_signs_win.h); set before resume. It
+  // must stay alive as long as the worker may run.
+  void setBeat(uint32_t* beat);
 
   // The input to open, by name (empty: the system's default, kept by name
   // once found), and the silence limit (0: no silence check). Set before

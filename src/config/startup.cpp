@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "config/configuration_text.h"
+#include "config/program_exit.h"
 #include "detector/tone_detector.h"
 
 namespace kantiq {
@@ -50,7 +51,7 @@ std::optional<StartupRefusal> prepareDetector(ToneDetector& detector, Spectrogra
 
 void refuseStart(WarningBox& box, const StartupRefusal& refusal) {
   box.show(refusal.caption, refusal.text);
-  std::exit(0);
+  std::exit(static_cast<int>(refusal == alreadyRunningRefusal() ? kExitAlreadyRunning : kExitStartRefused));
 }
 
 }  // namespace kantiq

@@ -66,7 +66,9 @@ std::optional<StartupRefusal> prepareDetector(ToneDetector& detector, Spectrogra
                                               const std::function<void()>& resetHandoverCounters,
                                               StartupPlatform& platform);
 
-// Shows the refusal and ends the process through the normal exit, status 0.
+// Shows the refusal and ends the process through the normal exit, with
+// kExitAlreadyRunning for a second instance and kExitStartRefused for a
+// configuration that is missing or cannot be used (config/program_exit.h).
 [[noreturn]] void refuseStart(WarningBox& box, const StartupRefusal& refusal);
 
 }  // namespace kantiq

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "config/program_exit.h"
 #include "win32/executable_path_win.h"
 #include "win32/owners_win.h"
 
@@ -84,7 +85,7 @@ void constructToneDetector(ToneDetector& detector, SpectrogramCanvas* canvas,
   if (*refusal != alreadyRunningRefusal() || !whenAlreadyRunning) refuseStart(box, *refusal);
   box.show(refusal->caption, refusal->text);
   whenAlreadyRunning();
-  std::exit(0);
+  std::exit(static_cast<int>(kExitAlreadyRunning));
 }
 
 }  // namespace kantiq

@@ -33,7 +33,7 @@ void releaseSingleInstanceGuard();
 
 // Constructs the detector the way the application starts: see
 // prepareDetector(). Returns only when the program may run; otherwise the box
-// has been shown and the process has ended with status 0. When another
+// has been shown and the process has ended with refuseStart's status. When another
 // instance holds the guard, whenAlreadyRunning (if given) runs after the box
 // has been closed, before the end: the program shows the running window.
 void constructToneDetector(ToneDetector& detector, SpectrogramCanvas* canvas,

@@ -6,6 +6,7 @@
 
 #include "config/startup_win.h"
 #include "win32/executable_path_win.h"
+#include "win32/life_signs_win.h"
 
 namespace kantiq {
 namespace {
@@ -120,7 +121,20 @@ std::optional<ProbeResult> InputProbe::take() {
   return result;
 }
 
+namespace {
+bool leftToWatchdog = false;
+}  // namespace
+
+bool successorLeftToWatchdog() { return leftToWatchdog; }
+
 bool startSuccessor() {
+  if (watchdogRunning()) {
+    // The watchdog starts the new instance when this one ends with
+    // kExitStartAgain, and keeps it in its care.
+    releaseSingleInstanceGuard();
+    leftToWatchdog = true;
+    return true;
+  }
   const std::filesystem::path folder = executableFolderPath();
   if (folder.empty()) return false;
   std::vector<wchar_t> path(32768);

@@ -55,6 +55,9 @@ class InputProbe {
 // Lets go of the single-instance guard and starts this program again from
 // its own folder. False when the new instance could not be started (the
 // guard is then gone all the same: the caller keeps running and says so).
+// Under a watchdog nothing is started here: the process is to end with
+// kExitStartAgain (successorLeftToWatchdog), and the watchdog starts it.
 bool startSuccessor();
+bool successorLeftToWatchdog();
 
 }  // namespace kantiq

@@ -23,6 +23,7 @@
 #include "ui/running_instance_win.h"
 #include "ui/waveform_view.h"
 #include "win32/executable_path_win.h"
+#include "win32/life_signs_win.h"
 
 namespace kantiq {
 namespace {
@@ -76,6 +77,8 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl, public
     // is looking for its window: after the box, the running one is shown.
     // Alarm raising's counters start at 0 with the raiser made just before.
     constructToneDetector(*detector_, &spectrogramStrokes_, {}, [] { showRunningInstance(); });
+    // Holding the guard, this is the one Kantiq: its watchdog may know it.
+    LifeSigns::process().publish(dialog);
     detector_->alarmSink = &raiser_;
     detector_->watchdogStarter = &watchdogs_;
     // Kantiq's own settings: what cannot be read is reported and has its
@@ -86,6 +89,7 @@ class ProgramEngine final : public MonitorEngine, public AnalysisControl, public
     analysis_->setInput(InputRequest{settings.settings.inputName, settings.settings.inputPosition});
     analysis_->setSilenceLimit(settings.settings.silenceLimitMs);
     analysis_->setObserver(&observer);
+    analysis_->setBeat(LifeSigns::process().workerBeat());
     detector_->monitor = &monitor;
     // What becomes of each alarm's SMS reaches the window; messages left
     // waiting by an earlier run are followed up from the start.

@@ -142,6 +142,24 @@ struct EnhMetaFileTraits {
 };
 using UniqueEnhMetaFile = UniqueResource<EnhMetaFileTraits>;
 
+// A view of a file mapping (shared memory) from MapViewOfFile.
+struct MappedViewTraits {
+  using Handle = void*;
+  static Handle empty() { return nullptr; }
+  static bool isEmpty(Handle h) { return h == nullptr; }
+  static bool release(Handle h) { return ::UnmapViewOfFile(h) != FALSE; }
+};
+using UniqueMappedView = UniqueResource<MappedViewTraits>;
+
+// A window this program made and destroys, on the thread that made it.
+struct WindowTraits {
+  using Handle = HWND;
+  static Handle empty() { return nullptr; }
+  static bool isEmpty(Handle h) { return h == nullptr; }
+  static bool release(Handle h) { return ::DestroyWindow(h) != FALSE; }
+};
+using UniqueWindow = UniqueResource<WindowTraits>;
+
 // A window's device context from GetDC. ReleaseDC needs the window the
 // context came from, so the owner keeps both. The context is null when the
 // system refused one; nothing is released then.

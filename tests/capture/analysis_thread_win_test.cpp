@@ -778,5 +778,29 @@ TEST(AnalysisThreadSupervision, AWorkerStuckInAFrameIsNotDelivering) {
   EXPECT_TRUE(rig.thread.stopThread());
 }
 
+// The beat a watchdog outside the process reads: it changes while
+// monitoring is switched off as while it runs, and stands still while a
+// frame hangs.
+TEST(AnalysisThreadTest, TheBeatGoesOnWhileSwitchedOffAndStandsStillWhileAFrameHangs) {
+  Rig rig;
+  uint32_t beat = 0;
+  const auto read = [&beat] { return std::atomic_ref<uint32_t>(beat).load(); };
+  AnalysisThread thread(rig.consumer, 512, 11025, 1024, rig.driver, rig.boxes);
+  thread.setBeat(&beat);
+  thread.resume();
+  ASSERT_TRUE(eventually([&] { return read() >= 2; }));
+  ASSERT_TRUE(thread.startCapture());
+  rig.consumer.hold();
+  rig.driver.fill(1);
+  ASSERT_TRUE(rig.consumer.waitEntered(1));
+  const uint32_t stuck = read();
+  std::this_thread::sleep_for(std::chrono::milliseconds(3 * kSupervisionPollMs));
+  EXPECT_EQ(read(), stuck);
+  rig.consumer.release();
+  ASSERT_TRUE(rig.consumer.waitFinished(1));
+  EXPECT_TRUE(eventually([&] { return read() != stuck; }));
+  EXPECT_TRUE(thread.stopThread());
+}
+
 }  // namespace
 }  // namespace kantiq

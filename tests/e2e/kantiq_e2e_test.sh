@@ -200,7 +200,7 @@ say "== a second instance"
 secondPid=$!
 check "second instance's box" "$(drv box Fehler 15000 | tr -d '\r')" "'Brevalo Kantiq' ist bereits gestartet"
 wait $secondPid
-check "second instance's exit code" "$?" "0"
+check "second instance's exit code (already running)" "$?" "4"
 checkTrue "first instance still runs" drv wait "$mainWin" 1000
 
 say "== closing the window"
@@ -221,7 +221,7 @@ startAndBox() { # folder caption; sets msg (the box's text) and boxExit
 none=$(newFolder none)
 startAndBox "$none" Fehler
 checkTrue "no configuration: box text" grep -q "Kann Konfigurationsdatei von 'Brevalo' für 'Brevalo Kantiq' nicht finden" <<<"$msg"
-check "no configuration: exit code" "$boxExit" "0"
+check "no configuration: exit code (start refused)" "$boxExit" "3"
 checkTrue "no configuration: no window left" drv gone "$mainWin" 2000
 
 bad=$(newFolder bad)
@@ -230,7 +230,7 @@ wine "$encode" "101#25#" "$(winpath "$bad/SMSConfig1.dat")"
 : >"$bad/SMSConfig2.dat"
 startAndBox "$bad" "Unbekanntes Format"
 checkTrue "bad format: box text" grep -q "weiterentwickelten 'Brevalo Kantiq'-Version" <<<"$msg"
-check "bad format: exit code" "$boxExit" "0"
+check "bad format: exit code (start refused)" "$boxExit" "3"
 
 say "== no sound card"
 silent=$(newFolder silent "$toml")

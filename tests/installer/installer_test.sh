@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # The setup program in a fresh Wine prefix, as a user would meet it: a silent
 # install into a folder with a space in its name, the Start-menu entries and
-# the autostart entry used, an upgrade over a running Kantiq with changed
-# files, the uninstaller, and the setup's pages by hand. Run inside
-# scripts/wine-env.sh (display and sound):
+# the autostart entry used (it starts the watchdog, which starts Kantiq),
+# an upgrade over a running watchdog and Kantiq with changed files, the
+# uninstaller, and the setup's pages by hand. Run inside scripts/wine-env.sh
+# (display and sound):
 #   installer_test.sh SETUP.exe VERSION setup_probe.exe winctl.exe \
-#       Kantiq.exe kantiq-config.exe S.exe OUTDIR
+#       Kantiq.exe kantiq-config.exe S.exe KantiqWache.exe OUTDIR
 # OUTDIR keeps the outputs and a screenshot of each page of the setup.
 set -uo pipefail
 
-setup=$1 version=$2 probe=$3 winctl=$4 kantiq=$5 config=$6 sender=$7 out=$8
+setup=$1 version=$2 probe=$3 winctl=$4 kantiq=$5 config=$6 sender=$7 wache=$8 out=$9
 rm -rf "$out"
 mkdir -p "$out"
 failed=0
@@ -28,6 +29,10 @@ main='Brevalo Kantiq'
 # The running main window's handle, empty when there is none.
 mainHandle() { ctl list | tr -d '\r' | awk -F'\t' -v c="$main" '$2 == "#32770" && $3 == "visible" && $4 == c { print $1 }'; }
 toggleText() { ctl get-text "$main" 1003 2>/dev/null; }
+# The watchdog's hidden window, empty when none runs.
+wacheHandle() { ctl list | tr -d '\r' | awk -F'\t' '$2 == "KantiqWache" { print $1 }'; }
+wacheLog() { [[ -f $dir/KantiqWache.txt ]] && iconv -f CP1252 -t UTF-8 "$dir/KantiqWache.txt" | tr -d '\r' || true; }
+wacheCount() { wacheLog | grep -c -- "$1" || true; }
 
 appDataWin=$(wine cmd /c echo '%APPDATA%' | tr -d '\r')
 menu=$(unixpath "$appDataWin\\Microsoft\\Windows\\Start Menu\\Programs\\Kantiq")
@@ -37,8 +42,8 @@ regValue() { # key value: the value's data, empty when missing
   wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -nE "s/^ +$2 +REG_[A-Z_]+ +//p"
 }
 
-programs=(Kantiq.exe kantiq-config.exe S.exe)
-built=("$kantiq" "$config" "$sender")
+programs=(Kantiq.exe kantiq-config.exe S.exe KantiqWache.exe)
+built=("$kantiq" "$config" "$sender" "$wache")
 entries=("Kantiq" "Einrichtung bearbeiten" "Einrichtung übernehmen" "Sendeprogramm prüfen"
          "Protokolle" "Kurzanleitung" "Kantiq deinstallieren")
 
@@ -60,7 +65,7 @@ for e in "${entries[@]}"; do
   checkTrue "Start menu: $e" test -f "$menu/$e.lnk"
 done
 shortcut() { wine "$probe" shortcut "$(winpath "$menu/$1.lnk")" | tr -d '\r'; }
-check "Kantiq entry" "$(shortcut Kantiq | head -n1)" "Target=$dirWin\\Kantiq.exe"
+check "Kantiq entry starts the watchdog" "$(shortcut Kantiq | head -n1)" "Target=$dirWin\\KantiqWache.exe"
 checkTrue "Einrichtung bearbeiten opens kantiq.toml in Notepad" \
   grep -qiE "^Target=.*\\\\notepad\\.exe$" <<<"$(shortcut 'Einrichtung bearbeiten')"
 check "Einrichtung bearbeiten's file" "$(shortcut 'Einrichtung bearbeiten' | sed -n 2p)" \
@@ -69,7 +74,7 @@ check "Protokolle opens the program folder" "$(shortcut Protokolle | head -n1)" 
 check "Kurzanleitung entry" "$(shortcut Kurzanleitung | head -n1)" "Target=$dirWin\\Kurzanleitung.txt"
 checkTrue "Sendeprogramm prüfen runs the sender's check" \
   grep -qF "\"$dirWin\\S.exe\" --pruefen" <<<"$(shortcut 'Sendeprogramm prüfen')"
-check "autostart entry" "$(regValue "$runKey" Kantiq)" "\"$dirWin\\Kantiq.exe\""
+check "autostart entry starts the watchdog" "$(regValue "$runKey" Kantiq)" "\"$dirWin\\KantiqWache.exe\""
 check "uninstall entry: version" "$(regValue "$uninstallKey" DisplayVersion)" "$version"
 
 say "== Einrichtung übernehmen"
@@ -89,13 +94,20 @@ wait "$applyPid"
 check "exit code after the key" "$?" "0"
 checkTrue "what kantiq-config said is shown" grep -q "SMSConfig1.dat" "$out/apply.txt"
 
-say "== Kantiq started by its autostart entry"
+say "== Kantiq started by its autostart entry, through the watchdog"
 wine "$probe" start "$(regValue "$runKey" Kantiq)" &
 autoPid=$!
 checkTrue "the window appears" ctl wait-window "$main" 20000
 for _ in $(seq 1 50); do [[ $(toggleText) == "Kantiq jetzt deaktivieren" ]] && break; sleep 0.1; done
 check "monitoring is on with the written configuration" "$(toggleText)" "Kantiq jetzt deaktivieren"
+checkTrue "the watchdog runs" test -n "$(wacheHandle)"
+check "the watchdog started Kantiq" "$(wacheCount 'Kantiq gestartet (Prozess ')" "1"
 before=$(mainHandle)
+# The program files as they are before the upgrade (their change time).
+sleep 1.1
+changed() { stat -c %Z "$dir/$1"; }
+kantiqBefore=$(changed Kantiq.exe)
+wacheBefore=$(changed KantiqWache.exe)
 
 say "== upgrade over the running Kantiq"
 printf '\n# geändert vor dem Upgrade\n' >>"$dir/S.toml"
@@ -111,7 +123,10 @@ for f in "${kept[@]}"; do cp "$dir/$f" "$out/kept/$f"; done
 wine "$setup" /S
 check "upgrade exit code" "$?" "0"
 wait "$autoPid"
-check "the running Kantiq was closed normally" "$?" "0"
+check "the watchdog was closed normally" "$?" "0"
+check "the watchdog left Kantiq to the setup" "$(wacheCount 'Die Wache wurde beendet')" "1"
+checkTrue "Kantiq.exe replaced" test "$(changed Kantiq.exe)" -gt "$kantiqBefore"
+checkTrue "KantiqWache.exe replaced" test "$(changed KantiqWache.exe)" -gt "$wacheBefore"
 for f in "${kept[@]}"; do
   checkTrue "upgrade keeps $f" cmp -s "$out/kept/$f" "$dir/$f"
 done
@@ -120,6 +135,9 @@ checkTrue "upgrade renews the quick guide" grep -q 'Kurzanleitung' "$dir/Kurzanl
 checkTrue "Kantiq runs again after the upgrade" ctl wait-window "$main" 20000
 after=$(mainHandle)
 checkTrue "in a new window" test -n "$after" -a "$after" != "$before"
+checkTrue "under a new watchdog" test -n "$(wacheHandle)"
+check "which started it" "$(wacheCount 'Wache gestartet') $(wacheCount 'Kantiq gestartet (Prozess ')" "2 2"
+check "no crash seen" "$(wacheCount 'unerwartet')" "0"
 
 say "== a folder under Program Files is refused"
 wine "$probe" start "\"$setupWin\" /S /D=C:\\Program Files\\Kantiq"
@@ -132,6 +150,8 @@ wine "$dir/Deinstallation.exe" /S
 for _ in $(seq 1 300); do [[ -e $dir/Deinstallation.exe ]] || break; sleep 0.1; done
 checkTrue "the uninstaller is gone" test ! -e "$dir/Deinstallation.exe"
 checkTrue "Kantiq was closed" ctl wait-gone "$main" 5000
+check "and its watchdog" "$(wacheHandle)" ""
+checkTrue "the watchdog's log stays" test -s "$dir/KantiqWache.txt"
 for f in "${programs[@]}" Kurzanleitung.txt Beispiele; do
   checkTrue "$f removed" test ! -e "$dir/$f"
 done
@@ -174,7 +194,7 @@ ctl click "$wizard" 1
 wait "$setupPid"
 check "setup exit code" "$?" "0"
 checkTrue "installed into C:\\Kantiq" test -f "$(unixpath 'C:\Kantiq')/Kantiq.exe"
-check "autostart entry, on by default" "$(regValue "$runKey" Kantiq)" '"C:\Kantiq\Kantiq.exe"'
+check "autostart entry, on by default" "$(regValue "$runKey" Kantiq)" '"C:\Kantiq\KantiqWache.exe"'
 
 if ((failed)); then
   say "SOME CHECKS FAILED (outputs and screenshots in $out)"

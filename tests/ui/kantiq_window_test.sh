@@ -73,7 +73,7 @@ secondPid=$!
 check "the second start's box" "$(ctl msgbox-text Fehler 15000)" "'Brevalo Kantiq' ist bereits gestartet"
 ctl msgbox-ok Fehler
 wait "$secondPid"
-check "the second start's exit code" "$?" "0"
+check "the second start's exit code (already running)" "$?" "4"
 for _ in $(seq 1 50); do [[ $(ctl window-state "$main") == "normal foreground" ]] && break; sleep 0.1; done
 check "the first window, after the box" "$(ctl window-state "$main")" "normal foreground"
 

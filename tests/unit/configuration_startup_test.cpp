@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/configuration_text.h"
+#include "config/program_exit.h"
 #include "detector/tone_detector.h"
 
 namespace kantiq {
@@ -178,10 +179,13 @@ class PrintingBox final : public WarningBox {
 };
 
 #if GTEST_HAS_DEATH_TEST && !defined(_WIN32)
-TEST(StartupRefusalDeathTest, ShowsTheBoxThenExitsWithStatusZero) {
+// The watchdog leaves a second instance and an unusable configuration alone
+// by these codes; a crash ends with neither.
+TEST(StartupRefusalDeathTest, ShowsTheBoxThenExitsWithTheRefusalsCode) {
   PrintingBox box;
-  EXPECT_EXIT(refuseStart(box, alreadyRunningRefusal()), testing::ExitedWithCode(0),
+  EXPECT_EXIT(refuseStart(box, alreadyRunningRefusal()), testing::ExitedWithCode(kExitAlreadyRunning),
               "\\[Fehler\\] 'Brevalo Kantiq' ist bereits gestartet");
+  EXPECT_EXIT(refuseStart(box, missingConfigurationRefusal()), testing::ExitedWithCode(kExitStartRefused), "");
 }
 #endif
 

@@ -227,5 +227,35 @@ TEST(SelectedObjectTest, TheReplacedObjectIsPutBackOnce) {
   ::SelectObject(dc.get(), original);
 }
 
+TEST(UniqueMappedViewTest, TheViewIsUnmappedWithItsLastOwner) {
+  const UniqueHandle mapping(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, nullptr));
+  ASSERT_TRUE(mapping);
+  void* raw = ::MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, 4096);
+  ASSERT_NE(raw, nullptr);
+  MEMORY_BASIC_INFORMATION info{};
+  {
+    UniqueMappedView view(raw);
+    UniqueMappedView moved(std::move(view));
+    EXPECT_FALSE(view);
+    static_cast<char*>(moved.get())[0] = 'K';
+    ASSERT_NE(::VirtualQuery(raw, &info, sizeof info), 0u);
+    EXPECT_EQ(info.State, static_cast<DWORD>(MEM_COMMIT));
+  }
+  ASSERT_NE(::VirtualQuery(raw, &info, sizeof info), 0u);
+  EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
+}
+
+TEST(UniqueWindowTest, TheWindowIsDestroyedWithItsLastOwner) {
+  HWND raw = ::CreateWindowExA(0, "STATIC", "owners", WS_POPUP, 0, 0, 40, 30, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(raw, nullptr);
+  {
+    UniqueWindow window(raw);
+    UniqueWindow moved(std::move(window));
+    EXPECT_FALSE(window);
+    EXPECT_TRUE(::IsWindow(raw));
+  }
+  EXPECT_FALSE(::IsWindow(raw));
+}
+
 }  // namespace
 }  // namespace kantiq
