@@ -2,16 +2,17 @@
 # KantiqWache.exe with the real Kantiq.exe, under Wine with a display and a
 # PulseAudio sound card (run inside scripts/wine-env.sh):
 #   kantiq_wache_test.sh KantiqWache.exe Kantiq.exe kantiq-config.exe \
-#       test-sender.exe window_driver.exe example.toml OUTDIR
+#       test-sender.exe window_driver.exe example.toml OUTDIR sender_record_dump.exe
 # Kantiq killed and frozen is started again and hears the next call; a
 # window closed by the user and a missing configuration end the watchdog's
 # care; more crashes than allowed make it give up; a Kantiq that must hand
-# over to a fresh instance of itself stays in the watchdog's care. The
+# over to a fresh instance of itself stays in the watchdog's care. Giving
+# up is told to whoever looks after the PC through the sender. The
 # watchdog's times are shortened through its test variable.
 set -uo pipefail
 export PULSE_LATENCY_MSEC=${PULSE_LATENCY_MSEC:-20}
 
-wache=$1 kantiq=$2 config=$3 sender=$4 driver=$5 example=$6 out=$7
+wache=$1 kantiq=$2 config=$3 sender=$4 driver=$5 example=$6 out=$7 dump=$8
 rm -rf "$out"
 mkdir -p "$out"
 failed=0
@@ -38,6 +39,8 @@ alarmText='Feuerwehr Musterstadt: Einsatz für alle Kräfte'
 
 wacheLog() { [[ -f $app/KantiqWache.txt ]] && iconv -f CP1252 -t UTF-8 "$app/KantiqWache.txt" | tr -d '\r' || true; }
 logCount() { wacheLog | grep -c -- "$1" || true; }
+# Notices the (test) sender was started with, by its text.
+noticeCount() { wine "$dump" "$(winpath "$app")" | tr -d '\r' | grep '^notice ' | grep -c -- "$1" || true; }
 raised() { [[ -f $app/KantiqLog.txt ]] && iconv -f CP1252 -t UTF-8 "$app/KantiqLog.txt" | grep -c "ALARMIERUNG: $alarmText" || echo 0; }
 callRaised() { # plays the call, waits until it is logged (10 s at most)
   local before
@@ -136,6 +139,8 @@ checkTrue "the window is back" drv wait "$mainWin" 20000
 killKantiq KILL
 checkTrue "the watchdog gives up and ends" wacheEnds 10
 check "and says why" "$(logCount 'Die Wache gibt auf')" "1"
+for _ in $(seq 1 20); do (($(noticeCount 'Kantiq-Wache: ') >= 1)) && break; sleep 0.25; done
+check "and tells whoever looks after the PC" "$(noticeCount 'Kantiq-Wache: .*Die Wache gibt auf')" "1"
 check "no further restart" "$(logCount 'Kantiq neu gestartet')" "3"
 checkTrue "no Kantiq left" drv gone "$mainWin" 3000
 
@@ -175,6 +180,8 @@ newLines=$(wacheLog | tail -n +$((before + 1)))
 check "one start" "$(grep -c 'Kantiq gestartet (Prozess ' <<<"$newLines")" "1"
 check "one line says why" "$(grep -c 'Einrichtung (SMSConfig1.dat, SMSConfig2.dat) fehlt' <<<"$newLines")" "1"
 check "no restart" "$(grep -c 'neu gestartet' <<<"$newLines")" "0"
+for _ in $(seq 1 20); do (($(noticeCount 'Kantiq-Wache: Kantiq startet nicht') >= 1)) && break; sleep 0.25; done
+check "told once" "$(noticeCount 'Kantiq-Wache: Kantiq startet nicht: Die Einrichtung')" "1"
 check "no second box" "$(drv box Fehler 2000 2>/dev/null | tr -d '\r')" ""
 mv "$out/SMSConfig1.dat" "$app/SMSConfig1.dat"
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "config/program_exit.h"
+#include "dispatch/sender_protocol.h"
 #include "wache_logic.h"
 #include "win32/executable_path_win.h"
 #include "win32/life_signs_win.h"
@@ -179,10 +180,36 @@ class Watch {
     }
   }
 
-  // Care ends on a fault that needs a person: the one place that says so.
+  // Care ends on a fault that needs a person: the one place that says so,
+  // in the log and to whoever looks after the PC.
   void giveUp(const std::string& line) {
     log_.write(line);
     over_ = true;
+    if (!tellCaretaker("Kantiq-Wache: " + line)) {
+      log_.write("S.exe lässt sich nicht starten: Niemand bekommt davon eine SMS.");
+    }
+  }
+
+  // Hands the text to the sender as a notice, for the groups marked for
+  // notices in S.toml; does not wait for it (the watchdog ends now).
+  static bool tellCaretaker(const std::string& text) {
+    const std::string folder = executableFolder();
+    if (folder.empty()) return false;
+    std::string line = buildNoticeCommandLine(folder, text);
+    std::vector<char> buffer(line.begin(), line.end());
+    buffer.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessA(senderPath(folder).c_str(), buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                          nullptr, folder.c_str(), &startup, &started)) {
+      return false;
+    }
+    const UniqueHandle process(started.hProcess);
+    const UniqueHandle thread(started.hThread);
+    return true;
   }
 
   bool adopt() {
