@@ -3,7 +3,8 @@
 # way the application does, from a copy in a scratch folder, with and without
 # the configuration files, with files it must refuse, and as a second
 # instance. Each refusal must show its box (read and closed with winctl) and
-# end the process with status 0.
+# end the process with its own status: 3 for the configuration, 4 for a
+# second instance (a watchdog restarts neither).
 # Usage (inside scripts/wine-env.sh): config_gate_test.sh PROBE.exe WINCTL.exe KANTIQ-CONFIG.exe EXAMPLE.toml
 set -u
 probe=$1
@@ -47,9 +48,10 @@ encode() {
   echo "$scratch/$1/SMSConfig1.dat"
 }
 
-# refused DIR CAPTION TEXT WHAT: runs the probe, expects the box, closes it, expects status 0.
+# refused DIR CAPTION TEXT WHAT [STATUS]: runs the probe, expects the box,
+# closes it, expects the exit status (3: the configuration refused).
 refused() {
-  local dir=$1 caption=$2 want=$3 what=$4
+  local dir=$1 caption=$2 want=$3 what=$4 status=${5:-3}
   (cd "$elsewhere" && exec wine "$dir/probe.exe") >"$scratch/out" 2>&1 &
   local pid=$!
   local text
@@ -67,7 +69,7 @@ $want"
   wine "$winctl" msgbox-ok "$caption" 10000 || fail "$what: box did not close"
   wait "$pid"
   local rc=$?
-  [[ $rc == 0 ]] || fail "$what: exit status $rc"
+  [[ $rc == "$status" ]] || fail "$what: exit status $rc, expected $status"
   grep -q loaded "$scratch/out" && fail "$what: the probe went on after the box"
 }
 
@@ -109,7 +111,7 @@ first=$(folder holder "$good1" "$good2")
 (cd "$elsewhere" && exec wine "$first/probe.exe" hold) >"$scratch/first.out" 2>&1 &
 firstPid=$!
 if wine "$winctl" wait-window Kantiq-Probe 30000; then
-  refused "$(folder second)" Fehler "$running" "second instance"
+  refused "$(folder second)" Fehler "$running" "second instance" 4
   wine "$winctl" msgbox-ok Kantiq-Probe 10000 || fail "first instance: box did not close"
   wait "$firstPid" || fail "first instance: exit status $?"
   grep -q "loaded 3 alarms" "$scratch/first.out" || fail "first instance did not load: $(cat "$scratch/first.out")"
