@@ -137,6 +137,22 @@ std::vector<std::string> shortFormsOf(const std::string& path) {
   return forms;
 }
 
+// Starts entry on a thread of its own with a share of run, once the thread
+// of the run before (which sets its done flag last) has ended. False, with
+// nothing started, when the thread could not be made.
+template <typename Run>
+bool startRunThread(UniqueHandle& thread, const std::shared_ptr<Run>& run, LPTHREAD_START_ROUTINE entry) {
+  if (thread) {
+    ::WaitForSingleObject(thread.get(), INFINITE);
+    thread = UniqueHandle();
+  }
+  auto* share = new std::shared_ptr<Run>(run);
+  thread = UniqueHandle(::CreateThread(nullptr, 0, entry, share, 0, nullptr));
+  if (thread) return true;
+  delete share;
+  return false;
+}
+
 }  // namespace
 
 SenderRunResult runSender(const std::string& programPath, const std::string& commandLine,
@@ -254,11 +270,9 @@ OutboxRetrier::OutboxRetrier(std::string senderFolder, std::shared_ptr<DispatchH
                              DispatchJobTiming timing)
     : senderFolder_(std::move(senderFolder)), handover_(std::move(handover)), timing_(timing) {}
 
-OutboxRetrier::~OutboxRetrier() {
-  // A run still going holds its own share of what it uses and ends by
-  // itself; closing the program does not wait for the sender.
-  if (thread_ != nullptr) ::CloseHandle(thread_);
-}
+// A run still going holds its own share of what it uses and ends by itself;
+// closing the program does not wait for the sender.
+OutboxRetrier::~OutboxRetrier() = default;
 
 void OutboxRetrier::lookAtOutbox() {
   std::string pattern = senderFolder_;
@@ -324,19 +338,11 @@ void OutboxRetrier::tick() {
     if (!handover.pace.due(static_cast<int64_t>(::GetTickCount64()))) return;
     handover.pace.runBegan();
   }
-  if (thread_ != nullptr) {
-    ::WaitForSingleObject(thread_, INFINITE);  // ended: its flag is set last
-    ::CloseHandle(thread_);
-    thread_ = nullptr;
-  }
   auto run = std::make_shared<Run>();
   run->senderFolder = senderFolder_;
   run->handover = handover_;
   run->waitLimitMs = timing_.senderWaitLimitMs;
-  auto* share = new std::shared_ptr<Run>(run);
-  thread_ = ::CreateThread(nullptr, 0, &OutboxRetrier::runEntry, share, 0, nullptr);
-  if (thread_ == nullptr) {
-    delete share;
+  if (!startRunThread(thread_, run, &OutboxRetrier::runEntry)) {
     std::lock_guard<std::mutex> held(handover.deliveryMutex);
     handover.pace.runEnded(DeliveryState::Running, static_cast<int64_t>(::GetTickCount64()));
     return;
@@ -373,7 +379,7 @@ DWORD WINAPI NoticeRunner::runEntry(LPVOID parameter) {
   const std::unique_ptr<std::shared_ptr<Run>> share(static_cast<std::shared_ptr<Run>*>(parameter));
   Run& run = **share;
   DispatchHandover& handover = *run.handover;
-  DeliveryState state = DeliveryState::Running;
+  DeliveryState& state = run.result.state;
   try {
     const SenderRunResult result = runSender(senderPath(run.senderFolder),
                                              buildNoticeCommandLine(run.senderFolder, run.text), run.waitLimitMs);
@@ -408,19 +414,12 @@ bool NoticeRunner::start(std::string text) {
     std::lock_guard<std::mutex> held(handover.deliveryMutex);
     handover.pace.runBegan();
   }
-  if (thread_) {
-    ::WaitForSingleObject(thread_.get(), INFINITE);  // ended: its flag is set last
-    thread_ = UniqueHandle();
-  }
   auto run = std::make_shared<Run>();
   run->senderFolder = senderFolder_;
   run->handover = handover_;
   run->waitLimitMs = timing_.senderWaitLimitMs;
   run->text = std::move(text);
-  auto* share = new std::shared_ptr<Run>(run);
-  thread_ = UniqueHandle(::CreateThread(nullptr, 0, &NoticeRunner::runEntry, share, 0, nullptr));
-  if (!thread_) {
-    delete share;
+  if (!startRunThread(thread_, run, &NoticeRunner::runEntry)) {
     std::lock_guard<std::mutex> held(handover.deliveryMutex);
     handover.pace.runEnded(DeliveryState::Running, static_cast<int64_t>(::GetTickCount64()));
     return false;

@@ -66,7 +66,7 @@ class OutboxRetrier {
   std::shared_ptr<DispatchHandover> handover_;
   DispatchJobTiming timing_;
   std::shared_ptr<Run> run_;
-  HANDLE thread_ = nullptr;
+  UniqueHandle thread_;
 };
 
 // How a notice's run of the sender went.
@@ -76,6 +76,7 @@ struct NoticeRunResult {
   bool ended = false;
   uint32_t exitCode = 0;
   std::string summary;  // the sender's summary line, or why there is none
+  DeliveryState state = DeliveryState::Running;  // what became of it
 };
 
 // Hands notices to the sender, one run at a time on a thread of its own,

@@ -34,14 +34,19 @@ inline constexpr size_t kMaxSenderCommandLineChars = 32766;
 // before and after. Only its scrambled form is kept: the nine characters are
 // scrambled from key position 0 at compile time.
 inline constexpr size_t kSenderTestArgumentChars = 9;
-inline constexpr std::array<char, 11> kSenderTestArgument = [] {
-  const auto scrambled = scrambleConstant<kSenderTestArgumentChars>("#TESTSMS#");
-  std::array<char, 11> withBlanks{};
-  withBlanks[0] = ' ';
+
+// Nine characters scrambled from key position 0, with a blank before and after.
+constexpr std::array<char, kSenderTestArgumentChars + 2> scrambledArgument(
+    const char (&plain)[kSenderTestArgumentChars + 1]) {
+  const auto scrambled = scrambleConstant<kSenderTestArgumentChars>(plain);
+  std::array<char, kSenderTestArgumentChars + 2> withBlanks{};
+  withBlanks.front() = ' ';
   for (size_t i = 0; i < scrambled.size(); ++i) withBlanks[i + 1] = scrambled[i];
-  withBlanks[10] = ' ';
+  withBlanks.back() = ' ';
   return withBlanks;
-}();
+}
+
+inline constexpr std::array<char, 11> kSenderTestArgument = scrambledArgument("#TESTSMS#");
 
 inline constexpr std::string_view senderTestArgument() {
   return {kSenderTestArgument.data(), kSenderTestArgument.size()};
@@ -49,14 +54,7 @@ inline constexpr std::string_view senderTestArgument() {
 
 // The notice argument, made like the test argument; the notice's text
 // follows it, scrambled from key position 0 like an alarm text.
-inline constexpr std::array<char, 11> kSenderNoticeArgument = [] {
-  const auto scrambled = scrambleConstant<kSenderTestArgumentChars>("#HINWEIS#");
-  std::array<char, 11> withBlanks{};
-  withBlanks[0] = ' ';
-  for (size_t i = 0; i < scrambled.size(); ++i) withBlanks[i + 1] = scrambled[i];
-  withBlanks[10] = ' ';
-  return withBlanks;
-}();
+inline constexpr std::array<char, 11> kSenderNoticeArgument = scrambledArgument("#HINWEIS#");
 
 inline constexpr std::string_view senderNoticeArgument() {
   return {kSenderNoticeArgument.data(), kSenderNoticeArgument.size()};

@@ -49,12 +49,13 @@ NoticeMemory readNoticeMemory(const std::filesystem::path& folder) {
 
 // The line for the window when a notice's run of the sender has ended.
 std::string noticeOutcomeLine(const NoticeRunResult& r) {
-  if (r.ended && (r.exitCode == kSenderExitSent || r.exitCode == kSenderExitSentLogFailed)) {
-    return "Hinweis gesendet: " + r.text;
-  }
-  if (r.ended && r.exitCode == kSenderExitNoRecipients) return {};
-  if (r.ended && (r.exitCode == kSenderExitSomeNotSent || r.exitCode == kSenderExitTimeLimit)) {
-    return "STÖRUNG: Hinweis wartet im Postausgang (" + r.summary + "): " + r.text;
+  switch (r.state) {
+    case DeliveryState::Sent: return "Hinweis gesendet: " + r.text;
+    case DeliveryState::Waiting: return "STÖRUNG: Hinweis wartet im Postausgang (" + r.summary + "): " + r.text;
+    case DeliveryState::Failed:
+      if (r.exitCode == kSenderExitNoRecipients) return {};  // said once, by the desk
+      break;
+    case DeliveryState::Running: break;
   }
   return "STÖRUNG: Hinweis nicht gesendet (" + r.summary + "): " + r.text;
 }
