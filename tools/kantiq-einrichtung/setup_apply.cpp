@@ -1,5 +1,6 @@
 #include "setup_apply.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -19,11 +20,7 @@ constexpr char kMonitorCopyName[] = "kantiq (vorher).toml";
 constexpr char kSenderCopyName[] = "S (vorher).toml";
 
 Problem wholeFileProblem(FileId file, std::string message, uint32_t line = 0) {
-  Problem problem;
-  problem.place.file = file;
-  problem.message = std::move(message);
-  problem.line = line;
-  return problem;
+  return Problem(Place::ofFile(file), std::move(message), line);
 }
 
 // The file as it is now; nullopt when it is not there or cannot be read
@@ -55,9 +52,11 @@ std::string countOf(size_t n, const char* one, const char* many) {
 }  // namespace
 
 ApplyReport applySetup(const fs::path& folder, const SetupForm& form, bool monitorHandMade, bool senderHandMade) {
+  // Warnings (a tone no detector set-up hears) do not keep the files back.
   std::vector<Problem> formProblems = checkForm(form);
-  if (!formProblems.empty()) {
-    const size_t n = formProblems.size();
+  const auto n = static_cast<size_t>(
+      std::count_if(formProblems.begin(), formProblems.end(), [](const Problem& p) { return !p.warning; }));
+  if (n > 0) {
     return refused(std::move(formProblems),
                    n == 1 ? "Eine Angabe ist nicht in Ordnung." : std::to_string(n) + " Angaben sind nicht in Ordnung.");
   }
