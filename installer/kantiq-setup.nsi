@@ -80,7 +80,7 @@ Var KantiqWasRunning
 !insertmacro MUI_PAGE_INSTFILES
 
 !define MUI_FINISHPAGE_TEXT_LARGE
-!define MUI_FINISHPAGE_TEXT "$(^NameDA) ist installiert.$\r$\n$\r$\nRichten Sie es im Startmenü, Ordner Kantiq, mit $\"Einrichtung$\" ein: Alarmierungen, Empfänger und SMS-Weg in einem Fenster. Danach eine Test-SMS senden. Die Kurzanleitung erklärt jeden Schritt.$\r$\n$\r$\nWer die Textdateien lieber selbst bearbeitet, findet sie unter Kantiq, Textdateien."
+!define MUI_FINISHPAGE_TEXT "$(^NameDA) ist installiert.$\r$\n$\r$\nRichten Sie es im Startmenü, Ordner Kantiq, mit $\"Einrichtung$\" ein; danach eine Test-SMS senden. Die Textdateien liegen unter Kantiq, Textdateien. Die Kurzanleitung erklärt jeden Schritt."
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\Kurzanleitung.txt"
 !define MUI_FINISHPAGE_SHOWREADME_TEXT "Kurzanleitung anzeigen"
 !insertmacro MUI_PAGE_FINISH
