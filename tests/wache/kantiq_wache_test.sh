@@ -231,6 +231,24 @@ checkTrue "listening: green" greenWithin 20
 drv close "$mainWin"
 checkTrue "closed: the watchdog ends" wacheEnds 15
 
+say "== the same without a watchdog: Kantiq starts its successor itself"
+(cd "$app" && exec wine "$app/Kantiq.exe") &
+directPid=$!
+checkTrue "Kantiq's window appears" drv wait "$mainWin" 20000
+probe=$(wine "$restartProbe" 20000)
+probeStatus=$?
+probe=$(tr -d '\r' <<<"$probe")
+say "     ${probe//$'\n'/ | }"
+check "the setup side sees it restarted" "$probeStatus" "0"
+oldProcess=$(sed -n 's/^before //p' <<<"$probe")
+newProcess=$(sed -n 's/^after //p' <<<"$probe")
+checkTrue "a new process ($oldProcess -> $newProcess)" test -n "$newProcess" -a "$newProcess" != 0 -a "$newProcess" != "$oldProcess"
+check "and it counts as running" "$(sed -n 's/^running //p' <<<"$probe")" "1"
+checkTrue "the window is there" drv wait "$mainWin" 5000
+drv close "$mainWin"
+checkTrue "closed: no Kantiq left" drv gone "$mainWin" 10000
+wait "$directPid" 2>/dev/null
+
 say "== the log"
 check "lines not dated or without CR LF" \
   "$(LC_ALL=C grep -cvE '^[0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}: .+'$'\r''$' "$app/KantiqWache.txt")" "0"
