@@ -11,25 +11,6 @@ namespace {
 constexpr std::string_view kEmptyAlarmText = "Alarmierung (ohne Text)";
 constexpr std::string_view kEmptyNoticeText = "Hinweis (ohne Text)";
 constexpr std::string_view kNoNoticeGroup = "Hinweis nicht gesendet: In S.toml bekommt keine Gruppe Hinweise (hinweise = true).";
-// A request that may have reached the gateway is repeated once, no more.
-constexpr uint32_t kMaxMaybeSent = 2;
-
-std::string attempts(int n) { return n == 1 ? "1 Versuch" : std::to_string(n) + " Versuchen"; }
-
-struct Item {
-  OutboxEntry* entry = nullptr;
-  int tries = 0;  // on the current part
-  bool wentDown = false;  // its channel went down under it in this round
-  std::string lastReason;
-  enum class State { Pending, Sent, Refused, MaybeSent } state = State::Pending;
-  std::string deliveredBy;
-};
-
-std::string labelOf(const OutboxEntry& e, size_t parts) {
-  if (parts <= 1) return e.number;
-  const size_t k = std::min<size_t>(e.partsSent, parts - 1);
-  return e.number + " (Teil " + std::to_string(k + 1) + "/" + std::to_string(parts) + ")";
-}
 
 }  // namespace
 
@@ -40,234 +21,6 @@ std::string routeName(const SenderConfig& config, ChannelKind kind) {
 std::vector<std::string> partsFor(ChannelKind kind, const OutboxEntry& entry) {
   if (kind == ChannelKind::Modem || entry.partsSent > 0) return splitIntoSmsParts(toGsmSafeText(entry.text));
   return {entry.text};  // gateways join long texts themselves
-}
-
-DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::vector<Route>& routes,
-                               const RetrySettings& retry, SenderClock& clock, SendLog& log, Outbox& outbox,
-                               int64_t deadlineMs, const std::function<bool()>& giveWay) {
-  const bool severalRoutes = routes.size() > 1;
-  // The first route's latest failure, and the sentence for the summary once
-  // a message went the other way after it.
-  std::string firstRouteFailure;
-  std::string firstRouteTrouble;
-  bool gaveWay = false;
-  std::vector<bool> unusable(routes.size(), false);
-  std::vector<std::string> routeTrouble(routes.size());
-  std::vector<Item> items;
-  for (OutboxEntry& m : messages) items.push_back({&m, 0, false, {}, Item::State::Pending, {}});
-  // The order messages are tried in; one whose channel went down under it
-  // goes last in the next round, so it cannot hold the others back for good.
-  std::vector<size_t> order(items.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-
-  const auto anyUsable = [&] { return std::find(unusable.begin(), unusable.end(), false) != unusable.end(); };
-  const int64_t longestWait = std::min<int64_t>(retry.maxDelayMs, kMaxRetryWaitMs);
-  int64_t delayMs = std::min<int64_t>(retry.firstDelayMs, longestWait);
-  bool outOfTime = false;
-
-  const auto onceOnly = [](const Item& i) { return i.entry->kind == OutboxEntry::Kind::Notice; };
-
-  for (int round = 1; round <= retry.maxAttempts && !outOfTime && !gaveWay; ++round) {
-    std::vector<bool> down(routes.size(), false);
-    // Says where the messages go now that route r failed.
-    const auto announce = [&](size_t r, bool forThisRun) {
-      size_t other = routes.size();
-      for (size_t i = 0; i < routes.size(); ++i)
-        if (i != r && !unusable[i] && !down[i]) other = i;
-      const std::string state = forThisRun ? " ist in diesem Lauf nicht nutzbar" : " ist gestört";
-      if (other < routes.size())
-        log.write(routes[r].name + state + "; weiter über " + routes[other].name + ".");
-      else if (forThisRun && !anyUsable())
-        log.write(routes[r].name + state + "; die Nachrichten werden nicht gesendet.");
-    };
-
-    for (size_t position : order) {
-      Item& item = items[position];
-      item.wentDown = false;
-      if (item.state != Item::State::Pending) continue;
-      if (round > 1 && onceOnly(item)) continue;  // a notice waits in the outbox instead
-      if (!anyUsable()) break;
-      if (giveWay && giveWay()) {
-        gaveWay = true;
-        break;
-      }
-      OutboxEntry& e = *item.entry;
-      std::vector<bool> triedHere(routes.size(), false);
-      while (item.state == Item::State::Pending) {
-        if (clock.nowMs() >= deadlineMs) {
-          outOfTime = true;
-          break;
-        }
-        size_t r = 0;
-        while (r < routes.size() && (unusable[r] || down[r] || triedHere[r])) ++r;
-        if (r == routes.size()) break;  // this message waits for the next round
-        const Route& route = routes[r];
-        if (r > 0 && firstRouteTrouble.empty() && !firstRouteFailure.empty())
-          firstRouteTrouble = routes.front().name + ": " + firstRouteFailure;
-        const std::vector<std::string> parts = partsFor(route.kind, e);
-        const std::string label = labelOf(e, parts.size());
-        ++item.tries;
-
-        bool committed = false;
-        route.channel->setCommitHook([&] {
-          e.underWay = route.name;
-          outbox.update(e);
-          committed = true;
-        });
-        const SendOutcome outcome =
-            route.channel->send(e.number, parts[std::min<size_t>(e.partsSent, parts.size() - 1)]);
-        route.channel->setCommitHook(nullptr);
-        e.underWay.clear();
-
-        const std::string via = severalRoutes ? " über " + route.name + (r > 0 ? " (Ersatzweg)" : "") : "";
-        if (outcome.sent) {
-          log.write("gesendet an " + label + " (Versuch " + std::to_string(item.tries) + (e.late ? ", verspätet" : "") +
-                    ")" + via + ": " + outcome.detail);
-          item.deliveredBy = route.name;
-          ++e.partsSent;
-          if (e.partsSent >= parts.size()) {
-            item.state = Item::State::Sent;
-            outbox.remove(e);
-          } else {
-            outbox.update(e);
-            item.tries = 0;
-            triedHere.assign(routes.size(), false);
-          }
-          continue;
-        }
-        if (outcome.mayHaveArrived) ++e.maybeSent;
-        if (committed || outcome.mayHaveArrived) outbox.update(e);  // no longer under way
-        item.lastReason = outcome.detail;
-        if (r == 0) firstRouteFailure = outcome.detail;
-        log.write("Versuch " + std::to_string(item.tries) + " an " + label + via + " fehlgeschlagen: " + outcome.detail);
-        if (e.maybeSent >= kMaxMaybeSent) {
-          // A third copy of a request the gateway may have taken twice helps
-          // nobody: sending more could only make the phones ring again.
-          item.state = Item::State::MaybeSent;
-          break;
-        }
-        switch (outcome.failure) {
-          case Failure::MessageRejected:
-            item.state = Item::State::Refused;
-            break;
-          case Failure::ChannelUnusable:
-            unusable[r] = true;
-            routeTrouble[r] = outcome.detail;
-            announce(r, true);
-            break;
-          case Failure::ChannelDown:
-            down[r] = true;
-            item.wentDown = true;
-            routeTrouble[r] = outcome.detail;
-            announce(r, false);
-            break;
-          case Failure::MessageRetry:
-            triedHere[r] = true;
-            break;
-        }
-      }
-      if (outOfTime) break;
-    }
-    const bool allDone = std::none_of(items.begin(), items.end(), [&](const Item& i) {
-      return i.state == Item::State::Pending && !onceOnly(i);
-    });
-    if (allDone || outOfTime || gaveWay || !anyUsable() || round == retry.maxAttempts) break;
-    const int64_t left = deadlineMs - clock.nowMs();
-    if (left <= delayMs) {
-      // No time for another round after this wait.
-      outOfTime = true;
-      break;
-    }
-    if (round == 1) {
-      if (const std::string note = cappedWaitNote(retry); !note.empty()) log.write(note);
-    }
-    clock.sleepMs(delayMs);
-    delayMs = std::min<int64_t>(delayMs * 2, longestWait);
-    std::stable_partition(order.begin(), order.end(), [&](size_t i) { return !items[i].wentDown; });
-  }
-
-  DeliveryReport report;
-  report.firstRouteTrouble = firstRouteTrouble;
-  report.gaveWay = gaveWay;
-  if (gaveWay) {
-    const auto untried = std::count_if(items.begin(), items.end(), [](const Item& i) {
-      return i.state == Item::State::Pending && i.tries == 0;
-    });
-    log.write("Sendevorgang unterbrochen: eine Alarmierung hat Vorrang und wartet auf das Modem; " +
-              std::to_string(untried) + (untried == 1 ? " Nachricht bleibt" : " Nachrichten bleiben") +
-              " im Postausgang.");
-  }
-  const bool noRoute = !anyUsable();
-  std::string noRouteReason;
-  for (size_t r = 0; r < routes.size(); ++r)
-    if (!routeTrouble[r].empty()) noRouteReason = routeTrouble[r];
-  for (Item& item : items) {
-    OutboxEntry& e = *item.entry;
-    report.outcomes.push_back({item.state == Item::State::Sent, false, false, false, {}});
-    if (item.state == Item::State::Sent) {
-      ++report.sent;
-      if (!routes.empty() && item.deliveredBy != routes.front().name) {
-        report.fallbackUsed = item.deliveredBy;
-        report.outcomes.back().viaFallback = true;
-      }
-      continue;
-    }
-    const std::string label = labelOf(e, routes.empty() ? 1 : partsFor(routes.front().kind, e).size());
-    if (item.state == Item::State::MaybeSent) {
-      log.write("VIELLEICHT GESENDET an " + label + " nach " + attempts(item.tries) + ": " + item.lastReason +
-                " Die Anfrage ging hinaus, die Antwort kam nicht rechtzeitig; vielleicht gesendet. "
-                "Die Nachricht wird nicht wiederholt.");
-      report.lastReason = item.lastReason;
-      report.outcomes.back().reason = report.lastReason;
-      report.outcomes.back().maybe = true;
-      ++report.failed;
-      outbox.remove(e);
-      continue;
-    }
-    if (gaveWay && item.state == Item::State::Pending && item.tries == 0) {
-      // Not tried: it stays as it is for the next run, told once above.
-      report.lastReason = std::string(kGaveWayReason);
-      report.outcomes.back().reason = report.lastReason;
-      if (outbox.keeping() && e.kind != OutboxEntry::Kind::Test) {
-        ++report.kept;
-        report.outcomes.back().waiting = true;
-      } else {
-        ++report.failed;
-        outbox.remove(e);
-      }
-      continue;
-    }
-    const bool forGood = item.state == Item::State::Refused || noRoute || e.kind == OutboxEntry::Kind::Test;
-    std::string line;
-    if (item.tries == 0) {
-      if (outOfTime && (item.lastReason.empty() || !noRoute)) {
-        line = "FEHLGESCHLAGEN an " + label + ": das Zeitlimit war erreicht, bevor ein Versuch möglich war";
-        if (item.lastReason.empty()) item.lastReason = "Das Zeitlimit war erreicht.";
-      } else {
-        if (item.lastReason.empty()) item.lastReason = noRouteReason;
-        line = "FEHLGESCHLAGEN an " + label + " ohne Versuch: " + item.lastReason;
-      }
-    } else {
-      line = "FEHLGESCHLAGEN an " + label + " nach " + attempts(item.tries) + ": " + item.lastReason;
-      if (outOfTime && item.state == Item::State::Pending) line += " (Zeitlimit erreicht)";
-    }
-    if (item.state == Item::State::Refused || noRoute) {
-      line += " Die Nachricht wird nicht wiederholt.";
-    } else if (!forGood && outbox.keeping()) {
-      line += " Sie bleibt im Postausgang und wird beim nächsten Lauf von S.exe erneut versucht.";
-    }
-    log.write(line);
-    report.lastReason = item.lastReason;
-    report.outcomes.back().reason = item.lastReason;
-    if (forGood || !outbox.keeping()) {
-      ++report.failed;
-      outbox.remove(e);
-    } else {
-      ++report.kept;
-      report.outcomes.back().waiting = true;
-    }
-  }
-  return report;
 }
 
 namespace {
@@ -374,15 +127,19 @@ std::string waitCount(size_t n) { return std::to_string(n) + (n == 1 ? " wartet"
 
 }  // namespace
 
-RunResult SendRun::deliver(const std::vector<Route>& routes, SenderClock& clock, int64_t deadlineMs,
-                           const WallTime& now, const std::function<bool()>& giveWay) {
-  if (!tookOver_) late_ = outbox_.takeOver(now, config_.outbox.maxAgeHours);
-  // Alarms before notices: the run's own alarm (or test) first, then the
-  // alarms earlier runs left, oldest first, so a pile of yesterday's
-  // messages cannot hold today's back; then the run's own notice, then the
-  // notices earlier runs left.
+// What became of the run's own messages, and of those it took over.
+struct SendRun::Tally {
+  size_t lateSent = 0, lateWaiting = 0;
+  size_t ownSent = 0, ownWaiting = 0, ownMaybe = 0, ownViaFallback = 0;
+  std::string ownReason;  // why the last of its own that did not go out failed
+};
+
+// Alarms before notices: the run's own alarm (or test) first, then the
+// alarms earlier runs left, oldest first, so a pile of yesterday's messages
+// cannot hold today's back; then the run's own notice, then the notices
+// earlier runs left. `own` says which are the run's own.
+std::vector<OutboxEntry> SendRun::inSendingOrder(std::vector<bool>& own) const {
   std::vector<OutboxEntry> all;
-  std::vector<bool> own;
   const auto add = [&](const std::vector<OutboxEntry>& list, bool ownList, bool notices) {
     for (const OutboxEntry& e : list) {
       if ((e.kind == OutboxEntry::Kind::Notice) != notices) continue;
@@ -394,8 +151,14 @@ RunResult SendRun::deliver(const std::vector<Route>& routes, SenderClock& clock,
   add(late_, false, false);
   add(own_, true, true);
   add(late_, false, true);
-  const size_t ownCount = own_.size();
-  const size_t late = late_.size();
+  return all;
+}
+
+RunResult SendRun::deliver(const std::vector<Route>& routes, SenderClock& clock, int64_t deadlineMs,
+                           const WallTime& now, const std::function<bool()>& giveWay) {
+  if (!tookOver_) late_ = outbox_.takeOver(now, config_.outbox.maxAgeHours);
+  std::vector<bool> own;
+  std::vector<OutboxEntry> all = inSendingOrder(own);
   // Notices and resends try each message once: Kantiq starts the resend
   // again a few minutes later, and neither may keep the modem from an alarm.
   RetrySettings retry = config_.retry;
@@ -406,75 +169,78 @@ RunResult SendRun::deliver(const std::vector<Route>& routes, SenderClock& clock,
 
   // The run's own messages decide its outcome; what it sent for earlier
   // runs is told apart.
-  size_t lateSent = 0, lateWaiting = 0, ownSent = 0, ownWaiting = 0, ownMaybe = 0, ownViaFallback = 0;
-  std::string ownReason;
+  Tally tally;
   for (size_t i = 0; i < all.size(); ++i) {
     const MessageOutcome& outcome = report.outcomes[i];
     if (!own[i]) {
-      lateSent += outcome.sent ? 1 : 0;
-      lateWaiting += outcome.waiting ? 1 : 0;
+      tally.lateSent += outcome.sent ? 1 : 0;
+      tally.lateWaiting += outcome.waiting ? 1 : 0;
       continue;
     }
-    ownSent += outcome.sent ? 1 : 0;
-    ownWaiting += outcome.waiting ? 1 : 0;
-    ownMaybe += outcome.maybe ? 1 : 0;
-    ownViaFallback += outcome.viaFallback ? 1 : 0;
-    if (!outcome.sent) ownReason = outcome.reason;
+    tally.ownSent += outcome.sent ? 1 : 0;
+    tally.ownWaiting += outcome.waiting ? 1 : 0;
+    tally.ownMaybe += outcome.maybe ? 1 : 0;
+    tally.ownViaFallback += outcome.viaFallback ? 1 : 0;
+    if (!outcome.sent) tally.ownReason = outcome.reason;
   }
-  if (late > 0)
-    log_.write("Nachgesendet: " + std::to_string(lateSent) + " von " + std::to_string(late) +
+  if (!late_.empty())
+    log_.write("Nachgesendet: " + std::to_string(tally.lateSent) + " von " + std::to_string(late_.size()) +
                " Nachrichten aus früheren Läufen.");
+  result_ = request_.kind == SendRequest::Kind::Resend ? resendResult(tally, trouble)
+                                                        : ownResult(tally, report, trouble);
+  return result_;
+}
 
-  if (request_.kind == SendRequest::Kind::Resend) {
-    std::string line = "Nachgesendet: " + std::to_string(lateSent) + " von " + std::to_string(late) + " SMS gesendet";
-    if (lateWaiting > 0) line += ", " + waitCount(lateWaiting) + " weiter im Postausgang";
-    const size_t givenUp = late - lateSent - lateWaiting;
-    if (givenUp > 0) line += ", " + std::to_string(givenUp) + " endgültig nicht gesendet";
-    log_.write("Ende: " + line.substr(std::string_view("Nachgesendet: ").size()) + ".");
-    // Waiting notices count as well: Kantiq starts the resend again while
-    // anything waits.
-    result_ = {lateWaiting > 0 ? kExitSomeWaiting : kExitAllSent, line + "." + trouble};
-    return result_;
-  }
+RunResult SendRun::resendResult(const Tally& tally, const std::string& trouble) const {
+  const size_t late = late_.size();
+  std::string line =
+      "Nachgesendet: " + std::to_string(tally.lateSent) + " von " + std::to_string(late) + " SMS gesendet";
+  if (tally.lateWaiting > 0) line += ", " + waitCount(tally.lateWaiting) + " weiter im Postausgang";
+  const size_t givenUp = late - tally.lateSent - tally.lateWaiting;
+  if (givenUp > 0) line += ", " + std::to_string(givenUp) + " endgültig nicht gesendet";
+  log_.write("Ende: " + line.substr(std::string_view("Nachgesendet: ").size()) + ".");
+  // Waiting notices count as well: Kantiq starts the resend again while
+  // anything waits.
+  return {tally.lateWaiting > 0 ? kExitSomeWaiting : kExitAllSent, line + "." + trouble};
+}
 
+RunResult SendRun::ownResult(const Tally& tally, const DeliveryReport& report, const std::string& trouble) const {
+  const size_t ownCount = own_.size();
+  const size_t late = late_.size();
   const std::string what = request_.kind == SendRequest::Kind::Notice ? "Hinweis" : "SMS";
   const std::string lateNote =
       late == 0 ? std::string()
-                : " Dazu " + std::to_string(lateSent) + " von " + std::to_string(late) + " SMS aus früheren Läufen nachgesendet.";
-  if (ownSent == ownCount) {
+                : " Dazu " + std::to_string(tally.lateSent) + " von " + std::to_string(late) +
+                      " SMS aus früheren Läufen nachgesendet.";
+  if (tally.ownSent == ownCount) {
     log_.write("Ende: " + std::string(ownCount == 1 ? "die Nachricht wurde" : "alle " + std::to_string(ownCount) +
                                                                             " Nachrichten wurden") +
                " gesendet.");
     if (request_.kind == SendRequest::Kind::Test) {
       const std::string via = report.fallbackUsed.empty() ? "" : " über den Ersatzweg " + report.fallbackUsed;
-      result_ = {kExitAllSent, subject() + via + " gesendet." + trouble};
-      return result_;
+      return {kExitAllSent, subject() + via + " gesendet." + trouble};
     }
     std::string via;
-    if (ownViaFallback == ownCount)
-      via = " über " + report.fallbackUsed + " (Ersatzweg)";
-    std::string line = what + " an " + recipients(ownSent, ownCount) + via + " gesendet";
-    if (ownViaFallback > 0 && ownViaFallback < ownCount)
-      line += ", " + std::to_string(ownViaFallback) + " davon über " + report.fallbackUsed + " (Ersatzweg)";
-    result_ = {kExitAllSent, line + "." + lateNote + trouble};
-    return result_;
+    if (tally.ownViaFallback == ownCount) via = " über " + report.fallbackUsed + " (Ersatzweg)";
+    std::string line = what + " an " + recipients(tally.ownSent, ownCount) + via + " gesendet";
+    if (tally.ownViaFallback > 0 && tally.ownViaFallback < ownCount)
+      line += ", " + std::to_string(tally.ownViaFallback) + " davon über " + report.fallbackUsed + " (Ersatzweg)";
+    return {kExitAllSent, line + "." + lateNote + trouble};
   }
-  log_.write("Ende: " + std::to_string(ownSent) + " von " + std::to_string(ownCount) + " Nachrichten gesendet, " +
-             std::to_string(ownCount - ownSent) + " fehlgeschlagen.");
-  if (request_.kind == SendRequest::Kind::Test) {
-    result_ = {kExitSomeFailed, subject() + " nicht gesendet: " + ownReason + trouble};
-    return result_;
-  }
-  const size_t forGood = ownCount - ownSent - ownWaiting - ownMaybe;
-  std::string line = ownSent > 0    ? what + " an " + recipients(ownSent, ownCount) + " gesendet"
-                     : ownMaybe > 0 ? what + " NICHT sicher gesendet"
-                                    : what + " NICHT gesendet";
-  if (ownWaiting > 0) line += ", " + waitCount(ownWaiting) + " im Postausgang";
-  if (ownMaybe > 0) line += ", " + std::to_string(ownMaybe) + " vielleicht gesendet";
-  if (forGood > 0 && ownSent + ownWaiting + ownMaybe > 0)
+  log_.write("Ende: " + std::to_string(tally.ownSent) + " von " + std::to_string(ownCount) + " Nachrichten gesendet, " +
+             std::to_string(ownCount - tally.ownSent) + " fehlgeschlagen.");
+  if (request_.kind == SendRequest::Kind::Test)
+    return {kExitSomeFailed, subject() + " nicht gesendet: " + tally.ownReason + trouble};
+  const size_t forGood = ownCount - tally.ownSent - tally.ownWaiting - tally.ownMaybe;
+  std::string line = tally.ownSent > 0    ? what + " an " + recipients(tally.ownSent, ownCount) + " gesendet"
+                     : tally.ownMaybe > 0 ? what + " NICHT sicher gesendet"
+                                          : what + " NICHT gesendet";
+  if (tally.ownWaiting > 0) line += ", " + waitCount(tally.ownWaiting) + " im Postausgang";
+  if (tally.ownMaybe > 0) line += ", " + std::to_string(tally.ownMaybe) + " vielleicht gesendet";
+  if (forGood > 0 && tally.ownSent + tally.ownWaiting + tally.ownMaybe > 0)
     line += ", " + std::to_string(forGood) + " endgültig nicht gesendet";
-  result_ = {ownWaiting > 0 ? kExitSomeWaiting : kExitNotSentForGood, line + ": " + ownReason + lateNote + trouble};
-  return result_;
+  return {tally.ownWaiting > 0 ? kExitSomeWaiting : kExitNotSentForGood,
+          line + ": " + tally.ownReason + lateNote + trouble};
 }
 
 // "3 von 12 Empfängern", "1 von 1 Empfänger"

@@ -132,8 +132,12 @@ class SendRun {
   const RunResult& result() const { return result_; }
 
  private:
+  struct Tally;
   std::string subject() const;
   static std::string recipients(size_t sent, size_t count);
+  std::vector<OutboxEntry> inSendingOrder(std::vector<bool>& own) const;
+  RunResult resendResult(const Tally& tally, const std::string& trouble) const;
+  RunResult ownResult(const Tally& tally, const DeliveryReport& report, const std::string& trouble) const;
 
   const SendRequest& request_;
   const SenderConfig& config_;
