@@ -133,14 +133,8 @@ bool isHeaderNameChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
 }
 
-HttpSettings readHttp(const toml::table& t) {
-  rejectUnknownKeys(t, "http", {"url", "methode", "format", "inhalt", "kopfzeilen", "erfolg_status",
-                                "erfolg_text", "zeitlimit_s", "gsm_umschreiben", "proxy"});
-  HttpSettings h;
-  h.url = requiredString(t, "url", "http");
-  ParsedUrl parsed;
-  if (!parseUrl(h.url, parsed))
-    fail(where(*t.get("url")) + "\"url\" ist keine gültige Adresse (http://... oder https://...).");
+// "methode", "format" and "inhalt": what the request looks like.
+void readRequestForm(const toml::table& t, HttpSettings& h) {
   if (auto method = optionalString(t, "methode")) {
     std::string m = *method;
     for (char& c : m) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 0x20 : c);
@@ -165,18 +159,26 @@ HttpSettings readHttp(const toml::table& t) {
     fail(where(t) + "In [http] ist ein \"inhalt\" angegeben, aber kein \"format\".");
   if (h.method == "GET" && h.format != BodyFormat::None)
     fail(where(t) + "Eine Anfrage mit \"methode\" = \"GET\" hat keinen \"inhalt\".");
-  if (const toml::table* headers = optionalTable(t, "kopfzeilen")) {
-    for (const auto& [key, node] : *headers) {
-      const std::string_view name = key.str();
-      if (name.empty() || !std::all_of(name.begin(), name.end(), isHeaderNameChar))
-        fail(where(node) + "Ungültiger Name einer Kopfzeile in [http.kopfzeilen].");
-      if (!node.is_string()) fail(where(node) + "Kopfzeilen müssen Texte sein.");
-      const std::string& value = node.as_string()->get();
-      if (value.find_first_of("\r\n") != std::string::npos)
-        fail(where(node) + "Kopfzeilen dürfen keinen Zeilenumbruch enthalten.");
-      h.headers.emplace_back(std::string(name), value);
-    }
+}
+
+// [http.kopfzeilen]: extra header lines, e.g. for an API key.
+void readHeaders(const toml::table& t, HttpSettings& h) {
+  const toml::table* headers = optionalTable(t, "kopfzeilen");
+  if (!headers) return;
+  for (const auto& [key, node] : *headers) {
+    const std::string_view name = key.str();
+    if (name.empty() || !std::all_of(name.begin(), name.end(), isHeaderNameChar))
+      fail(where(node) + "Ungültiger Name einer Kopfzeile in [http.kopfzeilen].");
+    if (!node.is_string()) fail(where(node) + "Kopfzeilen müssen Texte sein.");
+    const std::string& value = node.as_string()->get();
+    if (value.find_first_of("\r\n") != std::string::npos)
+      fail(where(node) + "Kopfzeilen dürfen keinen Zeilenumbruch enthalten.");
+    h.headers.emplace_back(std::string(name), value);
   }
+}
+
+// "erfolg_status" and "erfolg_text": what counts as sent.
+void readSuccess(const toml::table& t, HttpSettings& h) {
   if (const toml::node* node = t.get("erfolg_status")) {
     const toml::array* array = node->as_array();
     if (!array) fail(where(*node) + "\"erfolg_status\" muss eine Liste von Zahlen sein, z. B. [200, 202].");
@@ -188,32 +190,53 @@ HttpSettings readHttp(const toml::table& t) {
     }
   }
   if (auto pattern = optionalString(t, "erfolg_text")) h.successPattern = *pattern;
+}
+
+// "host:port", an optional "http://" before it and '/' after it dropped.
+bool isProxyAddress(std::string_view p) {
+  const size_t colon = p.rfind(':');
+  const std::string_view port = colon == std::string_view::npos ? std::string_view() : p.substr(colon + 1);
+  return colon != std::string_view::npos && colon > 0 && !port.empty() && port.size() <= 5 &&
+         std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+         std::stoi(std::string(port)) >= 1 && std::stoi(std::string(port)) <= 65535 &&
+         std::none_of(p.begin(), p.end(), [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == '/' || c == '@'; });
+}
+
+void readProxy(const toml::table& t, HttpSettings& h) {
+  const auto proxy = optionalString(t, "proxy");
+  if (!proxy) return;
+  if (*proxy == "system") {
+    h.proxyMode = HttpSettings::Proxy::System;
+    return;
+  }
+  if (*proxy == "direkt") {
+    h.proxyMode = HttpSettings::Proxy::Direct;
+    return;
+  }
+  std::string_view p = *proxy;
+  if (p.substr(0, 7) == "http://") p.remove_prefix(7);
+  while (!p.empty() && p.back() == '/') p.remove_suffix(1);
+  if (!isProxyAddress(p))
+    fail(where(*t.get("proxy")) +
+         "\"proxy\" muss \"system\", \"direkt\" oder ein Proxy wie \"proxy.example.net:8080\" sein.");
+  h.proxyMode = HttpSettings::Proxy::Named;
+  h.proxy = std::string(p);
+}
+
+HttpSettings readHttp(const toml::table& t) {
+  rejectUnknownKeys(t, "http", {"url", "methode", "format", "inhalt", "kopfzeilen", "erfolg_status",
+                                "erfolg_text", "zeitlimit_s", "gsm_umschreiben", "proxy"});
+  HttpSettings h;
+  h.url = requiredString(t, "url", "http");
+  ParsedUrl parsed;
+  if (!parseUrl(h.url, parsed))
+    fail(where(*t.get("url")) + "\"url\" ist keine gültige Adresse (http://... oder https://...).");
+  readRequestForm(t, h);
+  readHeaders(t, h);
+  readSuccess(t, h);
   h.timeoutMs = static_cast<int32_t>(boundedInteger(t, "zeitlimit_s", 1, 120, 30)) * 1000;
   if (auto b = optionalBool(t, "gsm_umschreiben")) h.gsmSafeText = *b;
-  if (auto proxy = optionalString(t, "proxy")) {
-    if (*proxy == "system") {
-      h.proxyMode = HttpSettings::Proxy::System;
-    } else if (*proxy == "direkt") {
-      h.proxyMode = HttpSettings::Proxy::Direct;
-    } else {
-      std::string_view p = *proxy;
-      if (p.substr(0, 7) == "http://") p.remove_prefix(7);
-      while (!p.empty() && p.back() == '/') p.remove_suffix(1);
-      const size_t colon = p.rfind(':');
-      const std::string_view port = colon == std::string_view::npos ? std::string_view() : p.substr(colon + 1);
-      const bool valid = colon != std::string_view::npos && colon > 0 && !port.empty() && port.size() <= 5 &&
-                         std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
-                         std::stoi(std::string(port)) >= 1 && std::stoi(std::string(port)) <= 65535 &&
-                         std::none_of(p.begin(), p.end(), [](char c) {
-                           return static_cast<unsigned char>(c) <= ' ' || c == '/' || c == '@';
-                         });
-      if (!valid)
-        fail(where(*t.get("proxy")) +
-             "\"proxy\" muss \"system\", \"direkt\" oder ein Proxy wie \"proxy.example.net:8080\" sein.");
-      h.proxyMode = HttpSettings::Proxy::Named;
-      h.proxy = std::string(p);
-    }
-  }
+  readProxy(t, h);
   return h;
 }
 

@@ -298,6 +298,20 @@ std::optional<int> ModemSession::queryPinAttempts(std::string& source) {
 
 bool ModemSession::unlockSim(std::string& reason, Failure& failure) {
   failure = Failure::ChannelUnusable;
+  std::string counted;
+  if (!mayEnterPin(reason, counted)) return false;
+  note("SIM-Karte: verlangt die PIN, sie wird eingegeben (" + counted + ").");
+  for (int entry = 1;; ++entry) {
+    const Reply entered = command("AT+CPIN=\"" + settings_.pin + "\"", settings_.replyTimeoutMs);
+    if (entered.kind != Reply::Kind::Error) return awaitReadyAfterPin(entered, reason, failure);
+    const PinEntryStep step = afterPinError(entered.final, entry, counted, reason, failure);
+    if (step != PinEntryStep::EnterAgain) return step == PinEntryStep::Unlocked;
+  }
+}
+
+// Whether the PIN from S.toml may be entered now (the PinGuard's rules);
+// `counted` says how many attempts are left and who says so.
+bool ModemSession::mayEnterPin(std::string& reason, std::string& counted) {
   if (settings_.pin.empty()) {
     reason = "Die SIM-Karte verlangt eine PIN, aber in [modem] ist keine \"pin\" eingetragen.";
     simState_ = "verlangt die PIN (in S.toml ist keine eingetragen)";
@@ -312,7 +326,6 @@ bool ModemSession::unlockSim(std::string& reason, Failure& failure) {
   }
   std::string source;
   attemptsLeft_ = queryPinAttempts(source);
-  std::string counted;
   if (attemptsLeft_) {
     counted = "noch " + std::to_string(*attemptsLeft_) + " Versuche laut " + source;
   } else if (const auto own = pins_.countedAttemptsLeft()) {
@@ -325,84 +338,91 @@ bool ModemSession::unlockSim(std::string& reason, Failure& failure) {
     note(reason + " (" + counted + ")");
     return false;
   }
-  note("SIM-Karte: verlangt die PIN, sie wird eingegeben (" + counted + ").");
+  return true;
+}
 
-  for (int entry = 1;; ++entry) {
-    const Reply entered = command("AT+CPIN=\"" + settings_.pin + "\"", settings_.replyTimeoutMs);
-    if (entered.kind == Reply::Kind::Error) {
-      const ModemError error = interpretModemError(entered.final);
-      const bool equipment = error.family == ModemError::Family::Equipment;
-      if (equipment && error.code == kCmeSimPukRequired) {
-        simState_ = "gesperrt, verlangt die PUK";
-        reason = kPukReason;
-        return false;
-      }
-      if (!entryTaken(entered.final)) {
-        // The SIM did not look at the PIN: nothing is remembered against it.
-        pins_.notTaken();
-        if (entry >= kPinEntryTries) {
-          failure = Failure::ChannelDown;
-          reason = "Die SIM-Karte nimmt die PIN noch nicht entgegen (" + quoteModemError(entered.final) + ").";
-          simState_ = "verlangt die PIN, ist aber noch nicht bereit";
-          return false;
-        }
-        note("SIM-Karte: noch nicht bereit (" + quoteModemError(entered.final) +
-             " auf die PIN); die Eingabe wird gleich wiederholt.");
-        clock_.sleepMs(kSimBusyWaitMs);
-        const SimAnswer now = askSim();
-        if (now == SimAnswer::Ready) {
-          pins_.simReady();
-          simState_ = "bereit";
-          return true;
-        }
-        if (now != SimAnswer::WantsPin && now != SimAnswer::Busy) {
-          failure = Failure::ChannelDown;
-          reason = "Die SIM-Karte ist nach der PIN-Eingabe nicht bereit.";
-          simState_ = "nach der PIN-Eingabe nicht bereit";
-          return false;
-        }
-        if (!pins_.beginEntry(settings_.pin, attemptsLeft_, reason)) {
-          simState_ = "verlangt die PIN; sie wird nicht eingegeben (" + counted + ")";
-          note(reason + " (" + counted + ")");
-          return false;
-        }
-        continue;
-      }
-      reason = "Die SIM-Karte hat die PIN abgelehnt: " + quoteModemError(entered.final) +
-               ". Bitte die PIN in S.toml prüfen.";
-      simState_ = "hat die PIN aus S.toml abgelehnt";
-      note("SIM-Karte: Die PIN aus S.toml wurde abgelehnt: " + quoteModemError(entered.final) +
-           ". Sie wird nicht noch einmal eingegeben, bis in S.toml eine andere PIN steht.");
+// The modem answered the PIN entry with an error: the SIM wants the PUK,
+// refused the PIN, or did not look at it (then it may be entered again).
+ModemSession::PinEntryStep ModemSession::afterPinError(const std::string& final, int entry, const std::string& counted,
+                                                       std::string& reason, Failure& failure) {
+  const ModemError error = interpretModemError(final);
+  if (error.family == ModemError::Family::Equipment && error.code == kCmeSimPukRequired) {
+    simState_ = "gesperrt, verlangt die PUK";
+    reason = kPukReason;
+    return PinEntryStep::Failed;
+  }
+  if (!entryTaken(final)) return afterPinNotTaken(final, entry, counted, reason, failure);
+  reason = "Die SIM-Karte hat die PIN abgelehnt: " + quoteModemError(final) + ". Bitte die PIN in S.toml prüfen.";
+  simState_ = "hat die PIN aus S.toml abgelehnt";
+  note("SIM-Karte: Die PIN aus S.toml wurde abgelehnt: " + quoteModemError(final) +
+       ". Sie wird nicht noch einmal eingegeben, bis in S.toml eine andere PIN steht.");
+  return PinEntryStep::Failed;
+}
+
+// The SIM did not look at the PIN (it was busy, its counter did not drop):
+// nothing is remembered against it, and after a pause it is entered again,
+// a few times at most.
+ModemSession::PinEntryStep ModemSession::afterPinNotTaken(const std::string& final, int entry,
+                                                          const std::string& counted, std::string& reason,
+                                                          Failure& failure) {
+  pins_.notTaken();
+  if (entry >= kPinEntryTries) {
+    failure = Failure::ChannelDown;
+    reason = "Die SIM-Karte nimmt die PIN noch nicht entgegen (" + quoteModemError(final) + ").";
+    simState_ = "verlangt die PIN, ist aber noch nicht bereit";
+    return PinEntryStep::Failed;
+  }
+  note("SIM-Karte: noch nicht bereit (" + quoteModemError(final) + " auf die PIN); die Eingabe wird gleich wiederholt.");
+  clock_.sleepMs(kSimBusyWaitMs);
+  const SimAnswer now = askSim();
+  if (now == SimAnswer::Ready) {
+    pins_.simReady();
+    simState_ = "bereit";
+    return PinEntryStep::Unlocked;
+  }
+  if (now != SimAnswer::WantsPin && now != SimAnswer::Busy) {
+    failure = Failure::ChannelDown;
+    reason = "Die SIM-Karte ist nach der PIN-Eingabe nicht bereit.";
+    simState_ = "nach der PIN-Eingabe nicht bereit";
+    return PinEntryStep::Failed;
+  }
+  if (!pins_.beginEntry(settings_.pin, attemptsLeft_, reason)) {
+    simState_ = "verlangt die PIN; sie wird nicht eingegeben (" + counted + ")";
+    note(reason + " (" + counted + ")");
+    return PinEntryStep::Failed;
+  }
+  return PinEntryStep::EnterAgain;
+}
+
+// After an entry the modem took (OK) or did not answer: waits for READY.
+// Without an answer the SIM may still have taken it: it says so here. A SIM
+// may take many seconds to report READY after a right PIN.
+bool ModemSession::awaitReadyAfterPin(const Reply& entered, std::string& reason, Failure& failure) {
+  const int64_t deadline = clock_.nowMs() + std::max(settings_.replyTimeoutMs, kPinReadyWaitMs);
+  for (;;) {
+    const SimAnswer state = askSim();
+    if (state == SimAnswer::Ready) {
+      pins_.accepted();
+      simState_ = "bereit (PIN eingegeben und angenommen)";
+      note("SIM-Karte: PIN angenommen.");
+      return true;
+    }
+    if (entered.kind != Reply::Kind::Ok) {
+      pins_.awaitingReady();
+      failure = Failure::ChannelDown;
+      reason = describe(entered, "die PIN");
+      simState_ = "verlangt die PIN; das Modem hat auf die Eingabe nicht geantwortet";
       return false;
     }
-    // Without an answer the SIM may still have taken it: it says so below.
-    // A SIM may take many seconds to report READY after a right PIN.
-    const int64_t deadline = clock_.nowMs() + std::max(settings_.replyTimeoutMs, kPinReadyWaitMs);
-    for (;;) {
-      const SimAnswer state = askSim();
-      if (state == SimAnswer::Ready) {
-        pins_.accepted();
-        simState_ = "bereit (PIN eingegeben und angenommen)";
-        note("SIM-Karte: PIN angenommen.");
-        return true;
-      }
-      if (entered.kind != Reply::Kind::Ok) {
-        pins_.awaitingReady();
-        failure = Failure::ChannelDown;
-        reason = describe(entered, "die PIN");
-        simState_ = "verlangt die PIN; das Modem hat auf die Eingabe nicht geantwortet";
-        return false;
-      }
-      if (clock_.nowMs() + kPinSettleStepMs > deadline) {
-        // Still counted as refused; a READY seen later clears it.
-        pins_.awaitingReady();
-        failure = Failure::ChannelDown;
-        reason = "Die SIM-Karte ist nach der PIN-Eingabe nicht bereit.";
-        simState_ = "nach der PIN-Eingabe nicht bereit";
-        return false;
-      }
-      clock_.sleepMs(kPinSettleStepMs);
+    if (clock_.nowMs() + kPinSettleStepMs > deadline) {
+      // Still counted as refused; a READY seen later clears it.
+      pins_.awaitingReady();
+      failure = Failure::ChannelDown;
+      reason = "Die SIM-Karte ist nach der PIN-Eingabe nicht bereit.";
+      simState_ = "nach der PIN-Eingabe nicht bereit";
+      return false;
     }
+    clock_.sleepMs(kPinSettleStepMs);
   }
 }
 

@@ -78,6 +78,13 @@ class ModemSession : public SmsChannel {
   bool openAndProbe(std::string& reason);
   bool readySim(std::string& reason, Failure& failure);
   bool unlockSim(std::string& reason, Failure& failure);
+  bool mayEnterPin(std::string& reason, std::string& counted);
+  enum class PinEntryStep { Unlocked, Failed, EnterAgain };
+  PinEntryStep afterPinError(const std::string& final, int entry, const std::string& counted, std::string& reason,
+                             Failure& failure);
+  PinEntryStep afterPinNotTaken(const std::string& final, int entry, const std::string& counted,
+                                std::string& reason, Failure& failure);
+  bool awaitReadyAfterPin(const Reply& entered, std::string& reason, Failure& failure);
   bool entryTaken(const std::string& final);
   enum class SimAnswer { Ready, WantsPin, Busy, Other };
   SimAnswer askSim();
