@@ -47,7 +47,8 @@ TEST(SenderCommandLine, CheckModeFromAShortcutOrAPrompt) {
     EXPECT_TRUE(isCheckRequest(line, program));
   }
   for (const std::string& line : {program, program + " --pruefen jetzt", buildTestCommandLine("C:\\K", "--pruefen"),
-                                  buildAlarmCommandLine("C:\\K", "--pruefen"), std::string("\"") + program}) {
+                                  buildAlarmCommandLine("C:\\K", "--pruefen"), std::string("\"") + program,
+                                  buildAlarmCommandLine("C:\\K", unscrambleMessage("\"--pruefen\""))}) {
     SCOPED_TRACE(line);
     EXPECT_FALSE(isCheckRequest(line, program));
   }
