@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 
+#include "sender/delivery/send_run.h"
 #include "sender/modem/modem_session.h"
 #include "sender/sim/pin_guard.h"
 #include "sender_fakes.h"

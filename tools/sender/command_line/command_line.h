@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "sender/delivery/delivery.h"
+#include "sender/delivery/send_run.h"
 
 namespace kantiq::sender {
 

@@ -13,22 +13,6 @@
 
 namespace kantiq::sender {
 
-// S.exe's exit codes.
-inline constexpr int kExitAllSent = 0;
-inline constexpr int kExitSomeFailed = 1;
-// An alarm's or a resend's messages: some did not go out and wait in the
-// outbox for a later run (a test message: it did not go out).
-inline constexpr int kExitSomeWaiting = kExitSomeFailed;
-inline constexpr int kExitConfigError = 2;
-inline constexpr int kExitBadCommandLine = 3;
-inline constexpr int kExitNoRecipients = 4;
-inline constexpr int kExitOutOfTime = 5;  // the hard limit stopped the sender
-inline constexpr int kExitInternalError = 6;
-inline constexpr int kExitSentLogFailed = 7;  // everything went out, but SendeLog.txt could not be written
-// Not every message of the alarm went out, and none of those waits in the
-// outbox: refused for good or given up, so sending again cannot help.
-inline constexpr int kExitNotSentForGood = 8;
-
 // The longest wait between two rounds, whatever S.toml says: a modem or a
 // network that comes back is used within about half a minute.
 inline constexpr int32_t kMaxRetryWaitMs = 15'000;
@@ -93,62 +77,6 @@ inline constexpr std::string_view kGaveWayReason =
 DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::vector<Route>& routes,
                                const RetrySettings& retry, SenderClock& clock, SendLog& log, Outbox& outbox,
                                int64_t deadlineMs, const std::function<bool()>& giveWay = {});
-
-// What one start of S.exe asks for.
-struct SendRequest {
-  // Resend: no new message; only what waits in the outbox. Notice: a text
-  // for the groups with "hinweise = true".
-  enum class Kind { Alarm, Test, Resend, Notice } kind = Kind::Alarm;
-  std::string text;    // the alarm's or the notice's text (Windows-1252)
-  std::string number;  // the number as typed, for a test
-};
-
-struct RunResult {
-  int exitCode = kExitInternalError;
-  std::string summary;  // one line for whoever started S.exe: what happened, and why not if it did not
-};
-
-// One run, in two steps so the messages are safe before the run waits for
-// the modem: `plan` chooses the recipients (or the test number), logs the
-// request and stores its messages in the outbox; `deliver` takes over what
-// earlier runs left and sends alarm messages first (the run's own, then
-// those), notices last (the run's own, then those). A resend has no
-// messages of its own: `plan` takes the outbox over and is false when it was
-// empty. Notice and resend runs try each message once and give way to an
-// alarm: `giveWay` is asked before each message.
-class SendRun {
- public:
-  SendRun(const SendRequest& request, const SenderConfig& config, SendLog& log, Outbox& outbox);
-
-  // False when there is nothing to send; `result` then says why.
-  bool plan(const WallTime& now);
-  RunResult deliver(const std::vector<Route>& routes, SenderClock& clock, int64_t deadlineMs, const WallTime& now,
-                    const std::function<bool()>& giveWay = {});
-  // Whether this run stops for an alarm that waits for the modem.
-  bool givesWay() const;
-  // The run ends without sending (the modem stayed busy): its messages stay
-  // in the outbox.
-  RunResult abandon(const std::string& reason);
-  const RunResult& result() const { return result_; }
-
- private:
-  struct Tally;
-  std::string subject() const;
-  static std::string recipients(size_t sent, size_t count);
-  std::vector<OutboxEntry> inSendingOrder(std::vector<bool>& own) const;
-  RunResult resendResult(const Tally& tally, const std::string& trouble) const;
-  RunResult ownResult(const Tally& tally, const DeliveryReport& report, const std::string& trouble) const;
-
-  const SendRequest& request_;
-  const SenderConfig& config_;
-  SendLog& log_;
-  Outbox& outbox_;
-  std::vector<OutboxEntry> own_;
-  std::vector<OutboxEntry> late_;  // taken over from earlier runs
-  bool tookOver_ = false;
-  std::string number_;  // of a test
-  RunResult result_;
-};
 
 // One line of the send log file: "08.12.2026 17:41:25: <text>" and CR LF.
 // Control codes in the text (a garbled alarm text) become '?', so each

@@ -22,6 +22,8 @@
 #include "sender/config/sender_config.h"
 #include "sender/delivery/check_report.h"
 #include "sender/delivery/delivery.h"
+#include "sender/delivery/exit_codes.h"
+#include "sender/delivery/send_run.h"
 #include "sender/http/http_gateway.h"
 #include "sender/modem/modem_session.h"
 #include "sender/win/sender_files_win.h"
