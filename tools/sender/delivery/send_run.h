@@ -14,7 +14,10 @@
 
 namespace kantiq::sender {
 
-// What one start of S.exe asks for.
+// What one start of S.exe sends. The program's command line gives an alarm,
+// a test or a notice (kantiq::CommandLineRequest, read in command_line/);
+// a person may start a resend. The text here ends where the program's text
+// ended.
 struct SendRequest {
   // Resend: no new message; only what waits in the outbox. Notice: a text
   // for the groups with "hinweise = true".
