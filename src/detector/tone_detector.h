@@ -75,13 +75,14 @@ class ToneDetector {
   // level: one call is sent at one level, and a tone far weaker than the one
   // before it is not the next tone of that call.
   static constexpr int32_t kStepLevelFallTenths = 3;
-  // A tone more than this many times the previous step's level shows that
-  // the steps so far were not this call (noise stood in for them): the
-  // sequence starts again from that tone.
+  // A tone more than this many times the previous step's level, when that
+  // step's tone never stood clear of the noise, shows that the steps so far
+  // were not this call (noise stood in for them): the sequence starts again
+  // from that tone.
   static constexpr int32_t kStepLevelRiseFactor = 4;
   // Noise before a call stands in for a first tone more easily than for any
-  // other: a second tone more than twice the first step's level starts the
-  // sequence again.
+  // other: a second tone more than twice the level of a first step that
+  // never stood clear of the noise starts the sequence again.
   static constexpr int32_t kFirstStepRiseFactor = 2;
   // A hit does not count while a tone more than this many tenths of it
   // belongs to neither the current nor the previous step: that tone is the
