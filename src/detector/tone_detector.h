@@ -108,7 +108,7 @@ class ToneDetector {
   // first step whose tone never stood clear of the noise and lies further
   // than this many tenths of a bin from where a later clear tone of the call
   // puts it was noise before the call: the sequence starts again.
-  static constexpr int32_t kOffCallFirstStepTenths = 30;
+  static constexpr int32_t kOffCallFirstStepTenths = 20;
   // The last step, unless clear, completes only within this many tenths of
   // a bin of where the call's clear tones put it.
   static constexpr int32_t kOffCallLastStepTenths = 15;
