@@ -28,6 +28,12 @@ LEVEL_FALL_TENTHS = 3  # a hit needs 3/10 of the previous step's level
 LEVEL_RISE_FACTOR = 4  # more than 4 times the previous step's level: the call starts here
 FIRST_STEP_RISE_FACTOR = 2  # the same after the first step, which noise stands in for most easily
 FOREIGN_TONE_TENTHS = 16  # a tone 16/10 of a match that is neither step's vetoes the hit
+CLEAR_TONE_TENTHS = 50  # a tone at 5 times its frame's noise floor stands clear of the noise
+UNCLEAR_LAST_STEP_FALL_FACTOR = 2  # an unclear last step needs half the call's strongest earlier tone
+DROPOUT_TONE_TENTHS = 40  # a frame without the tones is forgiven once, unless it holds a tone this strong
+OFF_CALL_FIRST_STEP_TENTHS = 20  # an unclear first step 2 bins off the call's frequency error was noise
+OFF_CALL_LAST_STEP_TENTHS = 15  # an unclear last step completes only within 1.5 bins of it
+STEP_GAP_MS = 200  # a step's first hit within 200 ms of the last hearing of the step before
 
 
 def read_number(field):
@@ -51,7 +57,10 @@ class Step:
         self.frequency1, self.frequency2, self.dual = frequency1, frequency2, dual
         self.hits = 0  # set hit flags; they always form a prefix, so a count is enough
         self.detected = None  # ticks of the latest hit, None when there is none
-        self.level = 0  # strongest magnitude of the step's tone since its first hit
+        self.level = 0  # strongest magnitude of the step's tone since its first hit (a dual step's two tones together)
+        self.clear = False  # the tone has stood clear of the noise in some frame
+        self.level_frequency = 0  # the frequency the tone showed at its level
+        self.heard = None  # milliseconds of the last hit or clear frame, None when there is none
 
     def matches(self, f, tolerance):
         def near(g):
@@ -71,6 +80,11 @@ class Alarm:
             step.hits = 0
             step.detected = None
             step.level = 0
+            step.clear = False
+            step.level_frequency = 0
+            step.heard = None
+        self.dropout_held = False  # one frame without the tones has been forgiven
+        self.other_tone = 0  # a clear tone of the last frame that is neither the last nor the next step's
 
 
 def parse_configuration(text):
@@ -147,6 +161,28 @@ def rise_limit(step, steps):
     return FIRST_STEP_RISE_FACTOR if step is steps[0] else LEVEL_RISE_FACTOR
 
 
+def tone_magnitude(step, f, m, candidates, tolerance):
+    """A dual step's tone is its two frequencies' strongest candidates together."""
+    if not step.dual:
+        return m
+    first = max((m2 for f2, m2 in candidates if step.frequency1 - tolerance < f2 < step.frequency1 + tolerance),
+                default=0)
+    second = max((m2 for f2, m2 in candidates
+                  if not step.frequency1 - tolerance < f2 < step.frequency1 + tolerance
+                  and step.frequency2 - tolerance < f2 < step.frequency2 + tolerance), default=0)
+    return max(m, first + second)
+
+
+def lies_off_call(step, clear_step, clear_frequency, tenths_of_a_bin, rate, points):
+    """The step's tone lies further from where the call's frequency error (a clear tone of
+    clear_step heard at clear_frequency) puts it than tenths_of_a_bin tenths of a bin."""
+    if step.dual or clear_step.dual or step.level_frequency == 0 or clear_step.frequency1 <= 0:
+        return False
+    product = step.frequency1 * clear_frequency  # divided as C++ divides: toward zero
+    expected = product // clear_step.frequency1 if product >= 0 else -((-product) // clear_step.frequency1)
+    return abs(step.level_frequency - expected) * points * 10 > rate * tenths_of_a_bin
+
+
 def milliseconds(later, earlier):
     """Whole milliseconds between two tick counts, truncated toward zero."""
     d = later - earlier
@@ -168,11 +204,14 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
         spectrum = np.fft.fft(window)[:bins]
         re, im = spectrum.real, spectrum.imag
         magnitude = (np.sqrt(re * re + im * im) / normaliser * 0.00390625).astype(np.int64)
+        in_band = magnitude[frequencies > min_freq]
+        floor = int(in_band.sum()) // len(in_band) if len(in_band) else 0
         peaks = np.nonzero((magnitude > threshold) & (frequencies > min_freq))[0][:PEAK_CAPACITY]
         order = peaks[np.argsort(magnitude[peaks], kind="stable")]  # equal magnitudes keep bin order
         candidates = tones_of_peaks(order[::-1][:max(examined, 0)], magnitude, frequencies, min_freq)
         position = start + per_buffer
         now = position * TICKS_PER_SECOND // rate
+        now_ms = now // 10000
         for alarm in alarms:  # timers first, for every alarm
             first = alarm.steps[0] if alarm.steps else None
             if first and first.hits and first.detected is not None \
@@ -190,14 +229,33 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
                 k += 1
             current = steps[k] if k < len(steps) else None
             previous = steps[k - 1] if k >= 1 else None
+
+            def clear(m):
+                return m * 10 >= floor * CLEAR_TONE_TENTHS
+
+            if previous:  # a clear tone the alarm does not have, two frames running
+                other = next((f for f, m in candidates if clear(m) and not previous.matches(f, tolerance)
+                              and not (current and current.matches(f, tolerance))), 0)
+                if other and alarm.other_tone and alarm.other_tone - tolerance < other < alarm.other_tone + tolerance:
+                    alarm.reset()
+                    current, previous = steps[0], None
+                else:
+                    alarm.other_tone = other
             silent = True
             started_again = False
             for f, m in candidates:
                 if previous and previous.matches(f, tolerance):
                     silent = False
-                    previous.level = max(previous.level, m)
+                    tone = tone_magnitude(previous, f, m, candidates, tolerance)
+                    if tone > previous.level:
+                        previous.level_frequency = f
+                    previous.level = max(previous.level, tone)
+                    if clear(tone):
+                        previous.clear = True
+                        previous.heard = now_ms
                     before = steps[steps.index(previous) - 1] if previous is not steps[0] else None
-                    if before and not started_again and m > before.level * rise_limit(before, steps):
+                    if before and not started_again and not before.clear \
+                            and m > before.level * rise_limit(before, steps):
                         alarm.reset()  # the step before completed on noise: not this call
                         started_again = True
                         current, previous = steps[0], None
@@ -209,18 +267,54 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
                 if any(m2 * 10 > m * FOREIGN_TONE_TENTHS and not current.matches(f2, tolerance)
                        and not (previous and previous.matches(f2, tolerance)) for f2, m2 in candidates):
                     continue  # another tone is the one being sent
-                if previous:
-                    if m > previous.level * rise_limit(previous, steps) and not started_again:
-                        alarm.reset()  # the steps so far were not this call
-                        started_again = True
-                        current, previous = steps[0], None
-                        if not current.matches(f, tolerance):
-                            continue
-                current.hits = min(current.hits + 1, required)
+                if previous and not started_again and not previous.clear \
+                        and m > previous.level * rise_limit(previous, steps):
+                    alarm.reset()  # the steps so far were not this call
+                    started_again = True
+                    current, previous = steps[0], None
+                    if not current.matches(f, tolerance):
+                        continue
+                if previous and not started_again and not steps[0].clear \
+                        and clear(tone_magnitude(current, f, m, candidates, tolerance)) \
+                        and lies_off_call(steps[0], current, f, OFF_CALL_FIRST_STEP_TENTHS, rate, points):
+                    alarm.reset()  # the first step was noise before the call
+                    started_again = True
+                    current, previous = steps[0], None
+                    if not current.matches(f, tolerance):
+                        continue
+                if previous and not started_again and not current.hits and previous.heard is not None \
+                        and now_ms - previous.heard > STEP_GAP_MS:
+                    alarm.reset()  # the step before was heard too long ago
+                    started_again = True
+                    current, previous = steps[0], None
+                    if not current.matches(f, tolerance):
+                        continue
+                tone = tone_magnitude(current, f, m, candidates, tolerance)
+                if tone > current.level:
+                    current.level_frequency = f
+                current.level = max(current.level, tone)
+                if clear(tone):
+                    current.clear = True
+                current.heard = now_ms
+                may_complete = True
+                if current is steps[-1] and current is not steps[0] and not current.clear:
+                    strongest = max(s.level for s in steps[:steps.index(current)])
+                    may_complete = current.level * UNCLEAR_LAST_STEP_FALL_FACTOR >= strongest and not any(
+                        s.clear and lies_off_call(current, s, s.level_frequency, OFF_CALL_LAST_STEP_TENTHS, rate, points)
+                        for s in steps[:steps.index(current)])
+                if current.hits + 1 < required or may_complete:
+                    current.hits = min(current.hits + 1, required)
                 current.detected = now
-                current.level = max(current.level, m)
-            if silent and steps[0].hits:
-                alarm.reset()
+            if not silent:
+                alarm.dropout_held = False
+            elif steps[0].hits:
+                heard_clear = (current is not None and current.hits and current.clear) or \
+                    (previous is not None and previous.clear)
+                other_tone = any(m * 10 >= floor * DROPOUT_TONE_TENTHS for _, m in candidates)
+                if heard_clear and not other_tone and not alarm.dropout_held:
+                    alarm.dropout_held = True
+                else:
+                    alarm.reset()
             if all(s.hits >= required for s in steps) and not alarm.raised:
                 alarm.reset()
                 alarm.raised, alarm.raised_time = True, now

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -103,6 +104,8 @@ void ToneDetector::processFrame(const SpectrumTransform& transform) {
 
 int32_t ToneDetector::extractPeaks(const SpectrumTransform& transform) {
   const int32_t points = transform.points();
+  points_ = points;
+  sampleRate_ = transform.sampleRate();
   const double normaliser = transform.normaliser();
   const auto bins = transform.bins();
   // Bins at or above the spectrogram's height have no row to be drawn in and
@@ -110,10 +113,16 @@ int32_t ToneDetector::extractPeaks(const SpectrumTransform& transform) {
   const int32_t limit = std::min({points / 2, frameHeight_, int32_t{kMaxBins}});
   binsExamined_ = std::max(limit, 0);
   int32_t count = 0;
+  int64_t inBandSum = 0;
+  int32_t inBandBins = 0;
   for (int32_t i = 0; i < limit; ++i) {
     const int32_t m = scaledMagnitude(bins[static_cast<size_t>(i)], normaliser);
     binMagnitude[static_cast<size_t>(i)] = m;
     const int32_t f = binFrequency(transform, i);
+    if (f > minimumFrequency) {
+      inBandSum += m;
+      ++inBandBins;
+    }
     if (m > magnitudeThreshold && f > minimumFrequency && count < kMaxPeaks) {
       const auto at = static_cast<size_t>(count++);
       peakMagnitude[at] = m;
@@ -121,6 +130,7 @@ int32_t ToneDetector::extractPeaks(const SpectrumTransform& transform) {
       peakBin[at] = i;
     }
   }
+  noiseFloor_ = inBandBins > 0 ? static_cast<int32_t>(inBandSum / inBandBins) : 0;
   return count;
 }
 
@@ -181,6 +191,35 @@ int64_t ToneDetector::riseLimit(const AlarmDefinition& alarm, const ToneStep& st
   return &step == &alarm.steps[0] ? kFirstStepRiseFactor : kStepLevelRiseFactor;
 }
 
+bool ToneDetector::risesAboveUnclear(const AlarmDefinition& alarm, const ToneStep& step, int64_t magnitude) {
+  return !step.clear && magnitude > int64_t{step.level} * riseLimit(alarm, step);
+}
+
+bool ToneDetector::liesOffCall(const ToneStep& step, const ToneStep& clearStep, int32_t clearFrequency,
+                               int32_t tenthsOfABin) const {
+  if (step.dualTone || clearStep.dualTone || step.levelFrequency == 0 || clearStep.frequency1 <= 0) return false;
+  // Where the call's own frequency error puts the step's tone.
+  const int64_t expected = int64_t{step.frequency1} * clearFrequency / clearStep.frequency1;
+  const int64_t off = std::abs(int64_t{step.levelFrequency} - expected);
+  return off * points_ * 10 > int64_t{sampleRate_} * tenthsOfABin;
+}
+
+int64_t ToneDetector::toneMagnitude(const ToneStep& step, int32_t candidateCount, int64_t magnitude) const {
+  if (!step.dualTone) return magnitude;
+  int64_t first = 0;
+  int64_t second = 0;
+  for (int32_t c = 0; c < candidateCount; ++c) {
+    const int32_t frequency = candidateFrequency[static_cast<size_t>(c)];
+    const int64_t m = candidateMagnitude[static_cast<size_t>(c)];
+    if (isNear(frequency, step.frequency1, frequencyTolerance)) {
+      first = std::max(first, m);
+    } else if (isNear(frequency, step.frequency2, frequencyTolerance)) {
+      second = std::max(second, m);
+    }
+  }
+  return std::max(magnitude, first + second);
+}
+
 int32_t ToneDetector::findCandidates(const SpectrumTransform& transform, int32_t peakCount) {
   const int32_t lowest = peaksExamined > 0 ? std::max(0, peakCount - peaksExamined) : peakCount;
   const auto magnitudeAt = [this](int32_t bin) { return binMagnitude[static_cast<size_t>(bin)]; };
@@ -225,7 +264,31 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, in
   const int32_t k = progress(alarm);
   ToneStep* current = k < alarm.stepCount ? &alarm.steps[static_cast<size_t>(k)] : nullptr;
   ToneStep* previous = k >= 1 ? &alarm.steps[static_cast<size_t>(k - 1)] : nullptr;
+  ToneStep* const last = &alarm.steps[static_cast<size_t>(alarm.stepCount - 1)];
   const int32_t hitsNeeded = countedHits();
+  const auto isClear = [this](int64_t magnitude) {
+    return magnitude * 10 >= int64_t{noiseFloor_} * kClearToneTenths;
+  };
+
+  // A clear tone that is neither the last step's nor the next step's, held
+  // for two frames, is the call moving on to a tone this alarm does not
+  // have: the sequence starts again.
+  if (previous != nullptr) {
+    int32_t otherHz = 0;
+    for (int32_t c = 0; c < candidateCount && otherHz == 0; ++c) {
+      const int32_t frequency = candidateFrequency[static_cast<size_t>(c)];
+      if (!isClear(candidateMagnitude[static_cast<size_t>(c)]) || matches(*previous, frequency)) continue;
+      if (current != nullptr && matches(*current, frequency)) continue;
+      otherHz = frequency;
+    }
+    if (otherHz != 0 && alarm.otherToneHz != 0 && isNear(otherHz, alarm.otherToneHz, frequencyTolerance)) {
+      resetSequence(alarm);
+      current = &alarm.steps[0];
+      previous = nullptr;
+    } else {
+      alarm.otherToneHz = otherHz;
+    }
+  }
 
   bool silent = true;
   bool startedAgain = false;
@@ -242,13 +305,17 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, in
     const int64_t magnitude = candidateMagnitude[static_cast<size_t>(c)];
     if (previous != nullptr && matches(*previous, frequency)) {
       silent = false;
-      previous->level = static_cast<int32_t>(std::max<int64_t>(previous->level, magnitude));
-      // A step can complete on the first weak frames of its tone; the tone
-      // at its full level then shows whether the step before was this call's.
-      const ToneStep* before = previous != &alarm.steps[0] ? previous - 1 : nullptr;
-      if (before != nullptr && !startedAgain && magnitude > int64_t{before->level} * riseLimit(alarm, *before)) {
-        startAgain();
+      const int64_t tone = toneMagnitude(*previous, candidateCount, magnitude);
+      if (tone > previous->level) previous->levelFrequency = frequency;
+      previous->level = static_cast<int32_t>(std::max<int64_t>(previous->level, tone));
+      if (isClear(tone)) {
+        previous->clear = true;
+        previous->heardMs = nowMs;
       }
+      // A step can complete on the first weak frames of its tone; the tone
+      // at its full level then shows whether the steps before were this call's.
+      const ToneStep* before = previous != &alarm.steps[0] ? previous - 1 : nullptr;
+      if (before != nullptr && !startedAgain && risesAboveUnclear(alarm, *before, magnitude)) startAgain();
     }
     if (current == nullptr || !matches(*current, frequency)) continue;
     silent = false;
@@ -261,22 +328,75 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, in
       continue;
     }
     if (strongerForeignTone(previous, *current, candidateCount, magnitude)) continue;
-    if (previous != nullptr && !startedAgain &&
-        magnitude > int64_t{previous->level} * riseLimit(alarm, *previous)) {
+    if (previous != nullptr && !startedAgain && risesAboveUnclear(alarm, *previous, magnitude)) {
       startAgain();  // from this tone, if it is the first step's
       if (!matches(*current, frequency)) continue;
     }
+    // A clear tone shows where the call's frequency error puts its other
+    // tones: a first step that never stood clear and lies off that was noise
+    // before the call.
+    if (previous != nullptr && !startedAgain && !alarm.steps[0].clear &&
+        isClear(toneMagnitude(*current, candidateCount, magnitude)) &&
+        liesOffCall(alarm.steps[0], *current, frequency, kOffCallFirstStepTenths)) {
+      startAgain();
+      if (!matches(*current, frequency)) continue;
+    }
+    // The call's tones follow one another: a step whose tone was last heard
+    // long before was not this call's.
+    if (previous != nullptr && !startedAgain && !current->hits[0] && previous->heardMs &&
+        nowMs - *previous->heardMs > kStepGapMs) {
+      startAgain();
+      if (!matches(*current, frequency)) continue;
+    }
+    const int64_t tone = toneMagnitude(*current, candidateCount, magnitude);
+    if (tone > current->level) current->levelFrequency = frequency;
+    current->level = static_cast<int32_t>(std::max<int64_t>(current->level, tone));
+    if (isClear(tone)) current->clear = true;
+    current->heardMs = nowMs;
+    // A last step that never stood clear of the noise and stays far below
+    // the call's other tones, or lies off where they put it, is noise after
+    // the call: it gathers hits but does not complete.
+    bool mayComplete = true;
+    if (current == last && current != &alarm.steps[0] && !current->clear) {
+      int32_t strongest = 0;
+      for (const ToneStep* step = &alarm.steps[0]; step < current; ++step) {
+        strongest = std::max(strongest, step->level);
+      }
+      mayComplete = int64_t{current->level} * kUnclearLastStepFallFactor >= strongest;
+      for (const ToneStep* step = &alarm.steps[0]; step < current; ++step) {
+        if (step->clear && liesOffCall(*current, *step, step->levelFrequency, kOffCallLastStepTenths)) {
+          mayComplete = false;
+        }
+      }
+    }
     for (int32_t h = 0; h < hitsNeeded; ++h) {
       if (!current->hits[static_cast<size_t>(h)]) {
-        current->hits[static_cast<size_t>(h)] = true;
+        if (h + 1 < hitsNeeded || mayComplete) current->hits[static_cast<size_t>(h)] = true;
         break;
       }
     }
     current->detectedMs = nowMs;
-    current->level = static_cast<int32_t>(std::max<int64_t>(current->level, magnitude));
   }
 
-  if (silent && hasStarted(alarm)) resetSequence(alarm);
+  if (!silent) {
+    alarm.dropoutHeld = false;
+  } else if (hasStarted(alarm)) {
+    // A weak tone can drop out of a frame for a moment; noise or another
+    // tone cannot hold a sequence whose last tone heard was not clear.
+    const bool heardClear = (current != nullptr && current->hits[0] && current->clear) ||
+                            (previous != nullptr && previous->clear);
+    bool otherTone = false;
+    for (int32_t c = 0; c < candidateCount; ++c) {
+      if (int64_t{candidateMagnitude[static_cast<size_t>(c)]} * 10 >= int64_t{noiseFloor_} * kDropoutToneTenths) {
+        otherTone = true;
+      }
+    }
+    if (heardClear && !otherTone && !alarm.dropoutHeld) {
+      alarm.dropoutHeld = true;
+    } else {
+      resetSequence(alarm);
+    }
+  }
 }
 
 }  // namespace kantiq

@@ -10,7 +10,12 @@ void AlarmDefinition::makeIdle() {
     step.hits.fill(false);
     step.detectedMs.reset();
     step.level = 0;
+    step.clear = false;
+    step.levelFrequency = 0;
+    step.heardMs.reset();
   }
+  dropoutHeld = false;
+  otherToneHz = 0;
   raisedMs.reset();
   raised = false;
 }
@@ -50,7 +55,12 @@ void ToneDetector::resetSequence(AlarmDefinition& alarm) {
     step.hits.fill(false);
     step.detectedMs.reset();
     step.level = 0;
+    step.clear = false;
+    step.levelFrequency = 0;
+    step.heardMs.reset();
   }
+  alarm.dropoutHeld = false;
+  alarm.otherToneHz = 0;
 }
 
 void ToneDetector::raiseAlarm(std::string text) {

@@ -26,7 +26,15 @@ struct ToneStep {
   std::array<bool, kMaxHits> hits{};
   // The strongest magnitude the step's tone has shown since its first hit,
   // while the step was current or previous; 0 while the step has no hits.
+  // A dual-tone step's tone is its two frequencies together.
   int32_t level = 0;
+  // The step's tone has stood clear of the noise in some frame: at least
+  // ToneDetector::kClearToneTenths tenths of that frame's noise floor.
+  bool clear = false;
+  // The frequency the step's tone showed at its level (single tones only).
+  int32_t levelFrequency = 0;
+  // When the step's tone was last heard: a hit, or a clear frame of its tone.
+  std::optional<int64_t> heardMs;
 };
 
 // A configured alarm: its tone sequence, its text and whether it is raised.
@@ -39,6 +47,12 @@ struct AlarmDefinition {
   // When last raised, on the clock's monotonic tick; none while not raised.
   std::optional<int64_t> raisedMs;
   bool raised = false;
+  // The sequence has outlasted one frame without its tones (a weak tone that
+  // dropped out of the frame for a moment); the next such frame ends it.
+  bool dropoutHeld = false;
+  // The frequency of a clear tone the last frame held that is neither the
+  // sequence's last step's nor its next step's; 0 when it held none.
+  int32_t otherToneHz = 0;
 
   // Puts the alarm into its loaded state: no hits, no stamps, not raised.
   void makeIdle();
@@ -61,18 +75,47 @@ class ToneDetector {
   // level: one call is sent at one level, and a tone far weaker than the one
   // before it is not the next tone of that call.
   static constexpr int32_t kStepLevelFallTenths = 3;
-  // A tone more than this many times the previous step's level shows that
-  // the steps so far were not this call (noise stood in for them): the
-  // sequence starts again from that tone.
+  // A tone more than this many times the previous step's level, when that
+  // step's tone never stood clear of the noise, shows that the steps so far
+  // were not this call (noise stood in for them): the sequence starts again
+  // from that tone.
   static constexpr int32_t kStepLevelRiseFactor = 4;
   // Noise before a call stands in for a first tone more easily than for any
-  // other: a second tone more than twice the first step's level starts the
-  // sequence again.
+  // other: a second tone more than twice the level of a first step that
+  // never stood clear of the noise starts the sequence again.
   static constexpr int32_t kFirstStepRiseFactor = 2;
   // A hit does not count while a tone more than this many tenths of it
   // belongs to neither the current nor the previous step: that tone is the
   // one being sent, and the match beside it is noise.
   static constexpr int32_t kForeignToneTenths = 16;
+  // A tone is clear of the noise at this many tenths of its frame's noise
+  // floor (the mean magnitude of the bins examined above the minimum
+  // frequency). Noise standing in for a tone seldom gets there; a call's
+  // tones mostly do down to -9 dB.
+  static constexpr int32_t kClearToneTenths = 50;
+  // A step whose tone never stood clear of the noise may have been noise:
+  // the sequence starts again when the next tone rises above it (by
+  // kFirstStepRiseFactor for the first step, kStepLevelRiseFactor for
+  // others), and the last step completes only at no less than the strongest
+  // earlier step's level divided by this.
+  static constexpr int32_t kUnclearLastStepFallFactor = 2;
+  // A sequence whose last tone heard stood clear of the noise outlasts one
+  // frame without its tones, unless that frame holds a tone of at least this
+  // many tenths of its noise floor: the call has moved on to a tone the
+  // alarm does not have.
+  static constexpr int32_t kDropoutToneTenths = 40;
+  // One encoder sends every tone of a call off by the same fraction. A
+  // first step whose tone never stood clear of the noise and lies further
+  // than this many tenths of a bin from where a later clear tone of the call
+  // puts it was noise before the call: the sequence starts again.
+  static constexpr int32_t kOffCallFirstStepTenths = 20;
+  // The last step, unless clear, completes only within this many tenths of
+  // a bin of where the call's clear tones put it.
+  static constexpr int32_t kOffCallLastStepTenths = 15;
+  // A step's first hit must come within this many milliseconds of the last
+  // frame that heard the step before (a hit or a clear frame of its tone):
+  // an encoder sends a call's tones back to back.
+  static constexpr int64_t kStepGapMs = 200;
   // Size of the spectrogram assumed when no spectrogram is drawn (offline):
   // the client area of the spectrogram control (174 x 133 dialog units in a
   // dialog set in 8 pt "MS Sans Serif"), as measured under Wine with
@@ -175,12 +218,29 @@ class ToneDetector {
   // How far above a step's level the next tone may rise and still be the
   // same call's.
   static int64_t riseLimit(const AlarmDefinition& alarm, const ToneStep& step);
+  // The step's tone never stood clear of the noise, and magnitude rises
+  // above its level by more than the step's rise limit.
+  static bool risesAboveUnclear(const AlarmDefinition& alarm, const ToneStep& step, int64_t magnitude);
+  // The frequency step's tone showed at its level lies more than
+  // tenthsOfABin tenths of a bin from where a clear tone of the call, heard
+  // at clearFrequency for clearStep, puts it: one encoder sends every tone of
+  // a call off by the same fraction.
+  bool liesOffCall(const ToneStep& step, const ToneStep& clearStep, int32_t clearFrequency,
+                   int32_t tenthsOfABin) const;
+  // The magnitude of step's tone in this frame, given a candidate of it at
+  // magnitude: for a dual-tone step, its two frequencies' strongest
+  // candidates together (each sounds at about half the level of a single
+  // tone).
+  int64_t toneMagnitude(const ToneStep& step, int32_t candidateCount, int64_t magnitude) const;
   bool strongerForeignTone(const ToneStep* previous, const ToneStep& current, int32_t candidateCount,
                            int64_t magnitude) const;
 
   int32_t frameWidth_ = 0;
   int32_t frameHeight_ = 0;
   int32_t binsExamined_ = 0;
+  int32_t noiseFloor_ = 0;  // mean magnitude of the frame's bins above the minimum frequency
+  int32_t points_ = 0;      // of the frame's transform
+  int32_t sampleRate_ = 0;  // of the frame's transform
 };
 
 }  // namespace kantiq

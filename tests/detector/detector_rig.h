@@ -90,14 +90,23 @@ struct DetectorRig {
   }
 
   // One frame holding the given (bin, magnitude) peaks, msLater (not
-  // negative: time never goes back) after the last.
+  // negative: time never goes back) after the last; every other bin holds
+  // noise.
   void frame(std::initializer_list<std::pair<int32_t, int32_t>> peaks, int64_t msLater = 50) {
+    frameOf(std::vector<std::pair<int32_t, int32_t>>(peaks), msLater);
+  }
+  void frameOf(const std::vector<std::pair<int32_t, int32_t>>& peaks, int64_t msLater = 50) {
     for (auto& b : transform.bins()) b = 0.0;
+    for (int32_t bin = 1; bin < kPoints / 2; ++bin) setBin(bin, noise);
     for (auto [bin, m] : peaks) setBin(bin, m);
     clock.ms += msLater;
     clock.tick += msLater;
     detector->processFrame(transform);
   }
+
+  // Magnitude of the bins a frame leaves without a peak: the frame's noise
+  // floor, kept at or below the magnitude threshold so it adds no peaks.
+  int32_t noise = 0;
 
   std::unique_ptr<ToneDetector> detector;
   ManualClock clock;

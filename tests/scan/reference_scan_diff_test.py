@@ -33,6 +33,12 @@ ZVEI_ALARMS = (  # text, steps as (frequency1, frequency2, dual-tone flag)
     ("Ruf 23345 Kräfte", [(1160, 0, 0), (1270, 0, 0), (2600, 0, 0), (1400, 0, 0), (1530, 0, 0)]),
     ("Sirene", [(1400, 0, 0), (1240, 1860, 1), (2200, 0, 0)]),
 )
+# A brigade's neighbouring codes, for calls in noise as strong as the tones.
+NEIGHBOUR_ALARMS = (
+    ("Ruf 23345", [(1160, 0, 0), (1270, 0, 0), (2600, 0, 0), (1400, 0, 0), (1530, 0, 0)]),
+    ("Ruf 43333", [(1400, 0, 0), (1270, 0, 0), (2600, 0, 0), (1270, 0, 0), (2600, 0, 0)]),
+    ("Ruf 33333", [(1270, 0, 0), (2600, 0, 0), (1270, 0, 0), (2600, 0, 0), (1270, 0, 0)]),
+)
 # Lines 60, 80, 130 and 210 of a 2048-point transform lie at 1291, 1722, 2799 and 4522 Hz.
 EDGE_ALARMS = (
     ("tief 1291", [(1291, 0, 0)]),
@@ -72,6 +78,22 @@ def zvei_call(code, amplitude=0.5, seconds=0.07):
     return np.concatenate([tone(f, seconds, amplitude) for f in freqs])
 
 
+def encoder_call(code, amplitude):
+    """A call as an encoder sends it: a digit whose tone equals the tone just sent is the repeat tone."""
+    freqs = []
+    for digit in code:
+        freqs.append(REPEAT if freqs and freqs[-1] == ZVEI1[digit] else ZVEI1[digit])
+    return np.concatenate([tone(f, 0.07, amplitude) for f in freqs])
+
+
+def double_call_in_noise(code, seed):
+    """The call twice, in white noise 6 dB stronger than the tones within 300-3400 Hz."""
+    rng = np.random.default_rng(seed)
+    call = encoder_call(code, 0.05)
+    x = np.concatenate([silence(0.4), call, silence(0.6), call, silence(0.6)])
+    return x + rng.normal(0, 0.05 / np.sqrt(2) * 2 / np.sqrt(3100 / 22050), len(x))
+
+
 def line(k):
     return RATE * k / 2048
 
@@ -104,6 +126,11 @@ def signals(rng):
         # magnitude about 80 as 8-bit samples, (byte-128)*64, and four times that in 16-bit capture
         "quiet": np.concatenate([silence(0.2), tone(line(130), 0.3, 0.11), silence(0.3)]),
         "high": np.concatenate([silence(0.2), tone(line(210), 0.3, 0.3), silence(0.3)]),
+        # Where the noise floor decides: noise after the second 43333 of this one stood in for the
+        # last 3 of 33333 before it, and this 33333 was raised a frame earlier.
+        "noisy-33333": double_call_in_noise("33333", 6),
+        "noisy-43333": double_call_in_noise("43333", 18),
+        "noisy-23347": double_call_in_noise("23347", 1),
     }
 
 
@@ -122,6 +149,8 @@ RUNS = {
     "three hits": (parameters(3, 5, 8, 500), ZVEI_ALARMS, [], {
         "clean": ["Ruf 12345"], "noise": ["Ruf 23345 Kräfte"], "dual-first": ["Sirene"], "dual-second": ["Sirene"],
         "twice": ["Ruf 12345", "Ruf 12345"], "near-miss": [], "noise-only": []}),
+    "neighbours at -6 dB": (parameters(2, 3, 8, 3000), NEIGHBOUR_ALARMS, [], {
+        "noisy-33333": ["Ruf 33333"], "noisy-43333": ["Ruf 43333"], "noisy-23347": []}),
     "one peak": (parameters(1, 1, 8, 60000), EDGE_ALARMS, [], {
         "tie": ["hoch 1722"], "edge": ["innen 2848"], "high": []}),
     "one peak, threshold 100": (parameters(1, 1, 100, 60000), EDGE_ALARMS, [], {
