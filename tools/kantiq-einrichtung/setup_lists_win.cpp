@@ -14,7 +14,7 @@
 namespace kantiq::setup {
 namespace {
 
-constexpr std::string_view kDefaultToneSet = "(Vorgabe: ZVEI1)";
+constexpr std::string_view kDefaultToneSet = "ZVEI1 (Vorgabe)";
 
 void addColumns(HWND list, std::initializer_list<std::pair<const wchar_t*, int>> columns) {
   ::SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);

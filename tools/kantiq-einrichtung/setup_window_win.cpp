@@ -82,6 +82,8 @@ void SetupWindow::open(HWND dialog) {
   showFields();
   showAlarms();
   showGroups();
+  checkTypedCode();
+  checkTypedNumbers();
   if (fromExample_)
     setControlText(control(IDC_NOTICE), "Beispielwerte – bitte prüfen und anpassen, dann Übernehmen.");
   report("Ordner: " + utf8(folder_.wstring()));
