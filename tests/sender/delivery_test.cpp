@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -111,6 +112,11 @@ TEST(Delivery, WaitsBetweenRoundsNeverPassFifteenSeconds) {
   auto list = messages({"A"});
   deliverMessages(list, one(channel), r, clock, log, plain.outbox, clock.now + r.totalLimitMs);
   EXPECT_EQ(clock.sleeps, (std::vector<int64_t>(5, kMaxRetryWaitMs)));
+  // The log says so once, however many rounds wait.
+  const std::string note =
+      "Hinweis: \"laengste_wartezeit_s\" = 1800 zählt als 15 Sekunden; länger wartet S.exe zwischen zwei Runden nie.";
+  EXPECT_EQ(std::count(log.lines.begin(), log.lines.end(), note), 1) << log.all();
+  EXPECT_EQ(cappedWaitNote(retry(6, 10'000, 15'000, 60'000)), "");
 }
 
 TEST(Delivery, GivesUpAfterTheLastAttemptAndSaysWhy) {

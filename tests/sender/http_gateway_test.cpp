@@ -212,25 +212,30 @@ TEST(GatewayCheck, NamesFaultsAndDoesNotCallAnAnswerProof) {
   }
 }
 
-// The check says who gets notices, or how to make someone get them.
-TEST(GatewayCheck, SaysWhoGetsNotices) {
+// The check says who gets notices, or how to make someone get them, and
+// that a longest wait beyond 15 seconds counts as 15.
+TEST(GatewayCheck, SaysWhoGetsNoticesAndHowLongItWaits) {
   struct Case {
     bool noticeGroup;
+    int32_t longestWaitS;
     std::vector<const char*> lines;  // each somewhere in the report
   };
   const Case cases[] = {
-      {false,
+      {false, 15,
        {"Hinweise: Keine Gruppe bekommt Hinweise, also erfährt niemand per SMS von Störungen am Alarm-PC. "
         "Dafür bei einer Gruppe (z. B. dem Gerätewart) \"hinweise = true\" eintragen.\n"}},
-      {true,
+      {true, 120,
        {"  \"Gerätewart\": keine Alarmierungen, Hinweise; 2 Nummern\n",
         "  \"Führung\": alle Alarmierungen, Hinweise; 1 Nummer\n",
-        "Hinweise an: \"Führung\", \"Gerätewart\" (2 Nummern)\n"}},
+        "Hinweise an: \"Führung\", \"Gerätewart\" (2 Nummern)\n",
+        "Hinweis: \"laengste_wartezeit_s\" = 120 zählt als 15 Sekunden; länger wartet S.exe zwischen zwei Runden "
+        "nie.\n"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.noticeGroup);
     SenderConfig config;
     config.channel = ChannelKind::Http;
+    config.retry.maxDelayMs = c.longestWaitS * 1000;
     config.groups.push_back({"Führung", true, {}, {"+491701111111"}, c.noticeGroup});
     if (c.noticeGroup) config.groups.push_back({"Gerätewart", false, {}, {"+491709999999", "+491701111111"}, true});
     GatewayProbe probe;
@@ -240,6 +245,7 @@ TEST(GatewayCheck, SaysWhoGetsNotices) {
     std::string all;
     for (const std::string& l : report.lines) all += l + "\n";
     for (const char* line : c.lines) EXPECT_NE(all.find(line), std::string::npos) << all;
+    EXPECT_EQ(all.find("zählt als") == std::string::npos, c.longestWaitS <= 15) << all;
   }
 }
 

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kantiq::setup {
@@ -74,13 +75,25 @@ struct Place {
   int alarm = -1;
   int group = -1;
   std::string field;
+
+  static Place ofFile(FileId file) { return Place{file, {}, -1, -1, {}}; }
+  static Place ofKey(FileId file, std::string key) { return Place{file, std::move(key), -1, -1, {}}; }
+  static Place ofAlarm(int index, std::string field) { return Place{FileId::Monitor, {}, index, -1, std::move(field)}; }
+  static Place ofGroup(int index, std::string field) { return Place{FileId::Sender, {}, -1, index, std::move(field)}; }
   friend bool operator==(const Place&, const Place&) = default;
 };
 
 struct Problem {
+  Problem() = default;
+  Problem(Place at, std::string why, uint32_t inLine = 0, bool onlyWarning = false)
+      : place(std::move(at)), message(std::move(why)), line(inLine), warning(onlyWarning) {}
+
   Place place;
   std::string message;  // German, for the user
   uint32_t line = 0;    // in the written file, when a reader named one
+  // Written all the same (a tone no detector set-up hears, say); only the
+  // other problems keep the files from being written.
+  bool warning = false;
 };
 
 // The examples' own values: what a fresh installation shows.

@@ -84,6 +84,7 @@ CheckReport buildCheckReport(const SenderConfig& config, const std::string& conf
   std::string way = "Weg: " + routeName(config, config.channel);
   if (config.fallback) way += ", Ersatzweg: " + routeName(config, *config.fallback);
   out.push_back(way);
+  if (const std::string note = cappedWaitNote(config.retry); !note.empty()) out.push_back(note);
   out.push_back("Empfängergruppen: " + std::to_string(config.groups.size()));
   for (const RecipientGroup& g : config.groups) {
     std::string line = "  \"" + g.name + "\": ";

@@ -178,6 +178,9 @@ DeliveryReport deliverMessages(std::vector<OutboxEntry>& messages, const std::ve
       outOfTime = true;
       break;
     }
+    if (round == 1) {
+      if (const std::string note = cappedWaitNote(retry); !note.empty()) log.write(note);
+    }
     clock.sleepMs(delayMs);
     delayMs = std::min<int64_t>(delayMs * 2, longestWait);
     std::stable_partition(order.begin(), order.end(), [&](size_t i) { return !items[i].wentDown; });
@@ -513,6 +516,13 @@ std::string formatSendLogLine(int year, int month, int day, int hour, int minute
   for (char ch : text) line += static_cast<unsigned char>(ch) < 0x20 ? '?' : ch;
   line += "\r\n";
   return line;
+}
+
+std::string cappedWaitNote(const RetrySettings& retry) {
+  if (retry.maxDelayMs <= kMaxRetryWaitMs) return {};
+  return "Hinweis: \"laengste_wartezeit_s\" = " + std::to_string(retry.maxDelayMs / 1000) +
+         " zählt als " + std::to_string(kMaxRetryWaitMs / 1000) +
+         " Sekunden; länger wartet S.exe zwischen zwei Runden nie.";
 }
 
 }  // namespace kantiq::sender

@@ -31,6 +31,11 @@ inline constexpr int kExitNotSentForGood = 8;
 // network that comes back is used within about half a minute.
 inline constexpr int32_t kMaxRetryWaitMs = 15'000;
 
+// Says that "laengste_wartezeit_s" counts as 15 seconds when it is set
+// longer (S.toml files written for older versions may say up to 1800);
+// empty when the setting counts as it stands.
+std::string cappedWaitNote(const RetrySettings& retry);
+
 // One way out, in the order they are tried: the channel of "kanal" first,
 // that of "ersatzkanal" second.
 struct Route {
