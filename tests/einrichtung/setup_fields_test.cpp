@@ -20,9 +20,14 @@ TEST(SetupFields, EveryFieldEditsAKeyTheFilesKnowWithAFittingControl) {
     ASSERT_TRUE(kind.has_value()) << "no such key in the example";
     // A flag is offered as a choice, never typed; a choice offers only
     // values of the key's kind.
-    if (*kind == ValueKind::Flag) EXPECT_EQ(f.kind, FieldKind::ChoiceOf);
-    for (const Choice& c : f.choices)
-      if (*kind == ValueKind::Flag && !c.value.empty()) EXPECT_TRUE(c.value == "true" || c.value == "false");
+    if (*kind == ValueKind::Flag) {
+      EXPECT_EQ(f.kind, FieldKind::ChoiceOf);
+      for (const Choice& c : f.choices) {
+        if (!c.value.empty()) {
+          EXPECT_TRUE(c.value == "true" || c.value == "false") << c.value;
+        }
+      }
+    }
     EXPECT_TRUE(ids.insert(f.id).second) << "id used twice";
     EXPECT_EQ(fieldById(f.id), &f);
     EXPECT_EQ(fieldByKey(f.file, f.key), &f);
@@ -57,16 +62,17 @@ struct PlaceRow {
 
 TEST(SetupFields, AProblemIsNamedByPageAndFieldAndShownOnItsPage) {
   const PlaceRow rows[] = {
-      {{FileId::Monitor, "", 2, -1, "code"}, 0, "Alarme, Alarm 3 (Code)", Page::Alarms},
-      {{FileId::Monitor, "", 0, -1, "steps"}, 0, "Alarme, Alarm 1 (Schritte)", Page::Alarms},
-      {{FileId::Sender, "", -1, 1, "nummern"}, 0, "Empfänger, Gruppe 2 (Nummern)", Page::Groups},
-      {{FileId::Sender, "", -1, 0, ""}, 0, "Empfänger, Gruppe 1", Page::Groups},
-      {{FileId::Sender, "modem.anschluss"}, 0, "SMS-Weg, Anschluss", Page::Route},
-      {{FileId::Monitor, "notices.sign_of_life"}, 0, "Eingang und Hinweise, Wöchentliches Lebenszeichen", Page::Input},
-      {{FileId::Monitor, "detector.required_hits"}, 0, "Erweitert, Treffer je Ton", Page::Advanced},
-      {{FileId::Sender, "wiederholung.versuche"}, 0, "Erweitert, Runden je SMS", Page::Advanced},
-      {{FileId::Sender, ""}, 12, "S.toml, Zeile 12", Page::Route},
-      {{FileId::Monitor, "input.unknown"}, 0, "kantiq.toml, input.unknown", Page::Alarms},
+      {Place::ofAlarm(2, "code"), 0, "Alarme, Alarm 3 (Code)", Page::Alarms},
+      {Place::ofAlarm(0, "steps"), 0, "Alarme, Alarm 1 (Schritte)", Page::Alarms},
+      {Place::ofGroup(1, "nummern"), 0, "Empfänger, Gruppe 2 (Nummern)", Page::Groups},
+      {Place::ofGroup(0, ""), 0, "Empfänger, Gruppe 1", Page::Groups},
+      {Place::ofKey(FileId::Sender, "modem.anschluss"), 0, "SMS-Weg, Anschluss", Page::Route},
+      {Place::ofKey(FileId::Monitor, "notices.sign_of_life"), 0, "Eingang und Hinweise, Wöchentliches Lebenszeichen",
+       Page::Input},
+      {Place::ofKey(FileId::Monitor, "detector.required_hits"), 0, "Erweitert, Treffer je Ton", Page::Advanced},
+      {Place::ofKey(FileId::Sender, "wiederholung.versuche"), 0, "Erweitert, Runden je SMS", Page::Advanced},
+      {Place::ofFile(FileId::Sender), 12, "S.toml, Zeile 12", Page::Route},
+      {Place::ofKey(FileId::Monitor, "input.unknown"), 0, "kantiq.toml, input.unknown", Page::Alarms},
   };
   for (const PlaceRow& row : rows) {
     const Problem problem{row.place, "Grund.", row.line};

@@ -9,6 +9,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -243,8 +244,10 @@ bool SetupWindow::confirmHandMade() {
 // Checks the form, writes it, says what was written. False when nothing was.
 bool SetupWindow::apply() {
   collectFields();
-  const std::vector<Problem> problems = checkForm(form_);
-  if (!problems.empty()) {
+  // Warnings are told, but do not keep the files from being written.
+  std::vector<Problem> problems = checkForm(form_);
+  const auto warnings = std::stable_partition(problems.begin(), problems.end(), [](const Problem& p) { return !p.warning; });
+  if (warnings != problems.begin()) {
     reportProblems(problems, "Nicht übernommen, nichts wurde geschrieben:");
     selectPage(pageOf(problems.front().place));
     return false;
@@ -262,6 +265,7 @@ bool SetupWindow::apply() {
   }
   std::string text = result.summary;
   for (const std::string& copy : result.copiesKept) text += "\nDie bisherige Datei bleibt erhalten als " + copy + ".";
+  for (const Problem& p : problems) text += "\nAchtung: " + problemLine(p);
   report(text);
   applied_ = form_;
   monitorOnDisk_ = senderOnDisk_ = true;
