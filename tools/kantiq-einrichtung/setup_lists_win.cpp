@@ -221,6 +221,9 @@ void SetupWindow::addGroup(bool replace) {
     return;
   }
   const GroupEntry g = typedGroup();
+  // The numbers taken are judged beside them (a multi-line field filled by
+  // another program reports no change).
+  checkTypedNumbers();
   if (replace) {
     form_.groups[static_cast<size_t>(selectedGroup_)] = g;
   } else {
