@@ -41,7 +41,41 @@ unchanged() { # what: both files as copied, nothing made from them
     [[ ! -e $app/SMSConfig1.dat ]]
 }
 
+# A kantiq.toml that is no TOML: its line and reason, and "Nein" closes
+# without writing anything.
+printf '[detector\n' >"$app/kantiq.toml"
 wine "$exe" "$(winpath "$app")" >"$out/window.log" 2>&1 &
+pid=$!
+box=$(ctl msgbox-text "Einrichtung nicht lesbar" 30000 | tr -d '\r')
+checkTrue "a broken file is named with its line: [$box]" grep -q "^kantiq.toml, Zeile 1: " <<<"$box"
+ctl click "Einrichtung nicht lesbar" 7  # IDNO
+ctl wait-gone "$caption" 10000 || { say "FAIL Nein did not close the window"; failed=1; kill "$pid"; }
+wait "$pid"
+check "Nein: exit status" "$?" 1
+check "Nein: the broken file stays" "$(cat "$app/kantiq.toml")" "[detector"
+
+# A hand-made S.toml: before it is replaced the user is asked; Abbrechen
+# writes nothing.
+cp "$examples/kantiq.toml" "$app/"
+{ echo "# Unser eigener Kommentar"; cat "$examples/S.toml"; } >"$app/S.toml"
+cp "$app/S.toml" "$out/S-hand-made.toml"
+wine "$exe" "$(winpath "$app")" >>"$out/window.log" 2>&1 &
+pid=$!
+ctl wait-window "$caption" 30000 >/dev/null || say "FAIL the window did not open"
+press IDC_APPLY
+box=$(ctl msgbox-text "Von Hand geschriebene Einrichtung" 20000 | tr -d '\r')
+checkTrue "a hand-made file is named before it is replaced: [$box]" grep -q "^S.toml wurde von Hand geschrieben" <<<"$box"
+ctl click "Von Hand geschriebene Einrichtung" 2  # Abbrechen
+reportWith "abgebrochen" >/dev/null
+checkTrue "Abbrechen writes nothing" cmp -s "$app/S.toml" "$out/S-hand-made.toml"
+checkTrue "Abbrechen makes nothing from kantiq.toml" test ! -e "$app/SMSConfig1.dat"
+ctl close "$caption"
+ctl click "Kantiq-Einrichtung schließen" 7 2000 2>/dev/null  # Nein, if it asks
+ctl wait-gone "$caption" 10000 || { say "FAIL the window did not close"; failed=1; kill "$pid"; }
+wait "$pid"
+cp "$examples/S.toml" "$app/"
+
+wine "$exe" "$(winpath "$app")" >>"$out/window.log" 2>&1 &
 pid=$!
 ctl wait-window "$caption" 30000 >/dev/null || say "FAIL the window did not open"
 check "no notice of example values over the shipped files" "$(field IDC_NOTICE)" ""
@@ -116,6 +150,21 @@ checkTrue "S.exe --pruefen counts five groups" grep -q '^Empfängergruppen: 5$' 
 press IDC_CHECK
 report=$(reportWith "Rückgabewert")
 checkTrue "Prüfen shows S.exe's groups: [$report]" grep -q '"Testgruppe": alle Alarmierungen; 1 Nummer' <<<"$report"
+
+# "Test-SMS" asks for the number and refuses one with letters.
+press IDC_TEST_SMS
+if ctl wait-window Test-SMS 10000 >/dev/null; then
+  ctl set-text Test-SMS "$(id IDC_TEST_NUMBER)" "0170 12X"
+  ctl click Test-SMS 1  # Senden
+  sleep 1
+  why=$(ctl get-text Test-SMS "$(id IDC_TEST_NUMBER_CHECK)")
+  checkTrue "Test-SMS names what is wrong with the number: [$why]" grep -q "keine gültige Mobilfunknummer" <<<"$why"
+  ctl click Test-SMS 2  # Abbrechen
+  ctl wait-gone Test-SMS 5000 || { say "FAIL Abbrechen did not close the number dialog"; failed=1; }
+else
+  say "FAIL Test-SMS did not ask for a number"
+  failed=1
+fi
 
 # Nothing left to apply: Schließen closes at once.
 ctl click "$caption" 2  # IDCANCEL
