@@ -214,8 +214,10 @@ bool SetupWindow::senderChanged() const {
 }
 
 void SetupWindow::report(const std::string& text) {
+  // Lines end in CR LF in the control, whatever they ended in before.
   std::string windows;
   for (char c : text) {
+    if (c == '\r') continue;
     if (c == '\n') windows += '\r';
     windows += c;
   }
