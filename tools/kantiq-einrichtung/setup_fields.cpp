@@ -12,13 +12,12 @@
 namespace kantiq::setup {
 namespace {
 
-constexpr std::array<std::string_view, kPageCount> kPageTitles = {
-    "Alarme", "Empfänger", "SMS-Weg", "Eingang und Hinweise", "Erweitert"};
+constexpr std::array<std::string_view, kPageCount> kPageTitles = {"Alarme", "Empfänger", "SMS-Weg",
+                                                                  "Eingang und Hinweise", "Erweitert"};
 
 constexpr Choice kRoutes[] = {{"modem", "modem (GSM-Modem)"}, {"http", "http (SMS-Dienst im Internet)"}};
-constexpr Choice kFallbacks[] = {{"", "(kein Ersatzweg)"},
-                                 {"modem", "modem (GSM-Modem)"},
-                                 {"http", "http (SMS-Dienst im Internet)"}};
+constexpr Choice kFallbacks[] = {
+    {"", "(kein Ersatzweg)"}, {"modem", "modem (GSM-Modem)"}, {"http", "http (SMS-Dienst im Internet)"}};
 constexpr Choice kMethods[] = {{"", "(Vorgabe: POST)"}, {"GET", "GET"}, {"POST", "POST"}, {"PUT", "PUT"}};
 constexpr Choice kFormats[] = {{"", "(Vorgabe: form)"}, {"form", "form"}, {"json", "json"}, {"text", "text"}};
 constexpr Choice kFlags[] = {{"", "(Vorgabe: nein)"}, {"true", "ja"}, {"false", "nein"}};
@@ -77,9 +76,9 @@ struct EntryField {
   std::string_view shown;
 };
 constexpr EntryField kEntryFields[] = {
-    {"text", "Text"},          {"code", "Code"},         {"tone_set", "Tonsystem"},
-    {"steps", "Schritte"},     {"name", "Name"},         {"nummern", "Nummern"},
-    {"stichworte", "Stichworte"}, {"alle_alarme", "alle Alarme"}, {"hinweise", "Hinweise"},
+    {"text", "Text"},         {"code", "Code"},       {"tone_set", "Tonsystem"},    {"steps", "Schritte"},
+    {"name", "Name"},         {"nummern", "Nummern"}, {"stichworte", "Stichworte"}, {"alle_alarme", "alle Alarme"},
+    {"hinweise", "Hinweise"},
 };
 
 std::string_view entryFieldText(std::string_view key) {

@@ -4,8 +4,8 @@
 // checked as it is typed, and a code another alarm has is refused; a
 // group's numbers are checked as they are typed.
 
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #include "common/tone_sets.h"
 #include "einrichtung_ids.h"
@@ -121,7 +121,8 @@ void SetupWindow::showAlarm(int index) {
   setControlText(control(IDC_ALARM_STEPS), a.steps);
   HWND sets = control(IDC_ALARM_TONE_SET);
   const std::wstring set = wide(a.toneSet.empty() ? std::string(kDefaultToneSet) : a.toneSet);
-  LRESULT found = ::SendMessageW(sets, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(set.c_str()));
+  LRESULT found =
+      ::SendMessageW(sets, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(set.c_str()));
   if (found == CB_ERR) found = ::SendMessageW(sets, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(set.c_str()));
   ::SendMessageW(sets, CB_SETCURSEL, static_cast<WPARAM>(found), 0);
   checkTypedCode();
@@ -165,8 +166,8 @@ void SetupWindow::addAlarm(bool replace) {
     selectedAlarm_ = static_cast<int>(form_.alarms.size()) - 1;
   }
   showAlarms();
-  report("Alarm " + std::to_string(selectedAlarm_ + 1) + " " + inQuotes(a.text) + (replace ? " geändert." : " angefügt.") +
-         " Er gilt nach „Übernehmen“.");
+  report("Alarm " + std::to_string(selectedAlarm_ + 1) + " " + inQuotes(a.text) +
+         (replace ? " geändert." : " angefügt.") + " Er gilt nach „Übernehmen“.");
 }
 
 void SetupWindow::removeAlarm() {

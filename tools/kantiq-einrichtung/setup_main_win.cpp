@@ -2,8 +2,8 @@
 // folder, the folder this program lives in, or in the folder given as its
 // one argument.
 
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <filesystem>
 

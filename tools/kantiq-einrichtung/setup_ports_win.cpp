@@ -2,8 +2,8 @@
 
 #include "setup_ports_win.h"
 
-#include <windows.h>
 #include <mmsystem.h>
+#include <windows.h>
 
 #include <algorithm>
 
@@ -40,8 +40,8 @@ std::vector<std::wstring> serialPorts() {
     DWORD nameLength = 256;
     DWORD dataBytes = sizeof data - sizeof(wchar_t);
     DWORD type = 0;
-    const LONG r = ::RegEnumValueW(key.get(), i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                                   &dataBytes);
+    const LONG r =
+        ::RegEnumValueW(key.get(), i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataBytes);
     if (r == ERROR_NO_MORE_ITEMS) break;
     if (r != ERROR_SUCCESS || type != REG_SZ) continue;
     data[dataBytes / sizeof(wchar_t)] = L'\0';

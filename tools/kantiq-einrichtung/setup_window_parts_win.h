@@ -92,8 +92,8 @@ class SetupWindow {
   std::filesystem::path folder_;
   HWND dialog_ = nullptr;
   std::array<UniqueWindow, kPageCount> pages_;
-  SetupForm form_;     // as the controls and lists hold it
-  SetupForm applied_;  // as the files hold it
+  SetupForm form_;              // as the controls and lists hold it
+  SetupForm applied_;           // as the files hold it
   bool monitorOnDisk_ = false;  // applied_ is what the file says
   bool senderOnDisk_ = false;
   bool monitorHandMade_ = false;

@@ -18,8 +18,8 @@
 #include "einrichtung_ids.h"
 #include "kantiq_restart_win.h"
 #include "setup_apply.h"
-#include "setup_window_parts_win.h"
 #include "setup_ports_win.h"
+#include "setup_window_parts_win.h"
 
 namespace kantiq::setup {
 namespace {
@@ -58,8 +58,7 @@ INT_PTR CALLBACK mainProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
 SetupWindow::SetupWindow(std::filesystem::path folder) : folder_(std::move(folder)) {}
 
 void SetupWindow::loadFiles() {
-  const LoadedSetup loaded =
-      loadSetup(readFile(folder_ / kMonitorFileName), readFile(folder_ / kSenderFileName));
+  const LoadedSetup loaded = loadSetup(readFile(folder_ / kMonitorFileName), readFile(folder_ / kSenderFileName));
   form_ = loaded.form;
   applied_ = loaded.form;
   monitorOnDisk_ = !loaded.monitorFromExample;
@@ -73,7 +72,7 @@ void SetupWindow::loadFiles() {
 void SetupWindow::open(HWND dialog) {
   dialog_ = dialog;
   HICON icon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_EINRICHTUNG),
-                                                IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+                                               IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
   ::SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
   ::SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
   loadFiles();
@@ -85,8 +84,7 @@ void SetupWindow::open(HWND dialog) {
   showGroups();
   checkTypedCode();
   checkTypedNumbers();
-  if (fromExample_)
-    setControlText(control(IDC_NOTICE), "Beispielwerte – bitte prüfen und anpassen, dann Übernehmen.");
+  if (fromExample_) setControlText(control(IDC_NOTICE), "Beispielwerte – bitte prüfen und anpassen, dann Übernehmen.");
   report("Ordner: " + utf8(folder_.wstring()));
   selectPage(Page::Alarms);
   // Questions about the files are asked once the window shows.
@@ -136,8 +134,7 @@ void SetupWindow::createPages() {
 }
 
 void SetupWindow::showPage(Page page) {
-  for (int i = 0; i < kPageCount; ++i)
-    ::ShowWindow(pages_[i].get(), i == static_cast<int>(page) ? SW_SHOW : SW_HIDE);
+  for (int i = 0; i < kPageCount; ++i) ::ShowWindow(pages_[i].get(), i == static_cast<int>(page) ? SW_SHOW : SW_HIDE);
 }
 
 void SetupWindow::selectPage(Page page) {
@@ -176,8 +173,8 @@ void SetupWindow::showFields() {
       continue;
     }
     const std::wstring shown = wide(shownOf(f, value));
-    LRESULT index = ::SendMessageW(box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                   reinterpret_cast<LPARAM>(shown.c_str()));
+    LRESULT index =
+        ::SendMessageW(box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(shown.c_str()));
     // A value the file holds that is none of the choices is offered too.
     if (index == CB_ERR) index = ::SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown.c_str()));
     ::SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
@@ -248,7 +245,8 @@ bool SetupWindow::apply() {
   collectFields();
   // Warnings are told, but do not keep the files from being written.
   std::vector<Problem> problems = checkForm(form_);
-  const auto warnings = std::stable_partition(problems.begin(), problems.end(), [](const Problem& p) { return !p.warning; });
+  const auto warnings =
+      std::stable_partition(problems.begin(), problems.end(), [](const Problem& p) { return !p.warning; });
   if (warnings != problems.begin()) {
     reportProblems(problems, "Nicht übernommen, nichts wurde geschrieben:");
     selectPage(pageOf(problems.front().place));
@@ -289,8 +287,8 @@ void SetupWindow::offerRestart() {
 void SetupWindow::close() {
   collectFields();
   if (monitorChanged() || senderChanged()) {
-    const int answer = messageBox(dialog_, "Änderungen übernehmen?", "Kantiq-Einrichtung schließen",
-                                  MB_YESNOCANCEL | MB_ICONQUESTION);
+    const int answer =
+        messageBox(dialog_, "Änderungen übernehmen?", "Kantiq-Einrichtung schließen", MB_YESNOCANCEL | MB_ICONQUESTION);
     if (answer == IDCANCEL || (answer == IDYES && !apply())) return;
   }
   ::EndDialog(dialog_, 0);
@@ -298,18 +296,41 @@ void SetupWindow::close() {
 
 void SetupWindow::onCommand(int id, int code) {
   switch (id) {
-    case IDC_APPLY: apply(); return;
-    case IDCANCEL: close(); return;
-    case IDC_CHECK: startCheck(); return;
-    case IDC_TEST_SMS: startTest(); return;
-    case IDC_DEFAULTS: putDefaults(); return;
-    case IDC_ALARM_NEW: addAlarm(false); return;
-    case IDC_ALARM_CHANGE: addAlarm(true); return;
-    case IDC_ALARM_REMOVE: removeAlarm(); return;
-    case IDC_GROUP_NEW: addGroup(false); return;
-    case IDC_GROUP_CHANGE: addGroup(true); return;
-    case IDC_GROUP_REMOVE: removeGroup(); return;
-    default: break;
+    case IDC_APPLY:
+      apply();
+      return;
+    case IDCANCEL:
+      close();
+      return;
+    case IDC_CHECK:
+      startCheck();
+      return;
+    case IDC_TEST_SMS:
+      startTest();
+      return;
+    case IDC_DEFAULTS:
+      putDefaults();
+      return;
+    case IDC_ALARM_NEW:
+      addAlarm(false);
+      return;
+    case IDC_ALARM_CHANGE:
+      addAlarm(true);
+      return;
+    case IDC_ALARM_REMOVE:
+      removeAlarm();
+      return;
+    case IDC_GROUP_NEW:
+      addGroup(false);
+      return;
+    case IDC_GROUP_CHANGE:
+      addGroup(true);
+      return;
+    case IDC_GROUP_REMOVE:
+      removeGroup();
+      return;
+    default:
+      break;
   }
   if ((id == IDC_ALARM_CODE && code == EN_CHANGE) || (id == IDC_ALARM_STEPS && code == EN_CHANGE) ||
       (id == IDC_ALARM_TONE_SET && code == CBN_SELCHANGE))
@@ -369,8 +390,8 @@ int runSetupWindow(HINSTANCE instance, const std::filesystem::path& folder) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES};
   ::InitCommonControlsEx(&controls);
   SetupWindow window(folder);
-  return static_cast<int>(::DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_SETUP), nullptr, mainProc,
-                                            reinterpret_cast<LPARAM>(&window)));
+  return static_cast<int>(
+      ::DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_SETUP), nullptr, mainProc, reinterpret_cast<LPARAM>(&window)));
 }
 
 }  // namespace kantiq::setup
