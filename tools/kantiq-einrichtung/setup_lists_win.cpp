@@ -4,8 +4,9 @@
 // checked as it is typed, and a code another alarm has is refused; a
 // group's numbers are checked as they are typed.
 
-#include <commctrl.h>
 #include <windows.h>
+// needs the types of windows.h, included first
+#include <commctrl.h>
 
 #include "common/tone_sets.h"
 #include "einrichtung_ids.h"

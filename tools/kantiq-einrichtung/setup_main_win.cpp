@@ -2,8 +2,9 @@
 // folder, the folder this program lives in, or in the folder given as its
 // one argument.
 
-#include <shellapi.h>
 #include <windows.h>
+// needs the types of windows.h, included first
+#include <shellapi.h>
 
 #include <filesystem>
 

@@ -2,8 +2,9 @@
 
 #include "setup_ports_win.h"
 
-#include <mmsystem.h>
 #include <windows.h>
+// needs the types of windows.h, included first
+#include <mmsystem.h>
 
 #include <algorithm>
 
