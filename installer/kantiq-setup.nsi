@@ -3,9 +3,9 @@
 ; passes these definitions to makensis:
 ;   VERSION       the release's version ("1.1")
 ;   VERSION_QUAD  the same as four numbers ("1.1.0.0")
-;   KANTIQ_EXE, CONFIG_EXE, SENDER_EXE, WACHE_EXE
-;                 the built Kantiq.exe, kantiq-config.exe, S.exe and
-;                 KantiqWache.exe
+;   KANTIQ_EXE, CONFIG_EXE, SENDER_EXE, WACHE_EXE, SETUP_EXE
+;                 the built Kantiq.exe, kantiq-config.exe, S.exe,
+;                 KantiqWache.exe and Kantiq-Einrichtung.exe
 ;   TEXT_DIR      folder with kantiq.toml, S.toml and Kurzanleitung.txt
 ;                 (Windows line ends)
 ;   ICON          the program's icon
@@ -29,6 +29,8 @@ SetCompressor /SOLID lzma
 !define PRODUCT "Brevalo Kantiq"
 !define MAKER "Brevalo"
 !define MENU_FOLDER "$SMPROGRAMS\Kantiq"
+; The entries for editing the text files by hand, below the setup window's.
+!define TEXT_MENU_FOLDER "${MENU_FOLDER}\Textdateien"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define RUN_VALUE "Kantiq"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Kantiq"
@@ -68,7 +70,7 @@ Var KantiqWasRunning
 !define MUI_WELCOMEPAGE_TEXT "Dieser Assistent installiert $(^NameDA).$\r$\n$\r$\nKantiq hört das Signal am Toneingang dieses PCs ab, erkennt die eingerichteten Alarmierungen und lässt sie vom Sendeprogramm S.exe per SMS weitermelden.$\r$\n$\r$\nIst Kantiq schon installiert, bleiben die Einrichtung, S.toml und die Protokolle erhalten. Ein laufendes Kantiq wird für die Installation beendet und danach wieder gestartet.$\r$\n$\r$\n$_CLICK"
 !insertmacro MUI_PAGE_WELCOME
 
-!define MUI_COMPONENTSPAGE_TEXT_TOP "Kantiq, das Sendeprogramm, die Beispiele, die Kurzanleitung und die Einträge im Startmenü werden immer installiert."
+!define MUI_COMPONENTSPAGE_TEXT_TOP "Kantiq, das Einrichtungsprogramm, das Sendeprogramm, die Beispiele, die Kurzanleitung und die Einträge im Startmenü werden immer installiert."
 !define MUI_COMPONENTSPAGE_TEXT_COMPLIST "Wählen Sie, was außerdem geschehen soll:"
 !insertmacro MUI_PAGE_COMPONENTS
 
@@ -78,7 +80,7 @@ Var KantiqWasRunning
 !insertmacro MUI_PAGE_INSTFILES
 
 !define MUI_FINISHPAGE_TEXT_LARGE
-!define MUI_FINISHPAGE_TEXT "$(^NameDA) ist installiert.$\r$\n$\r$\nRichten Sie es im Startmenü, Ordner Kantiq, ein: erst $\"Einrichtung bearbeiten$\", dann $\"Einrichtung übernehmen$\". Danach S.toml anpassen und eine Test-SMS senden. Die Kurzanleitung erklärt jeden Schritt."
+!define MUI_FINISHPAGE_TEXT "$(^NameDA) ist installiert.$\r$\n$\r$\nRichten Sie es im Startmenü, Ordner Kantiq, mit $\"Einrichtung$\" ein; danach eine Test-SMS senden. Die Textdateien liegen unter Kantiq, Textdateien. Die Kurzanleitung erklärt jeden Schritt."
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\Kurzanleitung.txt"
 !define MUI_FINISHPAGE_SHOWREADME_TEXT "Kurzanleitung anzeigen"
 !insertmacro MUI_PAGE_FINISH
@@ -250,6 +252,7 @@ Section "Kantiq" SecProgram
   File "/oname=kantiq-config.exe" "${CONFIG_EXE}"
   File "/oname=S.exe" "${SENDER_EXE}"
   File "/oname=KantiqWache.exe" "${WACHE_EXE}"
+  File "/oname=Kantiq-Einrichtung.exe" "${SETUP_EXE}"
   File "${TEXT_DIR}/Kurzanleitung.txt"
   ; The examples as shipped, always the newest ...
   SetOutPath "$INSTDIR\Beispiele"
@@ -282,11 +285,17 @@ Section "Kantiq" SecProgram
   ; its watchdog, which keeps it running (a second start only brings its
   ; window to the front).
   CreateDirectory "${MENU_FOLDER}"
+  ; The setup window is the way in; the text files are for whoever prefers
+  ; them, one level down. An older version had their entries at the top.
+  CreateShortCut "${MENU_FOLDER}\Einrichtung.lnk" "$INSTDIR\Kantiq-Einrichtung.exe"
   CreateShortCut "${MENU_FOLDER}\Kantiq.lnk" "$INSTDIR\KantiqWache.exe" "" "$INSTDIR\Kantiq.exe" 0
-  CreateShortCut "${MENU_FOLDER}\Einrichtung bearbeiten.lnk" "$WINDIR\notepad.exe" '"$INSTDIR\kantiq.toml"'
+  Delete "${MENU_FOLDER}\Einrichtung bearbeiten.lnk"
+  Delete "${MENU_FOLDER}\Einrichtung übernehmen.lnk"
+  CreateDirectory "${TEXT_MENU_FOLDER}"
+  CreateShortCut "${TEXT_MENU_FOLDER}\Einrichtung bearbeiten.lnk" "$WINDIR\notepad.exe" '"$INSTDIR\kantiq.toml"'
   ; The command windows stay open until a key is pressed, so that what the
   ; tool said can be read.
-  CreateShortCut "${MENU_FOLDER}\Einrichtung übernehmen.lnk" "$SYSDIR\cmd.exe" \
+  CreateShortCut "${TEXT_MENU_FOLDER}\Einrichtung übernehmen.lnk" "$SYSDIR\cmd.exe" \
     '/c ""$INSTDIR\kantiq-config.exe" write "$INSTDIR\kantiq.toml" "$INSTDIR" && echo. && echo Die neue Einrichtung gilt ab dem nächsten Start von Kantiq. & echo. & pause"' \
     "$INSTDIR\kantiq-config.exe" 0
   CreateShortCut "${MENU_FOLDER}\Sendeprogramm prüfen.lnk" "$SYSDIR\cmd.exe" \
@@ -316,7 +325,7 @@ Section "-finish"
   ${EndIf}
 SectionEnd
 
-LangString DESC_SecProgram ${LANG_GERMAN} "Kantiq, seine Wache, kantiq-config, das Sendeprogramm S.exe, die Beispiele, die Kurzanleitung, das Startmenü."
+LangString DESC_SecProgram ${LANG_GERMAN} "Kantiq, seine Wache, die Einrichtung, kantiq-config, das Sendeprogramm S.exe, die Beispiele, die Kurzanleitung, das Startmenü."
 LangString DESC_SecAutostart ${LANG_GERMAN} "Kantiq startet mit seiner Wache, sobald Sie sich anmelden; die Wache startet es nach einem Absturz neu. Wie Windows Sie von selbst anmeldet, sagt die Kurzanleitung."
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} $(DESC_SecProgram)
@@ -332,12 +341,18 @@ Section "un.Kantiq" UnSecProgram
   Delete "$INSTDIR\kantiq-config.exe"
   Delete "$INSTDIR\S.exe"
   Delete "$INSTDIR\KantiqWache.exe"
+  Delete "$INSTDIR\Kantiq-Einrichtung.exe"
   Delete "$INSTDIR\Kurzanleitung.txt"
   Delete "$INSTDIR\Beispiele\kantiq.toml"
   Delete "$INSTDIR\Beispiele\S.toml"
   RMDir "$INSTDIR\Beispiele"
 
+  Delete "${MENU_FOLDER}\Einrichtung.lnk"
   Delete "${MENU_FOLDER}\Kantiq.lnk"
+  Delete "${TEXT_MENU_FOLDER}\Einrichtung bearbeiten.lnk"
+  Delete "${TEXT_MENU_FOLDER}\Einrichtung übernehmen.lnk"
+  RMDir "${TEXT_MENU_FOLDER}"
+  ; An older version's entries, had the upgrade not removed them.
   Delete "${MENU_FOLDER}\Einrichtung bearbeiten.lnk"
   Delete "${MENU_FOLDER}\Einrichtung übernehmen.lnk"
   Delete "${MENU_FOLDER}\Sendeprogramm prüfen.lnk"
@@ -356,6 +371,9 @@ Section /o "un.Einrichtung und Protokolle löschen" UnSecData
   Delete "$INSTDIR\SMSConfig2.dat"
   Delete "$INSTDIR\kantiq.toml"
   Delete "$INSTDIR\S.toml"
+  ; The copies the setup window keeps of hand-made files.
+  Delete "$INSTDIR\kantiq (vorher).toml"
+  Delete "$INSTDIR\S (vorher).toml"
   Delete "$INSTDIR\KantiqLog.txt"
   Delete "$INSTDIR\SendeLog.txt"
   Delete "$INSTDIR\SendeLog.alt.txt"
@@ -367,7 +385,7 @@ Section /o "un.Einrichtung und Protokolle löschen" UnSecData
 SectionEnd
 
 LangString DESC_UnSecProgram ${LANG_GERMAN} "Die Programme, die Beispiele, die Kurzanleitung, das Startmenü und der Start beim Anmelden."
-LangString DESC_UnSecData ${LANG_GERMAN} "Auch die Einrichtung (kantiq.toml, SMSConfig*.dat), S.toml, die Protokolle, der SIM-Status und der Postausgang mit nicht gesendeten SMS. Ohne Haken bleiben sie."
+LangString DESC_UnSecData ${LANG_GERMAN} "Auch die Einrichtung (kantiq.toml, SMSConfig*.dat, die Kopien $\"(vorher)$\"), S.toml, die Protokolle, der SIM-Status und der Postausgang mit nicht gesendeten SMS. Ohne Haken bleiben sie."
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${UnSecProgram} $(DESC_UnSecProgram)
   !insertmacro MUI_DESCRIPTION_TEXT ${UnSecData} $(DESC_UnSecData)

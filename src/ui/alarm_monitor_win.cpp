@@ -38,6 +38,10 @@ constexpr char kInputLabelPrefix[] = "Eingang: ";
 constexpr char kHandOverFailedLine[] =
     "STÖRUNG: Das Aufnahmegerät ist jetzt da, aber Kantiq kann sich nicht neu starten, um es zu nutzen. "
     "Bitte Kantiq beenden und neu starten.";
+constexpr char kNewSetupLine[] = "Neue Einrichtung: Kantiq startet neu.";
+constexpr char kNewSetupFailedLine[] =
+    "STÖRUNG: Kantiq kann sich nicht neu starten, um die neue Einrichtung zu lesen. "
+    "Bitte Kantiq beenden und neu starten.";
 
 // A missing input is first left to capture's own retries; then a fresh
 // process is asked this often whether it would find it. A probe found it
@@ -291,6 +295,18 @@ void AlarmMonitor::lookForALateInput() {
       (lastProbeMs_ == 0 || now - lastProbeMs_ >= kProbeEveryMs)) {
     lastProbeMs_ = now;
     inputProbe_.start(executableFolderPath(), input.wanted, kProbeLimitMs);
+  }
+}
+
+void AlarmMonitor::restartForNewSetup() {
+  if (handedOver_) return;
+  handedOver_ = true;
+  resultBox_.append(kNewSetupLine);
+  resultBox_.show();
+  if (startSuccessor()) {
+    ::PostMessageA(dialog_, WM_CLOSE, 0, 0);
+  } else {
+    resultBox_.append(kNewSetupFailedLine);
   }
 }
 

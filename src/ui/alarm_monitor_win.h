@@ -151,6 +151,10 @@ class AlarmMonitor final : public MonitorInterface, public CaptureObserver {
   // The window's thread, every kStatusTimerMs.
   void onStatusTimer();
 
+  // A new installation was written (restartRequestMessage): says so in the
+  // result box and hands over to a new instance, which reads it at start.
+  void restartForNewSetup();
+
   // Hands every raised alarm to the sender (the session is ending).
   void handOverAlarms() { engine_->handOverAlarms(); }
 

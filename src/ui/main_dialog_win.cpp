@@ -10,6 +10,7 @@
 #include "resources/resource_ids.h"
 #include "ui/alarm_monitor_win.h"
 #include "ui/picture_control_win.h"
+#include "win32/restart_request_win.h"
 
 namespace kantiq {
 namespace {
@@ -79,6 +80,11 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       if (wParam == kStatusTimerId && gMonitor != nullptr) gMonitor->onStatusTimer();
       return TRUE;
     default:
+      // A registered message has no fixed number to switch on.
+      if (message == restartRequestMessage() && message != 0) {
+        if (gMonitor != nullptr) gMonitor->restartForNewSetup();
+        return TRUE;
+      }
       return FALSE;
   }
 }

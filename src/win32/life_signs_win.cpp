@@ -45,6 +45,10 @@ uint32_t* LifeSigns::workerBeat() {
 void LifeSigns::announceEnd(uint32_t exitCode) {
   LifeSignsBlock* b = block();
   if (b == nullptr) return;
+  // A successor started while this process was closing (the hand-over
+  // without a watchdog) has published itself in the same block: the end
+  // announced here is not its end.
+  if (b->processId != ::GetCurrentProcessId()) return;
   b->exitCode = exitCode;
   shared(b->endAnnounced).store(1, std::memory_order_release);
 }

@@ -50,7 +50,8 @@ class LifeSigns {
   void publish(HWND window);
   // Where the worker counts its passes (see beatOnce); null when there is no block.
   uint32_t* workerBeat();
-  // The code the process is about to end with.
+  // The code the process is about to end with; nothing when the block names
+  // another process by now (a successor that published itself).
   void announceEnd(uint32_t exitCode);
 
  private:

@@ -13,6 +13,7 @@
 
 #include "capture/analysis_thread_win.h"
 #include "fake_wave_in.h"
+#include "lib/eventually.h"
 
 namespace kantiq {
 namespace {
@@ -437,14 +438,8 @@ class RecordingObserver final : public CaptureObserver {
   std::vector<std::string> chosen_;
 };
 
-// Polls until the condition holds; false after kPatience.
 bool eventually(const std::function<bool()>& condition) {
-  const auto end = std::chrono::steady_clock::now() + kPatience;
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(5ms);
-  }
-  return condition();
+  return test_support::eventually(condition, kPatience, 5ms);
 }
 
 struct SupervisedRig {

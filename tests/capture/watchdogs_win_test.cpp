@@ -13,20 +13,14 @@
 #include "detector/tone_detector.h"
 #include "detector/watchdog_flag_test_seam.h"
 #include "dsp/spectrum_transform.h"
+#include "lib/eventually.h"
 
 namespace kantiq {
 namespace {
 
 using namespace std::chrono_literals;
 
-template <typename Pred>
-bool eventually(Pred pred) {
-  for (int i = 0; i < 200; ++i) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(50ms);
-  }
-  return pred();
-}
+using test_support::eventually;
 
 TEST(NtSystemInformationTest, AnswersTheThreeQueriesOfALoadMeasurement) {
   using S = SystemInformationSource;

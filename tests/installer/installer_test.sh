@@ -6,11 +6,12 @@
 # uninstaller, and the setup's pages by hand. Run inside scripts/wine-env.sh
 # (display and sound):
 #   installer_test.sh SETUP.exe VERSION setup_probe.exe winctl.exe \
-#       Kantiq.exe kantiq-config.exe S.exe KantiqWache.exe OUTDIR
+#       Kantiq.exe kantiq-config.exe S.exe KantiqWache.exe OUTDIR \
+#       Kantiq-Einrichtung.exe
 # OUTDIR keeps the outputs and a screenshot of each page of the setup.
 set -uo pipefail
 
-setup=$1 version=$2 probe=$3 winctl=$4 kantiq=$5 config=$6 sender=$7 wache=$8 out=$9
+setup=$1 version=$2 probe=$3 winctl=$4 kantiq=$5 config=$6 sender=$7 wache=$8 out=$9 setupWindow=${10}
 rm -rf "$out"
 mkdir -p "$out"
 failed=0
@@ -42,10 +43,12 @@ regValue() { # key value: the value's data, empty when missing
   wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -nE "s/^ +$2 +REG_[A-Z_]+ +//p"
 }
 
-programs=(Kantiq.exe kantiq-config.exe S.exe KantiqWache.exe)
-built=("$kantiq" "$config" "$sender" "$wache")
-entries=("Kantiq" "Einrichtung bearbeiten" "Einrichtung übernehmen" "Sendeprogramm prüfen"
-         "Protokolle" "Kurzanleitung" "Kantiq deinstallieren")
+programs=(Kantiq.exe kantiq-config.exe S.exe KantiqWache.exe Kantiq-Einrichtung.exe)
+built=("$kantiq" "$config" "$sender" "$wache" "$setupWindow")
+# The setup window first; the text files' entries one level down.
+textEntries=("Einrichtung bearbeiten" "Einrichtung übernehmen")
+entries=("Einrichtung" "Kantiq" "Textdateien/Einrichtung bearbeiten" "Textdateien/Einrichtung übernehmen"
+         "Sendeprogramm prüfen" "Protokolle" "Kurzanleitung" "Kantiq deinstallieren")
 
 # ---------------------------------------------------------------------------
 say "== silent install into a folder of the user's choice"
@@ -64,11 +67,15 @@ checkTrue "no configuration written by the setup" test ! -e "$dir/SMSConfig1.dat
 for e in "${entries[@]}"; do
   checkTrue "Start menu: $e" test -f "$menu/$e.lnk"
 done
+for e in "${textEntries[@]}"; do
+  checkTrue "not at the top: $e" test ! -e "$menu/$e.lnk"
+done
 shortcut() { wine "$probe" shortcut "$(winpath "$menu/$1.lnk")" | tr -d '\r'; }
+check "Einrichtung starts the setup window" "$(shortcut Einrichtung | head -n1)" "Target=$dirWin\\Kantiq-Einrichtung.exe"
 check "Kantiq entry starts the watchdog" "$(shortcut Kantiq | head -n1)" "Target=$dirWin\\KantiqWache.exe"
 checkTrue "Einrichtung bearbeiten opens kantiq.toml in Notepad" \
-  grep -qiE "^Target=.*\\\\notepad\\.exe$" <<<"$(shortcut 'Einrichtung bearbeiten')"
-check "Einrichtung bearbeiten's file" "$(shortcut 'Einrichtung bearbeiten' | sed -n 2p)" \
+  grep -qiE "^Target=.*\\\\notepad\\.exe$" <<<"$(shortcut 'Textdateien/Einrichtung bearbeiten')"
+check "Einrichtung bearbeiten's file" "$(shortcut 'Textdateien/Einrichtung bearbeiten' | sed -n 2p)" \
   "Arguments=\"$dirWin\\kantiq.toml\""
 check "Protokolle opens the program folder" "$(shortcut Protokolle | head -n1)" "Target=$dirWin"
 check "Kurzanleitung entry" "$(shortcut Kurzanleitung | head -n1)" "Target=$dirWin\\Kurzanleitung.txt"
@@ -81,7 +88,7 @@ say "== Einrichtung übernehmen"
 # The entry's own command, started the way the Start menu starts it; its
 # window must wait for a key.
 mkfifo "$out/keys"
-wine "$probe" run "$(winpath "$menu/Einrichtung übernehmen.lnk")" <"$out/keys" >"$out/apply.txt" 2>&1 &
+wine "$probe" run "$(winpath "$menu/Textdateien/Einrichtung übernehmen.lnk")" <"$out/keys" >"$out/apply.txt" 2>&1 &
 applyPid=$!
 exec 7>"$out/keys"
 for _ in $(seq 1 100); do [[ -s $dir/SMSConfig1.dat ]] && break; sleep 0.1; done
@@ -116,6 +123,8 @@ printf '01.02.2026 03:04:05: ALARMIERUNG: Probe\r\n' >>"$dir/KantiqLog.txt"
 printf 'Probe\r\n' >>"$dir/SendeLog.txt"
 printf 'veraltet\r\n' >"$dir/Beispiele/S.toml"
 printf 'veraltet\r\n' >"$dir/Kurzanleitung.txt"
+# An older version's entries for the text files, at the top of the folder.
+for e in "${textEntries[@]}"; do cp "$menu/Textdateien/$e.lnk" "$menu/$e.lnk"; done
 mkdir -p "$out/kept"
 kept=(S.toml kantiq.toml KantiqLog.txt SendeLog.txt SMSConfig1.dat SMSConfig2.dat)
 for f in "${kept[@]}"; do cp "$dir/$f" "$out/kept/$f"; done
@@ -138,6 +147,9 @@ keeps() { # file
 }
 for f in "${kept[@]}"; do
   checkTrue "upgrade keeps $f" keeps "$f"
+done
+for e in "${textEntries[@]}"; do
+  checkTrue "upgrade moves $e into Textdateien" test ! -e "$menu/$e.lnk" -a -f "$menu/Textdateien/$e.lnk"
 done
 checkTrue "upgrade renews the shipped example" grep -q '^\[modem\]' "$dir/Beispiele/S.toml"
 checkTrue "upgrade renews the quick guide" grep -q 'Kurzanleitung' "$dir/Kurzanleitung.txt"

@@ -14,10 +14,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() {
-    echo "FAIL [$case_name]: $*" >&2
-    failures=$((failures + 1))
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../lib/checks.sh"
 # -c: the five codes Windows-1252 leaves unassigned may appear in a garbled text.
 log_text() { iconv -c -f CP1252 -t UTF-8 "$dir/SendeLog.txt" 2>/dev/null; }
 # grep without -q reads to the end: an early exit would fail the pipe.
@@ -34,7 +31,7 @@ expect_sms() {  # the exact messages the modem accepted, one "number<TAB>text" p
 
 # new_case NAME: a fresh folder with S.exe; the caller writes S.toml.
 new_case() {
-    case_name=$1
+    checkContext=$1
     echo "case $1" >&2
     dir=$work/$1
     mkdir -p "$dir"

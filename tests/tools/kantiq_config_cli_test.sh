@@ -10,10 +10,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 failures=0
 
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname "$0")/../lib/checks.sh"
 
 # expect CODE DESCRIPTION -- ARGS...: runs the tool, keeps its output in $out.
 expect() {
@@ -146,8 +143,4 @@ expect 2 "unknown option" -- check --frob x
 expect 2 "missing argument" -- write "$example"
 expect 3 "missing file" -- check "$scratch/none.dat"
 
-if ((failures > 0)); then
-  echo "$failures failure(s)" >&2
-  exit 1
-fi
-echo "kantiq-config command line: all checks passed"
+endChecks "kantiq-config command line: all checks passed"

@@ -20,10 +20,7 @@ cleanup() {
 trap cleanup EXIT
 failures=0
 
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname "$0")/../lib/checks.sh"
 
 # A configuration whose stored form is about 20 KB: long alarm texts.
 big="$scratch/big.toml"
@@ -114,8 +111,4 @@ else
   echo "skipped: full file system (no right to mount a tmpfs)"
 fi
 
-if ((failures > 0)); then
-  echo "$failures failure(s)" >&2
-  exit 1
-fi
-echo "kantiq-config write safety: all checks passed"
+endChecks "kantiq-config write safety: all checks passed"

@@ -19,6 +19,7 @@
 #include "capture/analysis_thread_win.h"
 #include "capture/fake_wave_in.h"
 #include "capture/win_exception.h"
+#include "lib/eventually.h"
 #include "resources/resource_ids.h"
 #include "ui/alarm_monitor_win.h"
 #include "ui/main_dialog_win.h"
@@ -127,14 +128,7 @@ std::string windowText(HWND w) {
   return text;
 }
 
-// Polls until the condition holds; false after about 20 s (a hang).
-bool eventually(const std::function<bool()>& condition) {
-  for (int i = 0; i < 2000; ++i) {
-    if (condition()) return true;
-    ::Sleep(10);
-  }
-  return false;
-}
+using test_support::eventually;
 
 // Which status picture a bitmap is, told by the colour of its lamp.
 std::string statusPicture(HWND main) {

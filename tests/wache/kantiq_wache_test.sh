@@ -2,17 +2,19 @@
 # KantiqWache.exe with the real Kantiq.exe, under Wine with a display and a
 # PulseAudio sound card (run inside scripts/wine-env.sh):
 #   kantiq_wache_test.sh KantiqWache.exe Kantiq.exe kantiq-config.exe \
-#       test-sender.exe window_driver.exe example.toml OUTDIR sender_record_dump.exe
+#       test-sender.exe window_driver.exe example.toml OUTDIR sender_record_dump.exe \
+#       kantiq_restart_probe.exe
 # Kantiq killed and frozen is started again and hears the next call; a
 # window closed by the user and a missing configuration end the watchdog's
 # care; more crashes than allowed make it give up; a Kantiq that must hand
-# over to a fresh instance of itself stays in the watchdog's care. Giving
+# over to a fresh instance of itself, for a new input or because the setup
+# window asked it to read a new installation, stays in the watchdog's care. Giving
 # up is told to whoever looks after the PC through the sender. The
 # watchdog's times are shortened through its test variable.
 set -uo pipefail
 export PULSE_LATENCY_MSEC=${PULSE_LATENCY_MSEC:-20}
 
-wache=$1 kantiq=$2 config=$3 sender=$4 driver=$5 example=$6 out=$7 dump=$8
+wache=$1 kantiq=$2 config=$3 sender=$4 driver=$5 example=$6 out=$7 dump=$8 restartProbe=$9
 rm -rf "$out"
 mkdir -p "$out"
 failed=0
@@ -206,6 +208,46 @@ checkTrue "a call afterwards is raised" callRaised
 drv close "$mainWin"
 checkTrue "closed: the watchdog ends" wacheEnds 15
 check "nothing counted as a crash" "$(wacheLog | tail -n 6 | grep -c 'unerwartet')" "0"
+
+say "== a new installation: the setup window asks Kantiq to start afresh"
+before=$(wacheLog | wc -l)
+startWache
+checkTrue "Kantiq's window appears" drv wait "$mainWin" 20000
+probe=$(wine "$restartProbe" 20000)
+probeStatus=$?
+probe=$(tr -d '\r' <<<"$probe")
+say "     ${probe//$'\n'/ | }"
+check "the setup side sees it restarted" "$probeStatus" "0"
+oldProcess=$(sed -n 's/^before //p' <<<"$probe")
+newProcess=$(sed -n 's/^after //p' <<<"$probe")
+checkTrue "a new process ($oldProcess -> $newProcess)" test -n "$newProcess" -a "$newProcess" != 0 -a "$newProcess" != "$oldProcess"
+newLines=$(wacheLog | tail -n +$((before + 1)))
+check "the watchdog says why" "$(grep -c 'um eine neue Einrichtung zu lesen' <<<"$newLines")" "1"
+check "and starts it again at once" "$(grep -c "Kantiq neu gestartet (Prozess $newProcess)" <<<"$newLines")" "1"
+check "not counted as a crash" "$(grep -c 'unerwartet' <<<"$newLines")" "0"
+check "nor as closed by the user" "$(grep -c 'Fenster geschlossen' <<<"$newLines")" "0"
+checkTrue "the window is back" drv wait "$mainWin" 20000
+checkTrue "listening: green" greenWithin 20
+drv close "$mainWin"
+checkTrue "closed: the watchdog ends" wacheEnds 15
+
+say "== the same without a watchdog: Kantiq starts its successor itself"
+(cd "$app" && exec wine "$app/Kantiq.exe") &
+directPid=$!
+checkTrue "Kantiq's window appears" drv wait "$mainWin" 20000
+probe=$(wine "$restartProbe" 20000)
+probeStatus=$?
+probe=$(tr -d '\r' <<<"$probe")
+say "     ${probe//$'\n'/ | }"
+check "the setup side sees it restarted" "$probeStatus" "0"
+oldProcess=$(sed -n 's/^before //p' <<<"$probe")
+newProcess=$(sed -n 's/^after //p' <<<"$probe")
+checkTrue "a new process ($oldProcess -> $newProcess)" test -n "$newProcess" -a "$newProcess" != 0 -a "$newProcess" != "$oldProcess"
+check "and it counts as running" "$(sed -n 's/^running //p' <<<"$probe")" "1"
+checkTrue "the window is there" drv wait "$mainWin" 5000
+drv close "$mainWin"
+checkTrue "closed: no Kantiq left" drv gone "$mainWin" 10000
+wait "$directPid" 2>/dev/null
 
 say "== the log"
 check "lines not dated or without CR LF" \

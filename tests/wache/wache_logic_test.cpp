@@ -112,6 +112,7 @@ TEST(WacheCare, EachEndLeadsToItsStepAndLine) {
       {kExitStartRefused, std::nullopt, Step::GiveUp, "Einrichtung"},
       {kExitAlreadyRunning, std::nullopt, Step::Adopt, "läuft bereits"},
       {kExitStartAgain, kExitStartAgain, Step::StartNow, "Aufnahmegerät"},
+      {kExitStartAgain, kExitStartAgain, Step::StartNow, "eine neue Einrichtung zu lesen"},
       {0xC0000005u, std::nullopt, Step::RestartAfterPause,
        "unerwartet beendet worden (Code 0xC0000005). Neustart in 2 s (1. von"},
       {kExitClosed, std::nullopt, Step::RestartAfterPause, "(Code 0, ohne sich abzumelden). Neustart in 2 s (2. von"},

@@ -43,6 +43,21 @@ TEST(LifeSignsTest, AReaderSeesTheProcessItsWindowTheBeatAndTheAnnouncedEnd) {
   ASSERT_TRUE(reading);
   EXPECT_EQ(reading->workerBeat, 0u);
   EXPECT_FALSE(reading->announcedExit);
+
+  // A successor has published itself while this process was closing: this
+  // process's end is not announced as the successor's.
+  {
+    const UniqueHandle mapping(::OpenFileMappingA(FILE_MAP_WRITE, FALSE, kLifeSignsName));
+    ASSERT_TRUE(mapping);
+    const UniqueMappedView writable(::MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, sizeof(LifeSignsBlock)));
+    ASSERT_TRUE(writable);
+    static_cast<LifeSignsBlock*>(writable.get())->processId = ::GetCurrentProcessId() + 4;
+  }
+  signs.announceEnd(5);
+  reading = view->read();
+  ASSERT_TRUE(reading);
+  EXPECT_EQ(reading->processId, ::GetCurrentProcessId() + 4);
+  EXPECT_FALSE(reading->announcedExit);
 }
 
 TEST(LifeSignsTest, AWatchdogIsSeenByItsGuard) {

@@ -10,20 +10,20 @@
 
 set -uo pipefail
 
-fail() { printf 'FAIL: %s\n' "$*" >&2; exit 1; }
+source "$(dirname "$0")/../lib/checks.sh"
 
-(($# == 1)) || fail "usage: $0 PROBE_EXE"
+(($# == 1)) || die "usage: $0 PROBE_EXE"
 probe=$1
-[[ -f $probe ]] || fail "probe not found: $probe"
+[[ -f $probe ]] || die "probe not found: $probe"
 
 for v in KANTIQ_WINE_HOME WINEPREFIX DISPLAY PULSE_SERVER; do
-    [[ -n ${!v:-} ]] || fail "\$$v is not set: run this under scripts/wine-env.sh run -- ..."
+    [[ -n ${!v:-} ]] || die "\$$v is not set: run this under scripts/wine-env.sh run -- ..."
 done
-[[ ${KANTIQ_WINE_AUDIO:-} == 1 ]] || fail "the environment was started with --no-audio"
-pactl info >/dev/null 2>&1 || fail "no PulseAudio server at $PULSE_SERVER"
+[[ ${KANTIQ_WINE_AUDIO:-} == 1 ]] || die "the environment was started with --no-audio"
+pactl info >/dev/null 2>&1 || die "no PulseAudio server at $PULSE_SERVER"
 
 wine_env=$(cd -- "$(dirname -- "$0")/../../scripts" && pwd)/wine-env.sh
-work=$(mktemp -d "${TMPDIR:-/tmp}/audio_probe_test.XXXXXX") || fail "mktemp"
+work=$(mktemp -d "${TMPDIR:-/tmp}/audio_probe_test.XXXXXX") || die "mktemp"
 trap 'rm -rf -- "$work"' EXIT
 
 # run_probe NAME SECONDS: starts the probe in the background; sets probe_pid.
@@ -41,7 +41,7 @@ wait_recording() {
         sleep 0.1
     done
     cat "$work/$1.out" >&2
-    fail "$1: the probe did not start recording"
+    die "$1: the probe did not start recording"
 }
 
 # expect_exit NAME WANTED: waits for the probe and checks its exit status.
@@ -50,7 +50,7 @@ expect_exit() {
     wait "$probe_pid"
     rc=$?
     sed "s/^/  $1: /" "$work/$1.out"
-    ((rc == $2)) || fail "$1: probe exited with $rc, expected $2"
+    ((rc == $2)) || die "$1: probe exited with $rc, expected $2"
     echo "ok: $1"
 }
 
@@ -61,19 +61,19 @@ expect_exit silence 1
 
 # 2. A 1 kHz tone at half scale played while the probe records.
 sox -q -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 2 sine 1000 vol 0.5 ||
-    fail "sox could not generate the tone"
+    die "sox could not generate the tone"
 run_probe tone 3
 wait_recording tone
-paplay "$work/tone.wav" || fail "paplay failed"
+paplay "$work/tone.wav" || die "paplay failed"
 expect_exit tone 0
 p2p=$(sed -n 's/.*peak-to-peak \([0-9]*\),.*/\1/p' "$work/tone.out")
-((${p2p:-0} >= 64)) || fail "tone: peak-to-peak ${p2p:-?} of a half-scale tone, expected at least 64"
+((${p2p:-0} >= 64)) || die "tone: peak-to-peak ${p2p:-?} of a half-scale tone, expected at least 64"
 
 # 3. A second environment without a sound server: no wave-input device.
 # Its own scratch directory (not ours), but the same prefix template cache.
 env -u KANTIQ_WINE_HOME "$wine_env" run --no-audio -- wine "$probe" 1 >"$work/no-audio.out" 2>&1
 rc=$?
 sed 's/^/  no-audio: /' "$work/no-audio.out"
-((rc == 2)) || fail "no-audio: probe exited with $rc, expected 2"
-grep -q '^wave-input devices: 0' "$work/no-audio.out" || fail "no-audio: a wave-input device was found"
+((rc == 2)) || die "no-audio: probe exited with $rc, expected 2"
+grep -q '^wave-input devices: 0' "$work/no-audio.out" || die "no-audio: a wave-input device was found"
 echo "ok: no-audio"

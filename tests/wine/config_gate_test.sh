@@ -14,10 +14,7 @@ example=$4
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname "$0")/../lib/checks.sh"
 
 missing="'Brevalo Kantiq' ist noch nicht korrekt für den Betrieb konfiguriert."$'\n\n'"Grund: Kann Konfigurationsdatei von 'Brevalo' für 'Brevalo Kantiq' nicht finden."$'\n'"Bitte starten Sie 'Brevalo' und konfigurieren Sie 'Brevalo Kantiq' in den Optionseinstellungen."
 formatError="'Brevalo Kantiq' hat einen Fehler in der Konfigurationsdatei festgestellt."$'\n'"Bitte starten Sie 'Brevalo' und konfigurieren Sie 'Brevalo Kantiq erneut."
@@ -122,8 +119,4 @@ else
   kill "$firstPid" 2>/dev/null
 fi
 
-if ((failures > 0)); then
-  echo "$failures failure(s)" >&2
-  exit 1
-fi
-echo "start-up checks under Wine: all passed"
+endChecks "start-up checks under Wine: all passed"

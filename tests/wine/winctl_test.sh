@@ -11,10 +11,7 @@ example=$4
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname "$0")/../lib/checks.sh"
 ctl() { wine "$winctl" "$@"; }
 
 wine "$tool" write "$example" "$scratch" >/dev/null || fail "kantiq-config write failed"
@@ -74,8 +71,4 @@ ctl click "No such window" 1 100 2>/dev/null
 ctl frobnicate x 2>/dev/null
 [[ $? == 2 ]] || fail "an unknown command is not exit status 2"
 
-if ((failures > 0)); then
-  echo "$failures failure(s)" >&2
-  exit 1
-fi
-echo "winctl: all commands work"
+endChecks "winctl: all commands work"

@@ -29,6 +29,7 @@
 #include "config/startup.h"
 #include "config_source.h"
 #include "detector/tone_detector.h"
+#include "installation_files.h"
 #include "tool_platform.h"
 
 namespace fs = std::filesystem;
@@ -97,22 +98,17 @@ int runWrite(const NamedPath& source, const NamedPath& folder) {
     reportUnreadable(source);
     return kExitIo;
   }
-  SourceReading reading = readConfigurationSource(text, source.name);
-  std::string configurationText;
-  if (reading.ok()) configurationText = composeCheckedText(reading);
-  std::cerr << formatDiagnostics(reading.diagnostics, source.name);
-  if (!reading.ok()) {
+  // Only consulted when the source names no input; reading it is harmless
+  // where the folder is not there yet.
+  const InstallationFiles files = composeInstallation(text, source.name, readSettingsFile(folder.path));
+  std::cerr << formatDiagnostics(files.diagnostics, source.name);
+  if (files.problem == InstallationProblem::Source) {
     std::cerr << source.name << ": Nichts geschrieben.\n";
     return kExitRefused;
   }
-  // Load what would be stored exactly as the program does and compare.
-  const std::vector<uint8_t> stored = encodeConfiguration(configurationText);
-  auto detector = std::make_unique<ToneDetector>();
-  ParseResult details;
-  const auto refusal = loadStoredConfiguration(stored, *detector, &details);
-  if (refusal || configurationOf(*detector) != reading.configuration) {
+  if (files.problem == InstallationProblem::LoadBack) {
     std::cerr << source.name << ": Fehler: Die gespeicherte Datei würde nicht so geladen, wie sie geschrieben wurde"
-              << (refusal ? ": " + utf8(refusal->text) : std::string(".")) << "\n"
+              << (files.loadBackFailure.empty() ? std::string(".") : ": " + files.loadBackFailure) << "\n"
               << source.name << ": Nichts geschrieben.\n";
     return kExitRefused;
   }
@@ -126,34 +122,22 @@ int runWrite(const NamedPath& source, const NamedPath& folder) {
   const NamedPath config(folder.path / kConfigurationFileName);
   const NamedPath presence(folder.path / kPresenceFileName);
   const NamedPath settingsFile(folder.path / kSettingsFileName);
-  // Kantiq.ini is always written, with the defaults for what the source
-  // leaves out; but an input Kantiq remembered stays unless the source names one.
-  KantiqSettings settings = reading.settings;
-  bool remembered = false;
-  if (!reading.inputNamed) {
-    const SettingsReading old = readSettingsFile(folder.path);
-    if (old.unreadable) {
-      std::cerr << settingsFile.name << ": Fehler: Die Datei kann nicht gelesen werden; ein Eingang, den Kantiq "
-                << "darin gemerkt hat, ginge verloren. Nichts geschrieben.\n";
-      return kExitIo;
-    }
-    if (!old.settings.inputName.empty()) {
-      settings.inputName = old.settings.inputName;
-      settings.inputPosition = old.settings.inputPosition;
-      remembered = true;
-    }
+  if (files.problem == InstallationProblem::SettingsUnreadable) {
+    std::cerr << settingsFile.name << ": Fehler: Die Datei kann nicht gelesen werden; ein Eingang, den Kantiq "
+              << "darin gemerkt hat, ginge verloren. Nichts geschrieben.\n";
+    return kExitIo;
   }
-  const std::string settingsText = composeSettings(settings);
-  if (!writeFile(config, stored)) return kExitIo;
+  const std::string& settingsText = files.settingsText;
+  if (!writeFile(config, files.storedConfiguration)) return kExitIo;
   // Only its presence counts: an existing one is left as it is.
   if (!fs::exists(presence.path, ec) && !writeFile(presence, {})) return kExitIo;
   if (!writeFile(settingsFile, std::span(reinterpret_cast<const uint8_t*>(settingsText.data()), settingsText.size()))) {
     return kExitIo;
   }
   std::cout << "Geschrieben: " << config.name << " ("
-            << countOf(reading.configuration.alarms.size(), "Alarm", "Alarme") << ", "
-            << countOf(stored.size(), "Byte", "Bytes") << "), " << presence.name << " und " << settingsFile.name
-            << " (" << describeSettings(settings, remembered) << ")\n";
+            << countOf(files.configuration.alarms.size(), "Alarm", "Alarme") << ", "
+            << countOf(files.storedConfiguration.size(), "Byte", "Bytes") << "), " << presence.name << " und "
+            << settingsFile.name << " (" << describeSettings(files.settings, files.rememberedInputKept) << ")\n";
   return kExitOk;
 }
 

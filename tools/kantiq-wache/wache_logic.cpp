@@ -137,7 +137,8 @@ Decision Care::ended(uint32_t code, std::optional<uint32_t> announced, int64_t n
     case KantiqEnd::AlreadyRunning:
       return {Step::Adopt, "Kantiq läuft bereits: Die Wache übernimmt das laufende Kantiq."};
     case KantiqEnd::StartAgain:
-      return {Step::StartNow, "Kantiq startet sich neu, um ein neu erkanntes Aufnahmegerät zu nutzen."};
+      return {Step::StartNow, "Kantiq startet sich neu, um eine neue Einrichtung zu lesen oder um ein neu erkanntes "
+                                "Aufnahmegerät zu nutzen."};
     case KantiqEnd::Crashed:
       break;
   }

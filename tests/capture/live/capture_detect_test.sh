@@ -21,8 +21,7 @@ export LC_ALL=C
 export PULSE_LATENCY_MSEC=${PULSE_LATENCY_MSEC:-20}
 
 failures=0
-fail() { printf 'FAIL: %s\n' "$*" >&2; failures=$((failures + 1)); }
-die() { printf 'FAIL: %s\n' "$*" >&2; exit 1; }
+source "$(dirname "$0")/../../lib/checks.sh"
 
 (($# == 2)) || die "usage: $0 PROBE_EXE TEST_SENDER_EXE"
 [[ -f $1 ]] || die "probe not found: $1"

@@ -16,8 +16,7 @@ export LC_ALL=C
 # silent that long. The program cannot choose this, the environment can.
 export PULSE_LATENCY_MSEC=${PULSE_LATENCY_MSEC:-20}
 
-fail() { printf 'FAIL: %s\n' "$*" >&2; failures=$((failures + 1)); }
-die() { printf 'FAIL: %s\n' "$*" >&2; exit 1; }
+source "$(dirname "$0")/../../lib/checks.sh"
 failures=0
 
 (($# == 1)) || die "usage: $0 PROBE_EXE"
