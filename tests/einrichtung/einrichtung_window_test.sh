@@ -69,8 +69,8 @@ ctl click "Von Hand geschriebene Einrichtung" 2  # Abbrechen
 reportWith "abgebrochen" >/dev/null
 checkTrue "Abbrechen writes nothing" cmp -s "$app/S.toml" "$out/S-hand-made.toml"
 checkTrue "Abbrechen makes nothing from kantiq.toml" test ! -e "$app/SMSConfig1.dat"
+# Nothing changed in the form: Schließen closes at once.
 ctl close "$caption"
-ctl click "Kantiq-Einrichtung schließen" 7 2000 2>/dev/null  # Nein, if it asks
 ctl wait-gone "$caption" 10000 || { say "FAIL the window did not close"; failed=1; kill "$pid"; }
 wait "$pid"
 cp "$examples/S.toml" "$app/"
@@ -166,11 +166,21 @@ else
   failed=1
 fi
 
-# Nothing left to apply: Schließen closes at once.
-ctl click "$caption" 2  # IDCANCEL
-ctl wait-gone "$caption" 10000 || { say "FAIL Schließen did not close the window"; failed=1; kill "$pid"; }
+# A change not applied: Schließen asks; Abbrechen keeps the window, Nein
+# closes it without writing.
+set_field IDC_MODEM_BAUD 9600
+ctl click "$caption" 2  # Schließen (IDCANCEL)
+check "Schließen with a change asks" "$(ctl msgbox-text "Kantiq-Einrichtung schließen" 10000)" "Änderungen übernehmen?"
+ctl click "Kantiq-Einrichtung schließen" 2  # Abbrechen
+ctl wait-gone "Kantiq-Einrichtung schließen" 5000
+sleep 0.5
+check "Abbrechen keeps the window" "$(ctl control-state "$caption" "$(id IDC_APPLY)" 2000)" "enabled visible"
+ctl click "$caption" 2
+ctl wait-window "Kantiq-Einrichtung schließen" 10000 >/dev/null && ctl click "Kantiq-Einrichtung schließen" 7  # Nein
+ctl wait-gone "$caption" 10000 || { say "FAIL Nein did not close the window"; failed=1; kill "$pid"; }
 wait "$pid"
 check "exit status" "$?" 0
+check "Nein writes nothing" "$(grep '^baudrate' "$app/S.toml")" "baudrate = 115200"
 
 if ((failed)); then
   say "einrichtung_window: FAILED"
