@@ -13,20 +13,6 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   });
 }
 
-// Where the arguments begin (just after the blank that follows the program),
-// or npos.
-size_t argumentsStart(std::string_view line, std::string_view programPath) {
-  if (!programPath.empty() && startsWithIgnoringCase(line, programPath) &&
-      line.size() > programPath.size() && line[programPath.size()] == ' ') {
-    return programPath.size() + 1;
-  }
-  const std::string_view name = kSenderFileSpec.substr(1);  // "S.exe"
-  if (line.substr(0, name.size() + 1) == std::string(name) + ' ') return name.size() + 1;
-  const std::string marker = std::string(kSenderFileSpec) + ' ';
-  const size_t at = line.find(marker);
-  return at == std::string_view::npos ? at : at + marker.size();
-}
-
 }  // namespace
 
 std::string senderPath(std::string_view folder) {
@@ -59,20 +45,40 @@ std::string buildNoticeCommandLine(std::string_view folder, std::string_view not
   return line;
 }
 
-SenderRequest parseSenderCommandLine(std::string_view commandLine, std::string_view programPath) {
-  SenderRequest request;
-  const size_t start = argumentsStart(commandLine, programPath);
-  if (start == std::string_view::npos) return request;
+SenderCommandLine splitSenderCommandLine(std::string_view line, std::string_view programPath) {
+  using Naming = SenderCommandLine::Naming;
+  const auto after = [&](Naming naming, size_t programEnd) {
+    return SenderCommandLine{naming, programEnd < line.size() ? line.substr(programEnd) : std::string_view()};
+  };
+  if (!line.empty() && line.front() == '"') {
+    const size_t close = line.find('"', 1);
+    return after(Naming::Quoted, close == std::string_view::npos ? line.size() : close + 1);
+  }
+  if (!programPath.empty() && startsWithIgnoringCase(line, programPath))
+    return after(Naming::AsTheProgramDoes, programPath.size());
+  const std::string_view name = kSenderFileSpec.substr(1);  // "S.exe"
+  if (line.substr(0, name.size() + 1) == std::string(name) + ' ') return after(Naming::AsTheProgramDoes, name.size());
+  const std::string marker = std::string(kSenderFileSpec) + ' ';
+  if (const size_t at = line.find(marker); at != std::string_view::npos)
+    return after(Naming::AsTheProgramDoes, at + kSenderFileSpec.size());
+  return after(Naming::FirstWord, std::min(line.find(' '), line.size()));
+}
+
+CommandLineRequest parseSenderCommandLine(std::string_view commandLine, std::string_view programPath) {
+  CommandLineRequest request;
+  const SenderCommandLine split = splitSenderCommandLine(commandLine, programPath);
   // Everything from the blank before the arguments on.
-  const std::string_view tail = commandLine.substr(start - 1);
+  const std::string_view tail = split.arguments;
+  if (split.naming != SenderCommandLine::Naming::AsTheProgramDoes || tail.empty() || tail.front() != ' ')
+    return request;
   if (tail.substr(0, kSenderTestArgument.size()) == senderTestArgument()) {
-    request.kind = SenderRequest::Kind::Test;
+    request.kind = CommandLineRequest::Kind::Test;
     request.number = std::string(tail.substr(kSenderTestArgument.size()));
   } else if (tail.substr(0, kSenderNoticeArgument.size()) == senderNoticeArgument()) {
-    request.kind = SenderRequest::Kind::Notice;
+    request.kind = CommandLineRequest::Kind::Notice;
     request.alarmText = unscrambleMessage(tail.substr(kSenderNoticeArgument.size()));
   } else {
-    request.kind = SenderRequest::Kind::Alarm;
+    request.kind = CommandLineRequest::Kind::Alarm;
     request.alarmText = unscrambleMessage(tail.substr(1));
   }
   return request;

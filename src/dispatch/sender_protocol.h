@@ -86,19 +86,43 @@ std::string buildTestCommandLine(std::string_view folder, std::string_view numbe
 // alarm's.
 std::string buildNoticeCommandLine(std::string_view folder, std::string_view noticeText);
 
-// What the sender recovers from its command line.
-struct SenderRequest {
+// The sender's own command line (GetCommandLineA, byte for byte) split into
+// the program's name and what follows it. This is the one place that knows
+// where the program's name ends:
+//   - a line that begins with '"' names the program up to the next '"' (a
+//     shortcut quotes it); without a closing quote nothing follows it;
+//   - `programPath` (the sender's full path, if known, any case) at the start;
+//   - "S.exe" at the start, or the first "\S.exe" followed by a blank;
+//   - otherwise the first word (typed at a prompt: "S /pruefen").
+// The arguments are never looked into here: an alarm's scrambled text may
+// hold any byte, quotes and blanks included, and passes as it came.
+struct SenderCommandLine {
+  // How the line names the program. The program itself always names its
+  // sender by its path, unquoted (AsTheProgramDoes).
+  enum class Naming { AsTheProgramDoes, Quoted, FirstWord };
+  Naming naming = Naming::FirstWord;
+  // Everything after the program's name, starting with the blank that
+  // separates them; empty when nothing follows.
+  std::string_view arguments;
+};
+
+SenderCommandLine splitSenderCommandLine(std::string_view commandLine, std::string_view programPath = {});
+
+// What the program asks of its sender on the command line it builds: an
+// alarm or a notice with its unscrambled text, or a test message with the
+// number as typed. (S.exe turns it into a SendRequest of its own, which also
+// knows the runs a person starts.)
+struct CommandLineRequest {
   enum class Kind { Invalid, Alarm, Test, Notice };
   Kind kind = Kind::Invalid;
   std::string alarmText;  // plain text of an alarm, or of a notice
   std::string number;     // number of a test message
 };
 
-// Parses the sender's own command line (GetCommandLineA, byte for byte).
-// `programPath` is the sender's full path if known; when the line begins
-// with it, the arguments start right after it. Otherwise they start after
-// the first "\S.exe" (or a leading "S.exe") followed by a blank.
-SenderRequest parseSenderCommandLine(std::string_view commandLine,
-                                     std::string_view programPath = {});
+// Parses the sender's own command line (GetCommandLineA, byte for byte),
+// split by splitSenderCommandLine. Only a line that names the sender as the
+// program does is a request; `programPath` is the sender's full path if
+// known.
+CommandLineRequest parseSenderCommandLine(std::string_view commandLine, std::string_view programPath = {});
 
 }  // namespace kantiq

@@ -143,8 +143,8 @@ class Scenario {
 
   void checkRun(const SenderRun& run, const std::string& text) {
     check(run.commandLine == expectedCommandLine(folder, text), "exact command line for \"" + text.substr(0, 40) + "\"");
-    const kantiq::SenderRequest request = kantiq::parseSenderCommandLine(run.commandLine);
-    check(request.kind == kantiq::SenderRequest::Kind::Alarm && request.alarmText == text,
+    const kantiq::CommandLineRequest request = kantiq::parseSenderCommandLine(run.commandLine);
+    check(request.kind == kantiq::CommandLineRequest::Kind::Alarm && request.alarmText == text,
           "sender recovers \"" + text.substr(0, 40) + "\"");
     check(run.heapSelect == kHeapSelectValue, "environment passed on, got " + run.heapSelect);
     // Hidden, output and errors on the pipe, no input.

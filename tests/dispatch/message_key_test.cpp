@@ -50,24 +50,24 @@ TEST(MessageKey, IsPinned) {
 TEST(MessageKey, SenderCommandLinesArePinned) {
   struct Case {
     const char* hex;
-    SenderRequest::Kind kind;
+    CommandLineRequest::Kind kind;
     std::string alarmText;
     std::string number;
   } cases[] = {
-      {"433A5C4B616E7469715C532E65786520456D72796275832455056A332054777C6E6D2835", SenderRequest::Kind::Alarm,
+      {"433A5C4B616E7469715C532E65786520456D72796275832455056A332054777C6E6D2835", CommandLineRequest::Kind::Alarm,
        "Einsatz S\xFC" "d, Stufe 1", ""},
-      {"433A5C4B616E7469715C532E6578652023584959555456572520303137302031323334353637", SenderRequest::Kind::Test,
+      {"433A5C4B616E7469715C532E6578652023584959555456572520303137302031323334353637", CommandLineRequest::Kind::Test,
        "", "0170 1234567"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.hex);
     std::string line;
     ASSERT_TRUE(unhex(c.hex, line));
-    const SenderRequest r = parseSenderCommandLine(line);
+    const CommandLineRequest r = parseSenderCommandLine(line);
     EXPECT_EQ(r.kind, c.kind);
     EXPECT_EQ(r.alarmText, c.alarmText);
     EXPECT_EQ(r.number, c.number);
-    EXPECT_EQ(c.kind == SenderRequest::Kind::Alarm ? buildAlarmCommandLine("C:\\Kantiq", c.alarmText)
+    EXPECT_EQ(c.kind == CommandLineRequest::Kind::Alarm ? buildAlarmCommandLine("C:\\Kantiq", c.alarmText)
                                                    : buildTestCommandLine("C:\\Kantiq", c.number),
               line);
   }

@@ -7,7 +7,7 @@
 namespace kantiq {
 namespace {
 
-using Kind = SenderRequest::Kind;
+using Kind = CommandLineRequest::Kind;
 
 TEST(SenderCommandLine, AlarmLineIsFolderSenderBlankAndScrambledText) {
   const std::string folder = "C:\\Program Files\\Kantiq";
@@ -41,16 +41,20 @@ TEST(SenderCommandLine, SenderRecoversWhatTheProgramSent) {
       {"C:\\Program Files\\Kantiq", ""},
       {"C:\\Program Files\\Kantiq", " blanks at both ends "},
       {"D:\\a b\\c d", std::string(3, '\xF7') + "\xF8\xF9\xFA\xFB\xFC\xFD\xFE\xFF"},
+      // Quotes in the text, and a text whose scrambled form on the line is
+      // quoted and names the sender again: the arguments are never looked into.
+      {"C:\\Kantiq", "\"Brand\" in \"Halle 2\" \""},
+      {"C:\\Program Files\\Kantiq", unscrambleMessage("\" \\S.exe \"x\" \"")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.folder + (" / " + c.text));
-    const SenderRequest r = parseSenderCommandLine(buildAlarmCommandLine(c.folder, c.text));
+    const CommandLineRequest r = parseSenderCommandLine(buildAlarmCommandLine(c.folder, c.text));
     EXPECT_EQ(r.kind, Kind::Alarm);
     EXPECT_EQ(r.alarmText, c.text);
   }
   for (const char* number : {"", "0170 1234567", " 0170 "}) {
     SCOPED_TRACE(number);
-    const SenderRequest r = parseSenderCommandLine(buildTestCommandLine("C:\\Program Files\\K", number));
+    const CommandLineRequest r = parseSenderCommandLine(buildTestCommandLine("C:\\Program Files\\K", number));
     EXPECT_EQ(r.kind, Kind::Test);
     EXPECT_EQ(r.number, number);
   }
@@ -60,7 +64,7 @@ TEST(SenderCommandLine, SenderRecoversWhatTheProgramSent) {
   EXPECT_EQ(unscrambleMessage(senderNoticeArgument().substr(1, 9)), "#HINWEIS#");
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("notice ") + c.folder + (" / " + c.text));
-    const SenderRequest r = parseSenderCommandLine(buildNoticeCommandLine(c.folder, c.text));
+    const CommandLineRequest r = parseSenderCommandLine(buildNoticeCommandLine(c.folder, c.text));
     EXPECT_EQ(r.kind, Kind::Notice);
     EXPECT_EQ(r.alarmText, c.text);
   }
@@ -77,7 +81,7 @@ TEST(SenderCommandLine, SenderFindsItsArgumentsAfterItsOwnPath) {
   EXPECT_EQ(parseSenderCommandLine(line, senderPath(folder)).alarmText, "Text");
   EXPECT_EQ(parseSenderCommandLine(line, "c:\\ODD\\s.exe DIR\\S.EXE").alarmText, "Text");
   // Started by name from a console.
-  const SenderRequest byName = parseSenderCommandLine("S.exe" + std::string(senderTestArgument()) + "0170");
+  const CommandLineRequest byName = parseSenderCommandLine("S.exe" + std::string(senderTestArgument()) + "0170");
   EXPECT_EQ(byName.kind, Kind::Test);
   EXPECT_EQ(byName.number, "0170");
   EXPECT_EQ(parseSenderCommandLine("C:\\K\\Other.exe abc").kind, Kind::Invalid);

@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
   std::vector<kantiq::test_sender::SenderRun> runs;
   if (!kantiq::test_sender::readSenderRuns(bytes, runs)) return 1;
   for (const auto& run : runs) {
-    const kantiq::SenderRequest r = kantiq::parseSenderCommandLine(run.commandLine);
-    using Kind = kantiq::SenderRequest::Kind;
+    const kantiq::CommandLineRequest r = kantiq::parseSenderCommandLine(run.commandLine);
+    using Kind = kantiq::CommandLineRequest::Kind;
     const char* kind = r.kind == Kind::Alarm    ? "alarm"
                        : r.kind == Kind::Test   ? "test"
                        : r.kind == Kind::Notice ? "notice"

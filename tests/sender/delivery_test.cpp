@@ -1,4 +1,4 @@
-#include "delivery.h"
+#include "sender/delivery/delivery.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,10 @@
 #include <functional>
 #include <map>
 
-#include "modem_session.h"
+#include "sender/delivery/send_run.h"
+#include "sender/modem/modem_session.h"
+#include "sender/sim/pin_guard.h"
 #include "sender_fakes.h"
-#include "sim_guard.h"
 
 namespace kantiq::sender {
 namespace {

@@ -1,8 +1,8 @@
-#include "http_gateway.h"
+#include "sender/http/http_gateway.h"
 
 #include <gtest/gtest.h>
 
-#include "check_report.h"
+#include "sender/delivery/check_report.h"
 
 namespace kantiq::sender {
 namespace {

@@ -1,8 +1,8 @@
-#include "modem_session.h"
+#include "sender/modem/modem_session.h"
 
 #include <gtest/gtest.h>
 
-#include "modem_errors.h"
+#include "sender/modem/modem_errors.h"
 #include "sender_fakes.h"
 
 namespace kantiq::sender {

@@ -1,10 +1,10 @@
-#include "sender_config.h"
+#include "sender/config/sender_config.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "sms_text.h"
+#include "sender/text/sms_text.h"
 
 namespace kantiq::sender {
 namespace testing {

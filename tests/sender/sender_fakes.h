@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "modem_session.h"
-#include "outbox.h"
-#include "sim_guard.h"
-#include "sms_channel.h"
+#include "sender/message/outbox.h"
+#include "sender/message/sms_channel.h"
+#include "sender/modem/modem_session.h"
+#include "sender/sim/pin_guard.h"
 
 namespace kantiq::sender::testing {
 

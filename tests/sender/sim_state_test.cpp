@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "sender/sim/pin_guard.h"
+#include "sender/sim/sha256.h"
 #include "sender_fakes.h"
-#include "sha256.h"
-#include "sim_guard.h"
 
 namespace kantiq::sender {
 namespace {

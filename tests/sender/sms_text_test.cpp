@@ -1,4 +1,4 @@
-#include "sms_text.h"
+#include "sender/text/sms_text.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include "common/tone_sets.h"
 #include "config_source.h"
 #include "example_texts.h"
-#include "sender_config.h"
+#include "sender/config/sender_config.h"
 
 namespace kantiq::setup {
 namespace {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ struct FileResult {
 };
 
 struct SndFile {
+  SndFile() = default;
+  SndFile(const SndFile&) = delete;
+  SndFile& operator=(const SndFile&) = delete;
   SNDFILE* handle = nullptr;
   ~SndFile() {
     if (handle != nullptr) sf_close(handle);
@@ -43,6 +47,9 @@ struct SndFile {
 };
 
 struct Resampler {
+  Resampler() = default;
+  Resampler(const Resampler&) = delete;
+  Resampler& operator=(const Resampler&) = delete;
   SRC_STATE* state = nullptr;
   ~Resampler() {
     if (state != nullptr) src_delete(state);
@@ -116,10 +123,7 @@ FileResult scanFile(const std::string& path, Scanner& scanner, const CaptureForm
   return result;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  CLI::App app{"Runs Kantiq's tone-sequence detector over audio files and prints the alarms it raises."};
+struct Options {
   std::string configPath;
   std::string textPath;
   std::vector<std::string> files;
@@ -127,9 +131,16 @@ int main(int argc, char** argv) {
   int32_t height = kantiq::ToneDetector::kSpectrogramHeightPx;
   bool json = false;
   bool quiet = false;
-  auto* config = app.add_option("--config", configPath, "the program's configuration file (SMSConfig1.dat)")
+};
+
+// Reads the command line into `options`; an exit status when the program
+// should end here (help shown: 0, a usage error: 2).
+std::optional<int> parseOptions(int argc, char** argv, Options& options) {
+  CLI::App app{"Runs Kantiq's tone-sequence detector over audio files and prints the alarms it raises."};
+  CaptureFormat& format = options.format;
+  auto* config = app.add_option("--config", options.configPath, "the program's configuration file (SMSConfig1.dat)")
                      ->check(CLI::ExistingFile);
-  auto* text = app.add_option("--text", textPath, "a configuration's decoded text instead")
+  auto* text = app.add_option("--text", options.textPath, "a configuration's decoded text instead")
                    ->check(CLI::ExistingFile)
                    ->excludes(config);
   app.add_option("--bits", format.bits, "capture sample width")->check(CLI::IsMember({8, 16}));
@@ -139,13 +150,13 @@ int main(int argc, char** argv) {
   auto* perBuffer = app.add_option("--samples-per-buffer", format.samplesPerBuffer,
                                    "samples per capture buffer (default 1472, at most the points)")
                         ->check(CLI::PositiveNumber);
-  app.add_option("--height", height,
+  app.add_option("--height", options.height,
                  "spectrogram height in pixels; bins at or above it are not examined")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
-  app.add_flag("--json", json, "print one JSON document instead of lines");
-  app.add_flag("--quiet,-q", quiet, "no throughput line on standard error");
-  app.add_option("files", files, "audio files (anything libsndfile reads)")->required();
+  app.add_flag("--json", options.json, "print one JSON document instead of lines");
+  app.add_flag("--quiet,-q", options.quiet, "no throughput line on standard error");
+  app.add_option("files", options.files, "audio files (anything libsndfile reads)")->required();
   try {
     app.parse(argc, argv);
     if (config->count() + text->count() == 0) throw CLI::RequiredError("--config or --text");
@@ -157,68 +168,95 @@ int main(int argc, char** argv) {
     const int status = app.exit(e);
     return status == 0 ? 0 : 2;
   }
+  return std::nullopt;
+}
+
+struct Totals {
+  double audioSeconds = 0;
+  size_t alarms = 0;
+  bool unreadable = false;
+};
+
+// Adds up the files' results and names each file that could not be read.
+Totals totalsOf(const std::vector<FileResult>& results) {
+  Totals totals;
+  for (const FileResult& r : results) {
+    totals.audioSeconds += r.audioSeconds;
+    totals.alarms += r.alarms.size();
+    if (!r.readable) {
+      totals.unreadable = true;
+      std::fprintf(stderr, "kantiq-scan: %s: %s\n", r.file.c_str(), r.error.c_str());
+    }
+  }
+  return totals;
+}
+
+std::string jsonReport(const std::vector<FileResult>& results, double audioSeconds, double elapsed, double factor) {
+  using kantiq::scan::jsonString;
+  std::string out = "{\"files\": [";
+  for (size_t i = 0; i < results.size(); ++i) {
+    const FileResult& r = results[i];
+    out += i ? ",\n  " : "\n  ";
+    out += "{\"file\": " + jsonString(r.file) + ", \"readable\": " + (r.readable ? "true" : "false");
+    if (!r.readable) out += ", \"error\": " + jsonString(r.error);
+    out += ", \"audioSeconds\": " + std::to_string(r.audioSeconds) + ", \"alarms\": [";
+    for (size_t k = 0; k < r.alarms.size(); ++k) {
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%lld.%03lld", static_cast<long long>(r.alarms[k].milliseconds / 1000),
+                    static_cast<long long>(r.alarms[k].milliseconds % 1000));
+      out += std::string(k ? ", " : "") + "{\"seconds\": " + seconds +
+             ", \"text\": " + jsonString(kantiq::scan::cp1252ToUtf8(r.alarms[k].text)) + "}";
+    }
+    out += "]}";
+  }
+  out += "\n], \"audioSeconds\": " + std::to_string(audioSeconds) + ", \"elapsedSeconds\": " +
+         std::to_string(elapsed) + ", \"realTimeFactor\": " + std::to_string(factor) + "}\n";
+  return out;
+}
+
+// One line per alarm: file, seconds into it, text.
+void printLines(const std::vector<FileResult>& results) {
+  for (const FileResult& r : results) {
+    for (const RaisedAlarm& a : r.alarms) {
+      std::printf("%s\t%lld.%03lld\t%s\n", r.file.c_str(), static_cast<long long>(a.milliseconds / 1000),
+                  static_cast<long long>(a.milliseconds % 1000), kantiq::scan::cp1252ToUtf8(a.text).c_str());
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (const std::optional<int> status = parseOptions(argc, argv, options)) return *status;
 
   auto detector = std::make_unique<kantiq::ToneDetector>();
   std::string error;
-  const bool loaded = textPath.empty() ? kantiq::scan::loadScrambledConfiguration(configPath, *detector, error)
-                                       : kantiq::scan::loadConfigurationText(textPath, *detector, error);
+  const bool loaded = options.textPath.empty()
+                          ? kantiq::scan::loadScrambledConfiguration(options.configPath, *detector, error)
+                          : kantiq::scan::loadConfigurationText(options.textPath, *detector, error);
   if (!loaded) {
     std::fprintf(stderr, "kantiq-scan: %s\n", kantiq::scan::cp1252ToUtf8(error).c_str());
     return 2;
   }
-  detector->offlineHeight = height;
+  detector->offlineHeight = options.height;
 
-  Scanner scanner(*detector, format);
+  Scanner scanner(*detector, options.format);
   std::vector<FileResult> results;
   const auto started = std::chrono::steady_clock::now();
-  for (const std::string& f : files) results.push_back(scanFile(f, scanner, format));
+  for (const std::string& f : options.files) results.push_back(scanFile(f, scanner, options.format));
   const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
-  double audioSeconds = 0;
-  size_t alarms = 0;
-  bool unreadable = false;
-  for (const FileResult& r : results) {
-    audioSeconds += r.audioSeconds;
-    alarms += r.alarms.size();
-    if (!r.readable) {
-      unreadable = true;
-      std::fprintf(stderr, "kantiq-scan: %s: %s\n", r.file.c_str(), r.error.c_str());
-    }
+  const Totals totals = totalsOf(results);
+  const double factor = elapsed > 0 ? totals.audioSeconds / elapsed : 0;
+  if (options.json)
+    std::fputs(jsonReport(results, totals.audioSeconds, elapsed, factor).c_str(), stdout);
+  else
+    printLines(results);
+  if (!options.quiet) {
+    std::fprintf(stderr, "kantiq-scan: %.1f s of audio in %.3f s, %.0f times real time\n", totals.audioSeconds,
+                 elapsed, factor);
   }
-  const double factor = elapsed > 0 ? audioSeconds / elapsed : 0;
-  if (json) {
-    using kantiq::scan::jsonString;
-    std::string out = "{\"files\": [";
-    for (size_t i = 0; i < results.size(); ++i) {
-      const FileResult& r = results[i];
-      out += i ? ",\n  " : "\n  ";
-      out += "{\"file\": " + jsonString(r.file) + ", \"readable\": " + (r.readable ? "true" : "false");
-      if (!r.readable) out += ", \"error\": " + jsonString(r.error);
-      out += ", \"audioSeconds\": " + std::to_string(r.audioSeconds) + ", \"alarms\": [";
-      for (size_t k = 0; k < r.alarms.size(); ++k) {
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%lld.%03lld", static_cast<long long>(r.alarms[k].milliseconds / 1000),
-                      static_cast<long long>(r.alarms[k].milliseconds % 1000));
-        out += std::string(k ? ", " : "") + "{\"seconds\": " + seconds +
-               ", \"text\": " + jsonString(kantiq::scan::cp1252ToUtf8(r.alarms[k].text)) + "}";
-      }
-      out += "]}";
-    }
-    out += "\n], \"audioSeconds\": " + std::to_string(audioSeconds) + ", \"elapsedSeconds\": " +
-           std::to_string(elapsed) + ", \"realTimeFactor\": " + std::to_string(factor) + "}\n";
-    std::fputs(out.c_str(), stdout);
-  } else {
-    for (const FileResult& r : results) {
-      for (const RaisedAlarm& a : r.alarms) {
-        std::printf("%s\t%lld.%03lld\t%s\n", r.file.c_str(), static_cast<long long>(a.milliseconds / 1000),
-                    static_cast<long long>(a.milliseconds % 1000), kantiq::scan::cp1252ToUtf8(a.text).c_str());
-      }
-    }
-  }
-  if (!quiet) {
-    std::fprintf(stderr, "kantiq-scan: %.1f s of audio in %.3f s, %.0f times real time\n", audioSeconds, elapsed,
-                 factor);
-  }
-  if (unreadable) return 3;
-  return alarms > 0 ? 0 : 1;
+  if (totals.unreadable) return 3;
+  return totals.alarms > 0 ? 0 : 1;
 }
