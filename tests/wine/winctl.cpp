@@ -22,6 +22,7 @@
 //   winctl.exe control-state CAPTION ID [MS]  "enabled" or "disabled", then "visible" or "hidden"
 //   winctl.exe picture-rect CAPTION [MS]    "x y w h": screen rectangle of the client area of the
 //                                           window's first picture control (static, SS_BITMAP)
+//   winctl.exe window-rect CAPTION [MS]     "x y w h": screen rectangle of the window, frame included
 //
 // A CAPTION ending in "*" matches every caption that begins with the rest
 // (a wizard's caption changes from page to page); "@HANDLE", a handle as
@@ -193,7 +194,8 @@ int usage() {
              "       wait-gone CAPTION [MS] | msgbox-text CAPTION [MS] | msgbox-ok CAPTION [MS] |\n"
              "       click CAPTION ID [MS] | get-text CAPTION ID [MS] | set-text CAPTION ID TEXT [MS] |\n"
              "       send-key CAPTION VK [ID] [MS] | close CAPTION [MS] | minimize CAPTION [MS] |\n"
-             "       window-state CAPTION [MS] | control-state CAPTION ID [MS] | picture-rect CAPTION [MS]\n",
+             "       window-state CAPTION [MS] | control-state CAPTION ID [MS] | picture-rect CAPTION [MS] |\n"
+             "       window-rect CAPTION [MS]\n",
              stderr);
   return 2;
 }
@@ -228,6 +230,17 @@ int run(const std::vector<std::wstring>& a) {
     RECT r{};
     GetClientRect(picture, &r);
     MapWindowPoints(picture, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    char text[64];
+    std::snprintf(text, sizeof text, "%ld %ld %ld %ld", r.left, r.top, r.right - r.left, r.bottom - r.top);
+    print(text);
+    return 0;
+  }
+  if (cmd == L"window-rect") {
+    if (!timeoutAt(2, timeout)) return usage();
+    HWND h = waitFor(caption, nullptr, timeout);
+    if (h == nullptr) return failure(L"no window \"" + caption + L"\"");
+    RECT r{};
+    GetWindowRect(h, &r);
     char text[64];
     std::snprintf(text, sizeof text, "%ld %ld %ld %ld", r.left, r.top, r.right - r.left, r.bottom - r.top);
     print(text);

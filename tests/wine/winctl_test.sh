@@ -33,6 +33,8 @@ closed_by() {
 show_box
 [[ $(ctl get-text Kantiq-Probe 65535) == geladen ]] || fail "get-text of the box text"
 [[ $(ctl msgbox-text Kantiq-Probe) == geladen ]] || fail "msgbox-text"
+rect=$(ctl window-rect Kantiq-Probe)
+[[ $rect =~ ^-?[0-9]+\ -?[0-9]+\ ([1-9][0-9]*)\ ([1-9][0-9]*)$ ]] || fail "window-rect: got '$rect'"
 ctl set-text Kantiq-Probe 65535 "Grüße €" || fail "set-text"
 # Read back a few times: one read right after the set came back different
 # once on a loaded machine; the bytes in the message say what it was.
