@@ -68,12 +68,15 @@ mainWin=@$(ctl list | tr -d '\r' | awk -F'\t' -v c="$main" '$2 == "#32770" && $3
 ctl minimize "$main"
 for _ in $(seq 1 50); do [[ $(ctl window-state "$main") == iconic* ]] && break; sleep 0.1; done
 check "the first window is minimised" "$(ctl window-state "$main" | cut -d' ' -f1)" "iconic"
-startKantiq &
+startKantiq >"$out/second-start.txt" 2>&1 &
 secondPid=$!
 check "the second start's box" "$(ctl msgbox-text Fehler 15000)" "'Brevalo Kantiq' ist bereits gestartet"
 ctl msgbox-ok Fehler
 wait "$secondPid"
-check "the second start's exit code (already running)" "$?" "4"
+secondExit=$?
+check "the second start's exit code (already running)" "$secondExit" "4"
+# Once it ended with 1 and no box: what Wine and the program said then.
+[[ $secondExit == 4 ]] || { say "     second start said:"; sed 's/^/       /' "$out/second-start.txt"; ctl list; }
 for _ in $(seq 1 50); do [[ $(ctl window-state "$main") == "normal foreground" ]] && break; sleep 0.1; done
 check "the first window, after the box" "$(ctl window-state "$main")" "normal foreground"
 

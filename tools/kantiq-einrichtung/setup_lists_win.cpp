@@ -76,8 +76,9 @@ void SetupWindow::showAlarms() {
   ::SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
   for (size_t i = 0; i < form_.alarms.size(); ++i) {
     const AlarmEntry& a = form_.alarms[i];
-    setRow(list, static_cast<int>(i),
-           {a.text, a.steps.empty() ? a.code : "Schritte " + a.steps, a.toneSet.empty() ? "ZVEI1" : a.toneSet});
+    // Hand-made steps name their frequencies; they belong to no tone set.
+    const std::string set = !a.steps.empty() ? std::string() : a.toneSet.empty() ? std::string("ZVEI1") : a.toneSet;
+    setRow(list, static_cast<int>(i), {a.text, a.steps.empty() ? a.code : "Schritte " + a.steps, set});
   }
   if (selectedAlarm_ >= static_cast<int>(form_.alarms.size())) selectedAlarm_ = -1;
   if (selectedAlarm_ >= 0) selectRow(list, selectedAlarm_);
