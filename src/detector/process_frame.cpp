@@ -220,6 +220,18 @@ int64_t ToneDetector::toneMagnitude(const ToneStep& step, int32_t candidateCount
   return std::max(magnitude, first + second);
 }
 
+bool ToneDetector::isClearTone(int64_t magnitude) const {
+  return magnitude * 10 >= int64_t{noiseFloor_} * kClearToneTenths;
+}
+
+bool ToneDetector::noteTone(ToneStep& step, int64_t tone, int32_t frequency) const {
+  if (tone > step.level) step.levelFrequency = frequency;
+  step.level = static_cast<int32_t>(std::max<int64_t>(step.level, tone));
+  const bool clear = isClearTone(tone);
+  if (clear) step.clear = true;
+  return clear;
+}
+
 int32_t ToneDetector::findCandidates(const SpectrumTransform& transform, int32_t peakCount) {
   const int32_t lowest = peaksExamined > 0 ? std::max(0, peakCount - peaksExamined) : peakCount;
   const auto magnitudeAt = [this](int32_t bin) { return binMagnitude[static_cast<size_t>(bin)]; };
@@ -266,9 +278,6 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, in
   ToneStep* previous = k >= 1 ? &alarm.steps[static_cast<size_t>(k - 1)] : nullptr;
   ToneStep* const last = &alarm.steps[static_cast<size_t>(alarm.stepCount - 1)];
   const int32_t hitsNeeded = countedHits();
-  const auto isClear = [this](int64_t magnitude) {
-    return magnitude * 10 >= int64_t{noiseFloor_} * kClearToneTenths;
-  };
 
   // A clear tone that is neither the last step's nor the next step's, held
   // for two frames, is the call moving on to a tone this alarm does not
@@ -277,7 +286,7 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, in
     int32_t otherHz = 0;
     for (int32_t c = 0; c < candidateCount && otherHz == 0; ++c) {
       const int32_t frequency = candidateFrequency[static_cast<size_t>(c)];
-      if (!isClear(candidateMagnitude[static_cast<size_t>(c)]) || matches(*previous, frequency)) continue;
+      if (!isClearTone(candidateMagnitude[static_cast<size_t>(c)]) || matches(*previous, frequency)) continue;
       if (current != nullptr && matches(*current, frequency)) continue;
       otherHz = frequency;
     }
@@ -305,11 +314,7 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, in
     const int64_t magnitude = candidateMagnitude[static_cast<size_t>(c)];
     if (previous != nullptr && matches(*previous, frequency)) {
       silent = false;
-      const int64_t tone = toneMagnitude(*previous, candidateCount, magnitude);
-      if (tone > previous->level) previous->levelFrequency = frequency;
-      previous->level = static_cast<int32_t>(std::max<int64_t>(previous->level, tone));
-      if (isClear(tone)) {
-        previous->clear = true;
+      if (noteTone(*previous, toneMagnitude(*previous, candidateCount, magnitude), frequency)) {
         previous->heardMs = nowMs;
       }
       // A step can complete on the first weak frames of its tone; the tone
@@ -336,7 +341,7 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, in
     // tones: a first step that never stood clear and lies off that was noise
     // before the call.
     if (previous != nullptr && !startedAgain && !alarm.steps[0].clear &&
-        isClear(toneMagnitude(*current, candidateCount, magnitude)) &&
+        isClearTone(toneMagnitude(*current, candidateCount, magnitude)) &&
         liesOffCall(alarm.steps[0], *current, frequency, kOffCallFirstStepTenths)) {
       startAgain();
       if (!matches(*current, frequency)) continue;
@@ -348,10 +353,7 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, in
       startAgain();
       if (!matches(*current, frequency)) continue;
     }
-    const int64_t tone = toneMagnitude(*current, candidateCount, magnitude);
-    if (tone > current->level) current->levelFrequency = frequency;
-    current->level = static_cast<int32_t>(std::max<int64_t>(current->level, tone));
-    if (isClear(tone)) current->clear = true;
+    noteTone(*current, toneMagnitude(*current, candidateCount, magnitude), frequency);
     current->heardMs = nowMs;
     // A last step that never stood clear of the noise and stays far below
     // the call's other tones, or lies off where they put it, is noise after

@@ -232,6 +232,10 @@ class ToneDetector {
   // candidates together (each sounds at about half the level of a single
   // tone).
   int64_t toneMagnitude(const ToneStep& step, int32_t candidateCount, int64_t magnitude) const;
+  // A tone that stands clear of this frame's noise floor.
+  bool isClearTone(int64_t magnitude) const;
+  // Keeps a step's loudest tone and where it lay; true when this one stood clear.
+  bool noteTone(ToneStep& step, int64_t tone, int32_t frequency) const;
   bool strongerForeignTone(const ToneStep* previous, const ToneStep& current, int32_t candidateCount,
                            int64_t magnitude) const;
 

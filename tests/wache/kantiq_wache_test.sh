@@ -209,18 +209,26 @@ drv close "$mainWin"
 checkTrue "closed: the watchdog ends" wacheEnds 15
 check "nothing counted as a crash" "$(wacheLog | tail -n 6 | grep -c 'unerwartet')" "0"
 
+# askRestart: the setup side asks the running Kantiq to start afresh and
+# waits for the new one; sets $probe and $newProcess.
+askRestart() {
+  local status oldProcess
+  probe=$(wine "$restartProbe" 20000)
+  status=$?
+  probe=$(tr -d '\r' <<<"$probe")
+  say "     ${probe//$'\n'/ | }"
+  check "the setup side sees it restarted" "$status" "0"
+  oldProcess=$(sed -n 's/^before //p' <<<"$probe")
+  newProcess=$(sed -n 's/^after //p' <<<"$probe")
+  checkTrue "a new process ($oldProcess -> $newProcess)" \
+    test -n "$newProcess" -a "$newProcess" != 0 -a "$newProcess" != "$oldProcess"
+}
+
 say "== a new installation: the setup window asks Kantiq to start afresh"
 before=$(wacheLog | wc -l)
 startWache
 checkTrue "Kantiq's window appears" drv wait "$mainWin" 20000
-probe=$(wine "$restartProbe" 20000)
-probeStatus=$?
-probe=$(tr -d '\r' <<<"$probe")
-say "     ${probe//$'\n'/ | }"
-check "the setup side sees it restarted" "$probeStatus" "0"
-oldProcess=$(sed -n 's/^before //p' <<<"$probe")
-newProcess=$(sed -n 's/^after //p' <<<"$probe")
-checkTrue "a new process ($oldProcess -> $newProcess)" test -n "$newProcess" -a "$newProcess" != 0 -a "$newProcess" != "$oldProcess"
+askRestart
 newLines=$(wacheLog | tail -n +$((before + 1)))
 check "the watchdog says why" "$(grep -c 'um eine neue Einrichtung zu lesen' <<<"$newLines")" "1"
 check "and starts it again at once" "$(grep -c "Kantiq neu gestartet (Prozess $newProcess)" <<<"$newLines")" "1"
@@ -235,14 +243,7 @@ say "== the same without a watchdog: Kantiq starts its successor itself"
 (cd "$app" && exec wine "$app/Kantiq.exe") &
 directPid=$!
 checkTrue "Kantiq's window appears" drv wait "$mainWin" 20000
-probe=$(wine "$restartProbe" 20000)
-probeStatus=$?
-probe=$(tr -d '\r' <<<"$probe")
-say "     ${probe//$'\n'/ | }"
-check "the setup side sees it restarted" "$probeStatus" "0"
-oldProcess=$(sed -n 's/^before //p' <<<"$probe")
-newProcess=$(sed -n 's/^after //p' <<<"$probe")
-checkTrue "a new process ($oldProcess -> $newProcess)" test -n "$newProcess" -a "$newProcess" != 0 -a "$newProcess" != "$oldProcess"
+askRestart
 check "and it counts as running" "$(sed -n 's/^running //p' <<<"$probe")" "1"
 checkTrue "the window is there" drv wait "$mainWin" 5000
 drv close "$mainWin"
