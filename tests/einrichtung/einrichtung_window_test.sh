@@ -6,7 +6,8 @@
 # Refused input (a code with a letter, a code another alarm has, a number
 # with letters) writes nothing and says why in the report area; an alarm and
 # a group added and applied are read back by kantiq-config and by S.exe, and
-# the window's own "Prüfen" shows the new group.
+# the window's own "Prüfen" shows the new group; "Test-SMS" reaches a fake
+# modem.
 set -uo pipefail
 
 exe=$1 winctl=$2 config=$3 sender=$4 examples=$5 ids=$6 out=$7
@@ -20,6 +21,8 @@ cp "$examples/kantiq.toml" "$examples/S.toml" "$app/"
 cp "$sender" "$app/S.exe"
 
 id() { sed -n "s/^#define $1 \([0-9]*\).*/\1/p" "$ids"; }
+modemPid=''
+trap '[[ -n $modemPid ]] && kill "$modemPid" 2>/dev/null' EXIT
 ctl() { wine "$winctl" "$@"; }
 winpath() { winepath -w "$1" 2>/dev/null; }
 set_field() { ctl set-text "$caption" "$(id "$1")" "$2" || { say "FAIL set-text $1"; failed=1; }; }
@@ -121,7 +124,11 @@ checkTrue "Übernehmen shows the refused group's page" test "$(ctl control-state
   == "enabled visible"
 checkTrue "a number with letters writes nothing" unchanged
 
-# Corrected and applied, with a new alarm.
+# Corrected and applied, with a new alarm and the (fake) modem at COM7.
+python3 "$(dirname "$0")/../sender/fake_modem.py" --link "$WINEPREFIX/dosdevices/com7" --record "$out/modem" &
+modemPid=$!
+for _ in $(seq 1 100); do [[ -e $out/modem.ready ]] && break; sleep 0.05; done
+set_field IDC_MODEM_PORT "COM7"
 set_field IDC_GROUP_NUMBERS "+49 160 5550123"
 press IDC_GROUP_CHANGE
 reportWith "geändert" >/dev/null
@@ -151,7 +158,8 @@ press IDC_CHECK
 report=$(reportWith "Rückgabewert")
 checkTrue "Prüfen shows S.exe's groups: [$report]" grep -q '"Testgruppe": alle Alarmierungen; 1 Nummer' <<<"$report"
 
-# "Test-SMS" asks for the number and refuses one with letters.
+# "Test-SMS" asks for the number, refuses one with letters and sends to a
+# good one.
 press IDC_TEST_SMS
 if ctl wait-window Test-SMS 10000 >/dev/null; then
   ctl set-text Test-SMS "$(id IDC_TEST_NUMBER)" "0170 12X"
@@ -159,8 +167,16 @@ if ctl wait-window Test-SMS 10000 >/dev/null; then
   sleep 1
   why=$(ctl get-text Test-SMS "$(id IDC_TEST_NUMBER_CHECK)")
   checkTrue "Test-SMS names what is wrong with the number: [$why]" grep -q "keine gültige Mobilfunknummer" <<<"$why"
-  ctl click Test-SMS 2  # Abbrechen
-  ctl wait-gone Test-SMS 5000 || { say "FAIL Abbrechen did not close the number dialog"; failed=1; }
+  ctl set-text Test-SMS "$(id IDC_TEST_NUMBER)" "0170 5550124"
+  ctl click Test-SMS 1
+  ctl wait-gone Test-SMS 5000 || { say "FAIL Senden did not close the number dialog"; failed=1; }
+  report=$(reportWith "Test-SMS an")
+  checkTrue "the window says the test SMS went out: [${report//$'\n'/ | }]" \
+    grep -q "^Test-SMS an 01705550124 gesendet." <<<"$report"
+  checkTrue "and in a box" grep -q "^Test-SMS an 01705550124 gesendet." <<<"$(ctl msgbox-text Test-SMS 10000 | tr -d '\r')"
+  ctl msgbox-ok Test-SMS
+  check "the modem got the test text" "$(cut -f1,2 "$out/modem.sms" 2>/dev/null)" \
+    "01705550124"$'\t'"$(sed -n 's/^test_text = "\(.*\)"$/\1/p' "$examples/S.toml")"
 else
   say "FAIL Test-SMS did not ask for a number"
   failed=1
