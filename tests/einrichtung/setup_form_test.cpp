@@ -3,6 +3,9 @@
 
 #include "setup_form.h"
 
+#include "common/cp1252.h"
+#include "sender/config/sender_config.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -215,6 +218,29 @@ TEST(SetupForm, HandMadeAndBrokenFiles) {
     EXPECT_TRUE(loaded.senderFromExample);
     EXPECT_EQ(loaded.form.groups, exampleForm().groups);
     EXPECT_FALSE(loaded.monitorFromExample);
+  }
+}
+
+// S.toml's groups are read by the form and by S.exe, through the same reader
+// of values: a fault in one gets the same words at the same line from both.
+TEST(SetupForm, AGroupsFaultReadsAsTheSenderSaysIt) {
+  const std::string monitor = readExample("kantiq.toml");
+  const std::string sender = readExample("S.toml");
+  const std::pair<std::string, std::string> faults[] = {
+      {"name = \"Wehrführung\"", "name = 7"},
+      {"alle_alarme = true\nnummern", "alle_alarme = \"ja\"\nnummern"},
+      {"nummern = [\"+49 170 1234567\", \"+49 171 7654321\"]", "nummern = [\"+49 170 1234567\", 171]"},
+      {"nummern = [\"+49 170 1234567\", \"+49 171 7654321\"]", "nummern = \"+49 170 1234567\""},
+  };
+  for (const auto& [from, to] : faults) {
+    SCOPED_TRACE(to);
+    const std::string text = replaced(sender, from, to);
+    const LoadedSetup loaded = loadSetup(monitor, text);
+    const sender::ConfigResult read = sender::parseSenderConfig(text);
+    ASSERT_EQ(loaded.problems.size(), 1u);
+    ASSERT_FALSE(read.ok);
+    EXPECT_EQ("Zeile " + std::to_string(loaded.problems[0].line) + ": " + loaded.problems[0].message,
+              tool::cp1252ToUtf8(read.error));
   }
 }
 

@@ -5,7 +5,10 @@ sources and the CMake files.
     check_layers.py SRC_DIR        fails (exit 1) listing every include or
                                    link that goes up or sideways
     check_layers.py --sender SENDER_DIR   the same for the sender's folders
-    check_layers.py --graph [--sender] DIR  prints which folder includes which
+    check_layers.py --graph [--sender] DIR  prints which folder includes which,
+                                   as the fenced block docs/structure.md holds
+    check_layers.py --check-graph DOC [--sender] DIR  fails when DOC's block
+                                   after the --graph command differs from it
     check_layers.py --self-test    shows that the check catches each kind
                                    of wrong arrow, in trees made for it
 
@@ -178,6 +181,56 @@ def graph(src, tree=SRC):
     return edges
 
 
+def graph_command(tree):
+    """The command that prints the tree's graph, as the documentation names it."""
+    if tree is SENDER:
+        return "python3 tests/layers/check_layers.py --graph --sender tools/sender"
+    return "python3 tests/layers/check_layers.py --graph src"
+
+
+def graph_block(src, tree=SRC):
+    """The graph as a fenced Markdown block: one line per folder that includes
+    others, from the top layer down, each used folder with its count of
+    #include lines."""
+    users = {}
+    for (user, used), count in graph(src, tree).items():
+        users.setdefault(user, []).append((used, count))
+    lines = ["```"]
+    for user in sorted(users, key=lambda u: (-tree.levels[u], u)):
+        used = ", ".join(f"{name} ({count})" for name, count in sorted(users[user]))
+        lines.append(f"{user} -> {used}")
+    lines.append("```")
+    return "\n".join(lines) + "\n"
+
+
+def documented_block(doc, command):
+    """The first fenced block after the line that names `command` in the
+    documentation text (None: no such line or block)."""
+    lines = doc.splitlines(keepends=True)
+    named = [i for i, line in enumerate(lines) if f"`{command}`" in line]
+    if not named:
+        return None
+    start = next((i for i in range(named[0] + 1, len(lines)) if lines[i].startswith("```")), None)
+    if start is None:
+        return None
+    end = next((i for i in range(start + 1, len(lines)) if lines[i].startswith("```")), None)
+    if end is None:
+        return None
+    return "".join(lines[start:end + 1])
+
+
+def stale_graph(doc, src, tree=SRC):
+    """Why the documented graph is not the printed one (None: it is)."""
+    command = graph_command(tree)
+    printed = graph_block(src, tree)
+    documented = documented_block(doc, command)
+    if documented is None:
+        return f"no line naming `{command}` with a fenced block after it"
+    if documented != printed:
+        return f"the graph after `{command}` differs from what it prints:\n" + printed
+    return None
+
+
 def write(root, path, text):
     full = os.path.join(root, path)
     os.makedirs(os.path.dirname(full), exist_ok=True)
@@ -217,6 +270,46 @@ def check_trees(tree, clean, expected_graph, wrong):
     return failures
 
 
+def check_graph_doc(tree, clean, include):
+    """Runs the documentation check on a doc that holds the clean tree's
+    graph, and on docs it must refuse; the number of failures. `include` is
+    one more include line, for a file of the tree's top folder."""
+    failures = 0
+    with tempfile.TemporaryDirectory() as root:
+        for path, text in clean.items():
+            write(root, path, text)
+        command = graph_command(tree)
+        block = graph_block(root, tree)
+        doc = f"# Layers\n\nPrinted by `{command}`:\n\n{block}\nMore text.\n\n```\nother\n```\n"
+        top = max(tree.levels, key=lambda f: tree.levels[f])
+        write(root, f"{top}/added.cpp", include)
+        grown = graph_block(root, tree)
+        refused = {
+            "a count typed by hand": doc.replace("(1)", "(2)", 1),
+            "a doc that does not name the command": doc.replace(command, "check_layers.py"),
+            "a doc with the graph before the command": f"{block}\n`{command}`\n",
+            "a doc whose tree got one more include": None,
+        }
+        if grown == block or "(1)" not in block:
+            print(f"FAIL the {tree.name} graph does not count the added include:\n{grown}")
+            failures += 1
+        for what, text in refused.items():
+            why = stale_graph(text, root, tree) if text is not None else stale_graph(doc, root, tree)
+            if why:
+                print(f"ok   {what}: refused")
+            else:
+                print(f"FAIL {what}: passes")
+                failures += 1
+        os.remove(os.path.join(root, top, "added.cpp"))
+        why = stale_graph(doc, root, tree)
+        if why:
+            print(f"FAIL the {tree.name} doc holding the printed graph is refused: {why}")
+            failures += 1
+        else:
+            print(f"ok   the {tree.name} doc holding the printed graph passes")
+    return failures
+
+
 def self_test():
     clean = {
         "win32/owners_win.h": "#pragma once\n#include <windows.h>\n",
@@ -249,6 +342,7 @@ def self_test():
     expected_graph = {("detector", "dsp"), ("detector", "win32"), ("capture", "detector"),
                       ("config", "capture"), ("dispatch", "detector"), ("ui", "config"), ("ui", "dispatch")}
     failures = check_trees(SRC, clean, expected_graph, wrong)
+    failures += check_graph_doc(SRC, clean, '#include "dsp/transform.h"\n')
 
     sender_clean = {
         "text/sms_text.cpp": '#include "sender/text/sms_text.h"\n#include "common/cp1252.h"\n',
@@ -278,6 +372,7 @@ def self_test():
         "a folder of src/ of the same name as one of the sender's": ("text/bad.cpp", '#include "config/startup.h"\n'),
     }
     failures += check_trees(SENDER, sender_clean, sender_graph, sender_wrong)
+    failures += check_graph_doc(SENDER, sender_clean, '#include "sender/text/sms_text.h"\n')
     return 1 if failures else 0
 
 
@@ -289,9 +384,15 @@ def main(argv):
         tree = SENDER
         argv = [a for a in argv if a != "--sender"]
     if len(argv) == 2 and argv[0] == "--graph":
-        for (user, used), count in sorted(graph(argv[1], tree).items(),
-                                          key=lambda e: (-tree.levels[e[0][0]], e[0])):
-            print(f"{user} -> {used} ({count})")
+        print(graph_block(argv[1], tree), end="")
+        return 0
+    if len(argv) == 3 and argv[0] == "--check-graph":
+        with open(argv[1], encoding="utf-8") as f:
+            why = stale_graph(f.read(), argv[2], tree)
+        if why:
+            print(f"{argv[1]}: {why}", file=sys.stderr)
+            return 1
+        print(f"{argv[1]}: the {tree.name} graph is the one the check prints")
         return 0
     if len(argv) != 1:
         print(__doc__, file=sys.stderr)

@@ -132,6 +132,8 @@ TEST(SenderConfigParse, MistakesGiveGermanMessagesWithTheLine) {
       {"status range", "kanal = \"http\"\n[http]\nurl = \"http://x/\"\nerfolg_status = [2000]" + group,
        "keinen gültigen HTTP-Status"},
       {"group not array of tables", "gruppe = 5\n" + modem, "[[gruppe]]"},
+      {"section not a table", "kanal = \"modem\"\nmodem = 5" + group,
+       "Zeile 2: 'modem' muss eine Tabelle sein ([modem]), nicht eine ganze Zahl."},
       {"symbol outside cp1252", "test_text = \"\xE2\x98\x83\"\n" + modem + group, "Windows-Zeichensatz"},
       {"fallback same", "ersatzkanal = \"modem\"\n" + modem + group, "muss der andere Weg sein"},
       {"fallback unknown", "ersatzkanal = \"brieftaube\"\n" + modem + group, "\"ersatzkanal\" muss \"modem\""},

@@ -1,9 +1,5 @@
 #include "config_source.h"
 
-#define TOML_HEADER_ONLY 1
-#define TOML_EXCEPTIONS 1
-#include <toml++/toml.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <limits>
@@ -11,6 +7,7 @@
 
 #include "config/configuration_text.h"
 #include "common/cp1252.h"
+#include "common/toml_values.h"
 #include "detector/tone_detector.h"
 #include "common/tone_sets.h"
 
@@ -42,18 +39,6 @@ constexpr ParameterDescription kParameters[kDetectorParameterCount] = {
     {"restart_interval_ms", "so oft wird die Aufnahme neu gestartet", 1000, kMaxInt},
 };
 
-const char* typeName(const toml::node& node) {
-  switch (node.type()) {
-    case toml::node_type::table: return "eine Tabelle";
-    case toml::node_type::array: return "eine Liste";
-    case toml::node_type::string: return "eine Zeichenkette";
-    case toml::node_type::integer: return "eine ganze Zahl";
-    case toml::node_type::floating_point: return "eine Gleitkommazahl";
-    case toml::node_type::boolean: return "ein Wahrheitswert";
-    default: return "ein Datum oder eine Uhrzeit";
-  }
-}
-
 class Reader {
  public:
   explicit Reader(SourceReading& out) : out_(out) {}
@@ -65,39 +50,21 @@ class Reader {
     out_.diagnostics.push_back({at.begin.line, at.begin.column, std::move(message), true});
   }
 
+  void error(const TomlFault& fault) {
+    out_.diagnostics.push_back({fault.line, fault.column, fault.message, false});
+  }
+
   void readDocument(const toml::table& root) {
     for (auto&& [key, node] : root) {
       const std::string name(key.str());
-      if (name == "detector") {
-        if (const toml::table* t = node.as_table()) {
-          readDetector(*t);
-        } else {
-          error(node.source(), "'detector' muss eine Tabelle sein ([detector]), nicht " + std::string(typeName(node)));
-        }
-      } else if (name == "alarm") {
-        if (const toml::array* a = node.as_array(); a != nullptr && a->is_array_of_tables()) {
-          readAlarms(*a);
-        } else {
-          error(node.source(), "'alarm' muss eine Liste von Tabellen sein ([[alarm]]), nicht " + std::string(typeName(node)));
-        }
-      } else if (name == "input") {
-        if (const toml::table* t = node.as_table()) {
-          readInput(*t);
-        } else {
-          error(node.source(), "'input' muss eine Tabelle sein ([input]), nicht " + std::string(typeName(node)));
-        }
-      } else if (name == "sms") {
-        if (const toml::table* t = node.as_table()) {
-          readSms(*t);
-        } else {
-          error(node.source(), "'sms' muss eine Tabelle sein ([sms]), nicht " + std::string(typeName(node)));
-        }
-      } else if (name == "notices") {
-        if (const toml::table* t = node.as_table()) {
-          readNotices(*t);
-        } else {
-          error(node.source(), "'notices' muss eine Tabelle sein ([notices]), nicht " + std::string(typeName(node)));
-        }
+      if (name == "alarm") {
+        const TomlValue<const toml::array*> alarms = tablesIn(node, name);
+        if (alarms.fault) error(*alarms.fault);
+        else readAlarms(**alarms.value);
+      } else if (name == "detector" || name == "input" || name == "sms" || name == "notices") {
+        const TomlValue<const toml::table*> section = tableIn(node, name);
+        if (section.fault) error(*section.fault);
+        else readSection(name, **section.value);
       } else {
         error(key.source(),
               "unbekannter Schlüssel '" + name + "' (erwartet: [detector], [input], [sms], [notices] oder [[alarm]])");
@@ -112,20 +79,26 @@ class Reader {
   }
 
  private:
+  void readSection(const std::string& name, const toml::table& t) {
+    if (name == "detector") readDetector(t);
+    else if (name == "input") readInput(t);
+    else if (name == "sms") readSms(t);
+    else readNotices(t);
+  }
+
+  // A value of the wrong kind is named; one out of range is given with the
+  // range allowed.
   std::optional<int32_t> readInteger(const toml::node& node, const std::string& what, int64_t minimum,
                                      int64_t maximum) {
-    const auto* value = node.as_integer();
-    if (value == nullptr) {
-      error(node.source(), what + " muss eine ganze Zahl sein, nicht " + typeName(node));
-      return std::nullopt;
+    const TomlValue<int64_t> read = integerIn(node, what, minimum, maximum);
+    if (read.fault && read.fault->wrongKind) {
+      error(node.source(), read.fault->message + ", nicht " + tomlKindName(node));
+    } else if (read.fault) {
+      error(node.source(), what + " ist " + std::to_string(node.as_integer()->get()) + ", erlaubt ist " +
+                               std::to_string(minimum) + " bis " + std::to_string(maximum));
     }
-    const int64_t v = value->get();
-    if (v < minimum || v > maximum) {
-      error(node.source(), what + " ist " + std::to_string(v) + ", erlaubt ist " + std::to_string(minimum) +
-                               " bis " + std::to_string(maximum));
-      return std::nullopt;
-    }
-    return static_cast<int32_t>(v);
+    if (!read.value) return std::nullopt;
+    return static_cast<int32_t>(*read.value);
   }
 
   void readDetector(const toml::table& t) {
@@ -184,7 +157,7 @@ class Reader {
     const auto* s = node.as_string();
     const std::string expected = "notices.sign_of_life muss \"aus\" oder Wochentag und Uhrzeit sein, z. B. \"Montag 10:00\"";
     if (s == nullptr) {
-      error(node.source(), expected + ", nicht " + std::string(typeName(node)));
+      error(node.source(), expected + ", nicht " + std::string(tomlKindName(node)));
       return;
     }
     std::string text;
@@ -239,7 +212,7 @@ class Reader {
   void readInputName(const toml::node& node) {
     const auto* s = node.as_string();
     if (s == nullptr) {
-      error(node.source(), "input.name muss eine Zeichenkette sein, nicht " + std::string(typeName(node)));
+      error(node.source(), "input.name muss eine Zeichenkette sein, nicht " + std::string(tomlKindName(node)));
       return;
     }
     const Utf8Conversion converted = utf8ToCp1252(s->get());
@@ -318,7 +291,7 @@ class Reader {
   bool readText(const toml::node& node, const std::string& where, std::string& text) {
     const auto* s = node.as_string();
     if (s == nullptr) {
-      error(node.source(), where + ": 'text' muss eine Zeichenkette sein, nicht " + typeName(node));
+      error(node.source(), where + ": 'text' muss eine Zeichenkette sein, nicht " + tomlKindName(node));
       return false;
     }
     const std::string& utf8 = s->get();
@@ -353,7 +326,7 @@ class Reader {
     if (toneSetNode != nullptr) {
       const auto* name = toneSetNode->as_string();
       if (name == nullptr) {
-        error(toneSetNode->source(), where + ": 'tone_set' muss eine Zeichenkette sein, nicht " + typeName(*toneSetNode));
+        error(toneSetNode->source(), where + ": 'tone_set' muss eine Zeichenkette sein, nicht " + tomlKindName(*toneSetNode));
         return;
       }
       set = findToneSet(name->get());
@@ -366,7 +339,7 @@ class Reader {
     const auto* s = node.as_string();
     if (s == nullptr) {
       error(node.source(), where + ": 'code' muss eine Ziffernfolge wie \"23345\" sein, nicht " +
-                               typeName(node));
+                               tomlKindName(node));
       return;
     }
     const std::string& digits = s->get();
@@ -390,7 +363,7 @@ class Reader {
     const toml::array* steps = node.as_array();
     if (steps == nullptr) {
       error(node.source(), where + ": 'steps' muss eine Liste wie [1060, [1160, 1270]] sein, nicht " +
-                               typeName(node));
+                               tomlKindName(node));
       return;
     }
     if (steps->empty()) {
@@ -423,7 +396,7 @@ class Reader {
         if (!readRawStep(*raw, what, out)) continue;
       } else {
         error(step.source(), what + ": ein Schritt ist eine Frequenz (1060) oder ein Paar von Frequenzen "
-                                    "([675, 1240]), nicht " + typeName(step));
+                                    "([675, 1240]), nicht " + tomlKindName(step));
         continue;
       }
       alarm.steps.push_back(out);
@@ -444,8 +417,9 @@ class Reader {
         else if (name == "frequency1_hz") out.frequency1Hz = *v, haveFirst = true;
         else out.frequency2Hz = *v;
       } else if (name == "dual_tone") {
-        if (const auto* b = node.as_boolean()) out.dualTone = b->get();
-        else error(node.source(), what + ": dual_tone muss true oder false sein, nicht " + typeName(node)), fine = false;
+        const TomlValue<bool> dual = booleanIn(node, what + ": dual_tone");
+        if (dual.value) out.dualTone = *dual.value;
+        else error(node.source(), dual.fault->message + ", nicht " + tomlKindName(node)), fine = false;
       } else {
         error(key.source(), what + ": unbekannter Schlüssel '" + name + "' (bekannt: frequency1_hz, frequency2_hz, dual_tone)");
         fine = false;

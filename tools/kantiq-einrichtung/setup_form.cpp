@@ -1,14 +1,12 @@
 #include "setup_form.h"
 
-#define TOML_EXCEPTIONS 1
-#include <toml++/toml.h>
-
 #include <algorithm>
 #include <set>
 #include <sstream>
 
 #include "common/cp1252.h"
 #include "common/tone_sets.h"
+#include "common/toml_values.h"
 #include "config_source.h"
 #include "example_texts.h"
 #include "sender/config/sender_config.h"
@@ -444,45 +442,21 @@ class FileReader {
     out_.settings[key] = typed;
   }
 
-  std::string text(const toml::table& t, const char* name, bool& fine) {
-    const toml::node* n = t.get(name);
-    if (n == nullptr) return {};
-    if (!n->is_string()) {
-      problem(n->source().begin.line, std::string("\"") + name + "\" muss ein Text in Anführungszeichen sein.");
+  // A value read by the shared reader; a fault is told and makes the entry
+  // not `fine`. Absent or faulty: the type's empty value.
+  template <typename T>
+  T take(tool::TomlValue<T> read, bool& fine) {
+    if (read.fault) {
+      problem(read.fault->line, read.fault->message + ".");
       fine = false;
-      return {};
     }
-    return n->as_string()->get();
+    return std::move(read.value).value_or(T{});
   }
 
-  bool flag(const toml::table& t, const char* name, bool& fine) {
-    const toml::node* n = t.get(name);
-    if (n == nullptr) return false;
-    if (!n->is_boolean()) {
-      problem(n->source().begin.line, std::string("\"") + name + "\" muss true oder false sein.");
-      fine = false;
-      return false;
-    }
-    return n->as_boolean()->get();
-  }
-
+  std::string text(const toml::table& t, const char* name, bool& fine) { return take(tool::stringAt(t, name), fine); }
+  bool flag(const toml::table& t, const char* name, bool& fine) { return take(tool::booleanAt(t, name), fine); }
   std::vector<std::string> texts(const toml::table& t, const char* name, bool& fine) {
-    std::vector<std::string> out;
-    const toml::node* n = t.get(name);
-    if (n == nullptr) return out;
-    const toml::array* a = n->as_array();
-    bool allTexts = a != nullptr;
-    if (a != nullptr) {
-      for (const toml::node& item : *a) {
-        if (!item.is_string()) allTexts = false;
-        if (item.is_string()) out.push_back(item.as_string()->get());
-      }
-    }
-    if (!allTexts) {
-      problem(n->source().begin.line, std::string("\"") + name + "\" muss eine Liste von Texten sein, z. B. [\"a\", \"b\"].");
-      fine = false;
-    }
-    return out;
+    return take(tool::stringsAt(t, name), fine);
   }
 
   bool onlyKnown(const toml::table& t, std::initializer_list<std::string_view> names, const std::string& what) {

@@ -1,16 +1,11 @@
 #include "sender/config/sender_config.h"
 
-// toml++ 3.3 asserts in debug builds on some malformed table headers ("[.a]",
-// "[[[") that its parser goes on to report as ordinary errors; a broken file
-// must give a message, not an abort.
-#define TOML_ASSERT(expr) static_assert(true)
-#include <toml++/toml.h>
-
 #include <algorithm>
 #include <exception>
 #include <optional>
 #include <set>
 
+#include "common/toml_values.h"
 #include "sender/config/url.h"
 #include "sender/text/sms_text.h"
 
@@ -22,12 +17,22 @@ struct ConfigError {
   std::string message;
 };
 
-std::string where(const toml::node& node) {
-  const auto line = node.source().begin.line;
-  return line > 0 ? "Zeile " + std::to_string(line) + ": " : std::string();
-}
+std::string where(const toml::node& node) { return tool::linePrefix(node); }
 
 [[noreturn]] void fail(std::string message) { throw ConfigError{std::move(message)}; }
+
+// The shared reading of a value, its fault thrown: the text is UTF-8, the
+// sender's messages are Windows-1252 and end with a full stop.
+template <typename T>
+std::optional<T> orFail(tool::TomlValue<T> read) {
+  if (read.fault) {
+    const std::string utf8 = read.fault->text() + ".";
+    std::string message;
+    if (!utf8ToCp1252(utf8, message)) message = utf8;
+    fail(message);
+  }
+  return std::move(read.value);
+}
 
 // Key names and messages are ASCII/German; config texts are UTF-8 and become
 // Windows-1252 where the sender works with them.
@@ -52,17 +57,11 @@ void rejectUnknownKeys(const toml::table& table, std::string_view section,
 }
 
 const toml::table* optionalTable(const toml::table& parent, std::string_view key) {
-  const toml::node* node = parent.get(key);
-  if (!node) return nullptr;
-  if (!node->is_table()) fail(where(*node) + "[" + std::string(key) + "] muss ein Abschnitt sein.");
-  return node->as_table();
+  return orFail(tool::tableAt(parent, key)).value_or(nullptr);
 }
 
 std::optional<std::string> optionalString(const toml::table& table, std::string_view key) {
-  const toml::node* node = table.get(key);
-  if (!node) return std::nullopt;
-  if (!node->is_string()) fail(where(*node) + "\"" + std::string(key) + "\" muss ein Text in Anführungszeichen sein.");
-  return node->as_string()->get();
+  return orFail(tool::stringAt(table, key));
 }
 
 std::string requiredString(const toml::table& table, std::string_view key, std::string_view section) {
@@ -73,36 +72,17 @@ std::string requiredString(const toml::table& table, std::string_view key, std::
 }
 
 std::optional<bool> optionalBool(const toml::table& table, std::string_view key) {
-  const toml::node* node = table.get(key);
-  if (!node) return std::nullopt;
-  if (!node->is_boolean()) fail(where(*node) + "\"" + std::string(key) + "\" muss true oder false sein.");
-  return node->as_boolean()->get();
+  return orFail(tool::booleanAt(table, key));
 }
 
 // An integer in [lo, hi]; absent: `fallback`.
 int64_t boundedInteger(const toml::table& table, std::string_view key, int64_t lo, int64_t hi,
                        int64_t fallback) {
-  const toml::node* node = table.get(key);
-  if (!node) return fallback;
-  if (!node->is_integer()) fail(where(*node) + "\"" + std::string(key) + "\" muss eine ganze Zahl sein.");
-  const int64_t v = node->as_integer()->get();
-  if (v < lo || v > hi)
-    fail(where(*node) + "\"" + std::string(key) + "\" muss zwischen " + std::to_string(lo) + " und " +
-         std::to_string(hi) + " liegen.");
-  return v;
+  return orFail(tool::integerAt(table, key, lo, hi)).value_or(fallback);
 }
 
 std::vector<std::string> stringList(const toml::table& table, std::string_view key) {
-  std::vector<std::string> out;
-  const toml::node* node = table.get(key);
-  if (!node) return out;
-  const toml::array* array = node->as_array();
-  if (!array) fail(where(*node) + "\"" + std::string(key) + "\" muss eine Liste sein, z. B. [\"a\", \"b\"].");
-  for (const toml::node& item : *array) {
-    if (!item.is_string()) fail(where(item) + "Einträge von \"" + std::string(key) + "\" müssen Texte sein.");
-    out.push_back(item.as_string()->get());
-  }
-  return out;
+  return orFail(tool::stringsAt(table, key)).value_or(std::vector<std::string>());
 }
 
 ModemSettings readModem(const toml::table& t) {
@@ -332,11 +312,8 @@ SenderConfig readConfig(const toml::table& root) {
     c.testText = std::string(kDefaultTestText);
   }
 
-  const toml::node* groups = root.get("gruppe");
-  if (!groups) fail("Es ist keine Empfängergruppe ([[gruppe]]) eingetragen.");
-  const toml::array* list = groups->as_array();
-  if (!list || !list->is_array_of_tables())
-    fail(where(*groups) + "Empfängergruppen werden als [[gruppe]] eingetragen.");
+  const toml::array* list = orFail(tool::tablesAt(root, "gruppe")).value_or(nullptr);
+  if (!list) fail("Es ist keine Empfängergruppe ([[gruppe]]) eingetragen.");
   for (size_t i = 0; i < list->size(); ++i) c.groups.push_back(readGroup(*list->get(i)->as_table(), i));
   return c;
 }

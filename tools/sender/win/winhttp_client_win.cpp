@@ -110,14 +110,51 @@ void CALLBACK noteRequestSent(HINTERNET, DWORD_PTR context, DWORD status, void*,
     *reinterpret_cast<std::atomic<bool>*>(context) = true;
 }
 
+DWORD proxyAccess(const HttpSettings& settings) {
+  if (settings.proxyMode == HttpSettings::Proxy::Named) return WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  if (settings.proxyMode == HttpSettings::Proxy::Direct) return WINHTTP_ACCESS_TYPE_NO_PROXY;
+  return WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
+}
+
+// Sets `requestSent` once the request has gone out. WinHttpSendRequest may
+// itself wait for the answer (as under Wine); the callback says when the
+// request went out.
+void watchRequestSent(HINTERNET call, std::atomic<bool>* requestSent) {
+  DWORD_PTR context = reinterpret_cast<DWORD_PTR>(requestSent);
+  if (::WinHttpSetOption(call, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context))
+    // The flag has the status value (not every header names it).
+    ::WinHttpSetStatusCallback(call, &noteRequestSent, WINHTTP_CALLBACK_STATUS_REQUEST_SENT, 0);
+}
+
+// The answer's status and body; false when the status cannot be read.
+bool readAnswer(HINTERNET call, HttpResponse& response) {
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!::WinHttpQueryHeaders(call, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+    return false;
+  response.status = static_cast<int32_t>(status);
+
+  char buffer[4096];
+  while (response.body.size() < kMaxBodyBytes) {
+    DWORD got = 0;
+    if (!::WinHttpReadData(call, buffer, sizeof buffer, &got)) {
+      // The status decides; a body cut short only weakens the pattern check.
+      break;
+    }
+    if (got == 0) break;
+    response.body.append(buffer, got);
+  }
+  response.completed = true;
+  return true;
+}
+
 // `requestSent` is set once the request has gone out whole: from then on the
 // gateway may act on it even if its answer never arrives.
 HttpResponse performBlocking(const HttpSettings& settings, const HttpRequest& request, int32_t timeoutMs,
                              std::atomic<bool>* requestSent = nullptr) {
   const std::wstring namedProxy = widen(settings.proxy);
-  DWORD access = WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
-  if (settings.proxyMode == HttpSettings::Proxy::Named) access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-  if (settings.proxyMode == HttpSettings::Proxy::Direct) access = WINHTTP_ACCESS_TYPE_NO_PROXY;
+  const DWORD access = proxyAccess(settings);
   UniqueInternet session(::WinHttpOpen(L"Kantiq-Sender/1.1", access,
                                        access == WINHTTP_ACCESS_TYPE_NAMED_PROXY ? namedProxy.c_str()
                                                                                 : WINHTTP_NO_PROXY_NAME,
@@ -143,14 +180,7 @@ HttpResponse performBlocking(const HttpSettings& settings, const HttpRequest& re
   else if (settings.proxyMode == HttpSettings::Proxy::Named)
     proxy = settings.proxy;
 
-  if (requestSent != nullptr) {
-    // WinHttpSendRequest may itself wait for the answer (as under Wine);
-    // the callback says when the request went out.
-    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(requestSent);
-    if (::WinHttpSetOption(call.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context))
-      // The flag has the status value (not every header names it).
-      ::WinHttpSetStatusCallback(call.get(), &noteRequestSent, WINHTTP_CALLBACK_STATUS_REQUEST_SENT, 0);
-  }
+  if (requestSent != nullptr) watchRequestSent(call.get(), requestSent);
   std::wstring headers;
   for (const auto& [name, value] : request.headers) headers += widen(name) + L": " + widen(value) + L"\r\n";
   const BOOL sent = ::WinHttpSendRequest(
@@ -178,24 +208,7 @@ HttpResponse performBlocking(const HttpSettings& settings, const HttpRequest& re
 
   HttpResponse response;
   response.proxy = proxy;
-  DWORD status = 0;
-  DWORD size = sizeof status;
-  if (!::WinHttpQueryHeaders(call.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
-    return failure(request, "Unlesbare Antwort von", ::GetLastError());
-  response.status = static_cast<int32_t>(status);
-
-  char buffer[4096];
-  while (response.body.size() < kMaxBodyBytes) {
-    DWORD got = 0;
-    if (!::WinHttpReadData(call.get(), buffer, sizeof buffer, &got)) {
-      // The status decides; a body cut short only weakens the pattern check.
-      break;
-    }
-    if (got == 0) break;
-    response.body.append(buffer, got);
-  }
-  response.completed = true;
+  if (!readAnswer(call.get(), response)) return failure(request, "Unlesbare Antwort von", ::GetLastError());
   return response;
 }
 
