@@ -19,17 +19,13 @@
 #include "ui/fresh_start_win.h"
 #include "detector/detector_ports.h"
 #include "ui/step_scroll_bar.h"
-#include "ui/text_box.h"
+#include "ui/result_text.h"
 #include "ui/value_list.h"
+#include "ui/window_messages_win.h"
 #include "win32/owners_win.h"
 
 namespace kantiq {
 
-// Posted to the main dialog when the result box has a new text to show.
-constexpr UINT kMsgResultText = WM_APP + 1;
-// Posted to the main dialog when the recorder has a box to show for a
-// restart that failed.
-constexpr UINT kMsgCaptureWarning = WM_APP + 3;
 // The main dialog's timer that keeps the status picture true and picks up
 // a result text or a box whose notice was lost.
 constexpr UINT_PTR kStatusTimerId = 1;
