@@ -15,6 +15,7 @@
 #include "ui/gdi_canvas_win.h"
 #include "ui/main_dialog_win.h"
 #include "ui/test_message_win.h"
+#include "ui/window_messages_win.h"
 #include "win32/executable_path_win.h"
 
 namespace kantiq {
@@ -106,22 +107,6 @@ class DcScaleCanvas final : public ScaleCanvas {
 };
 
 }  // namespace
-
-void TextBox::append(std::string_view line) {
-  text_.append(line);
-  if (pending_.publish(std::string_view(text_.c_str(), text_.size())) &&
-      !::PostMessageA(dialog_, kMsgResultText, 0, 0)) {
-    // A full queue, say: the next line tries again, and the window's timer
-    // finds this text meanwhile.
-    pending_.noticeFailed();
-  }
-}
-
-void TextBox::show() {
-  std::string text;
-  if (!pending_.take(text)) return;
-  ::SendMessageA(control_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-}
 
 void showSwitchedOffState(HWND dialog) {
   ::SetDlgItemTextA(dialog, IDC_TOGGLE, "Kantiq jetzt aktivieren");

@@ -19,9 +19,8 @@
 #include "ui/fresh_start_win.h"
 #include "detector/detector_ports.h"
 #include "ui/step_scroll_bar.h"
-#include "ui/result_text.h"
+#include "ui/text_box_win.h"
 #include "ui/value_list.h"
-#include "ui/window_messages_win.h"
 #include "win32/owners_win.h"
 
 namespace kantiq {
@@ -91,31 +90,6 @@ class MonitorEngine {
 using EngineFactory = std::function<std::unique_ptr<MonitorEngine>(
     HWND dialog, MonitorInterface& monitor, CaptureObserver& observer, int32_t samplesPerBuffer,
     int32_t sampleRate, int32_t points)>;
-
-// The result box: an edit control and the text it shows. The text is built
-// on the thread that raises alarms and handed to the window's thread by a
-// posted notice, so raising never waits for the window.
-class TextBox {
- public:
-  TextBox() = default;
-  void bind(HWND control, HWND dialog) {
-    control_ = control;
-    dialog_ = dialog;
-  }
-  HWND control() const { return control_; }
-  // The thread that raises alarms: builds the new text and tells the
-  // window's thread.
-  void append(std::string_view line);
-  // The window's thread, on kMsgResultText and on its timer: shows the
-  // newest text if there is one it has not shown.
-  void show();
-
- private:
-  HWND control_ = nullptr;
-  HWND dialog_ = nullptr;
-  ResultText text_;
-  PendingText pending_;
-};
 
 class AlarmMonitor final : public MonitorInterface, public CaptureObserver {
  public:
