@@ -82,7 +82,7 @@ StatusBitmaps& statusBitmaps() {
 // Set while a box for a failed restart is open. The window's thread only.
 bool captureWarningOpen = false;
 
-void addValue(HWND list, ValueTable& values, int32_t value) {
+void addValue(HWND list, ValueList& values, int32_t value) {
   if (!values.add(value)) return;
   char text[16];
   std::snprintf(text, sizeof text, "%d", static_cast<int>(value));

@@ -157,13 +157,13 @@ class AlarmMonitor final : public MonitorInterface, public CaptureObserver {
   HWND speedBox_ = nullptr;
   TextBox resultBox_;
   HWND rateList_ = nullptr;
-  ValueTable rateValues_;
+  ValueList rateValues_;
   HWND pointsList_ = nullptr;
-  ValueTable pointsValues_;
+  ValueList pointsValues_;
   HWND radio8_ = nullptr;
   HWND radio16_ = nullptr;
   HWND speedScroll_ = nullptr;
-  SpeedSteps speedSteps_;
+  StepScrollBar speedSteps_;
   HWND scaleControl_ = nullptr;
   UniqueEnhMetaFile scalePicture_;
   RECT scaleRect_{};
