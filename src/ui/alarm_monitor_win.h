@@ -136,6 +136,23 @@ class AlarmMonitor final : public MonitorInterface, public CaptureObserver {
   int32_t samplesPerBuffer() const { return samplesPerBuffer_; }
 
  private:
+  // The constructor's steps, in the order it takes them. The dialog's
+  // controls, found and emptied:
+  void findControls();
+  // The result box's first lines: no alarms configured, the settings
+  // file's problems.
+  void showStartNotes();
+  // The window's small icon and the about button's picture.
+  void showIcons();
+  // Fills the (hidden) format controls: bits, rates, transform sizes.
+  void offerFormats();
+  // Switches to the format the program runs with and posts the speed
+  // selector's steps to its start position.
+  void selectRunningFormat();
+
+  // Hands the present format to the analysis; ends the program when the
+  // analysis cannot take it.
+  void reconfigureAnalysis();
   void setSpeedText();
   void showToggleState(HWND window);
   // The status picture for the present state, set only when it changes.
