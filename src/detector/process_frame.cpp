@@ -271,32 +271,94 @@ int32_t ToneDetector::findCandidates(const SpectrumTransform& transform, int32_t
   return kept;
 }
 
+bool ToneDetector::callMovedOn(AlarmDefinition& alarm, const ToneStep& previous, const ToneStep* current,
+                               int32_t candidateCount) {
+  int32_t otherHz = 0;
+  for (int32_t c = 0; c < candidateCount && otherHz == 0; ++c) {
+    const int32_t frequency = candidateFrequency[static_cast<size_t>(c)];
+    if (!isClearTone(candidateMagnitude[static_cast<size_t>(c)]) || matches(previous, frequency)) continue;
+    if (current != nullptr && matches(*current, frequency)) continue;
+    otherHz = frequency;
+  }
+  if (otherHz != 0 && alarm.otherToneHz != 0 && isNear(otherHz, alarm.otherToneHz, frequencyTolerance)) {
+    resetSequence(alarm);
+    return true;
+  }
+  alarm.otherToneHz = otherHz;
+  return false;
+}
+
+bool ToneDetector::notThisCall(const AlarmDefinition& alarm, const ToneStep& previous, const ToneStep& current,
+                               int32_t candidateCount, int32_t frequency, int64_t magnitude,
+                               int64_t nowMs) const {
+  // The previous step never stood clear, and this tone rises far above it.
+  if (risesAboveUnclear(alarm, previous, magnitude)) return true;
+  // A clear tone shows where the call's frequency error puts its other
+  // tones: a first step that never stood clear and lies off that was noise
+  // before the call.
+  if (!alarm.steps[0].clear && isClearTone(toneMagnitude(current, candidateCount, magnitude)) &&
+      liesOffCall(alarm.steps[0], current, frequency, kOffCallFirstStepTenths)) {
+    return true;
+  }
+  // The call's tones follow one another: a step whose tone was last heard
+  // long before was not this call's.
+  return !current.hits[0] && previous.heardMs && nowMs - *previous.heardMs > kStepGapMs;
+}
+
+bool ToneDetector::mayComplete(const AlarmDefinition& alarm, const ToneStep& step) const {
+  const ToneStep* const last = &alarm.steps[static_cast<size_t>(alarm.stepCount - 1)];
+  if (&step != last || &step == &alarm.steps[0] || step.clear) return true;
+  int32_t strongest = 0;
+  for (const ToneStep* before = &alarm.steps[0]; before < &step; ++before) {
+    strongest = std::max(strongest, before->level);
+  }
+  if (int64_t{step.level} * kUnclearLastStepFallFactor < strongest) return false;
+  for (const ToneStep* before = &alarm.steps[0]; before < &step; ++before) {
+    if (before->clear && liesOffCall(step, *before, before->levelFrequency, kOffCallLastStepTenths)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void ToneDetector::countHit(ToneStep& step, int32_t hitsNeeded, bool completes) {
+  for (int32_t h = 0; h < hitsNeeded; ++h) {
+    if (!step.hits[static_cast<size_t>(h)]) {
+      if (h + 1 < hitsNeeded || completes) step.hits[static_cast<size_t>(h)] = true;
+      break;
+    }
+  }
+}
+
+void ToneDetector::holdThroughDropout(AlarmDefinition& alarm, const ToneStep* current,
+                                      const ToneStep* previous, int32_t candidateCount) {
+  // A weak tone can drop out of a frame for a moment; noise or another
+  // tone cannot hold a sequence whose last tone heard was not clear.
+  const bool heardClear = (current != nullptr && current->hits[0] && current->clear) ||
+                          (previous != nullptr && previous->clear);
+  bool otherTone = false;
+  for (int32_t c = 0; c < candidateCount; ++c) {
+    if (int64_t{candidateMagnitude[static_cast<size_t>(c)]} * 10 >= int64_t{noiseFloor_} * kDropoutToneTenths) {
+      otherTone = true;
+    }
+  }
+  if (heardClear && !otherTone && !alarm.dropoutHeld) {
+    alarm.dropoutHeld = true;
+  } else {
+    resetSequence(alarm);
+  }
+}
+
 void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, int64_t nowMs,
                               bool& matchPainted) {
   const int32_t k = progress(alarm);
   ToneStep* current = k < alarm.stepCount ? &alarm.steps[static_cast<size_t>(k)] : nullptr;
   ToneStep* previous = k >= 1 ? &alarm.steps[static_cast<size_t>(k - 1)] : nullptr;
-  ToneStep* const last = &alarm.steps[static_cast<size_t>(alarm.stepCount - 1)];
   const int32_t hitsNeeded = countedHits();
 
-  // A clear tone that is neither the last step's nor the next step's, held
-  // for two frames, is the call moving on to a tone this alarm does not
-  // have: the sequence starts again.
-  if (previous != nullptr) {
-    int32_t otherHz = 0;
-    for (int32_t c = 0; c < candidateCount && otherHz == 0; ++c) {
-      const int32_t frequency = candidateFrequency[static_cast<size_t>(c)];
-      if (!isClearTone(candidateMagnitude[static_cast<size_t>(c)]) || matches(*previous, frequency)) continue;
-      if (current != nullptr && matches(*current, frequency)) continue;
-      otherHz = frequency;
-    }
-    if (otherHz != 0 && alarm.otherToneHz != 0 && isNear(otherHz, alarm.otherToneHz, frequencyTolerance)) {
-      resetSequence(alarm);
-      current = &alarm.steps[0];
-      previous = nullptr;
-    } else {
-      alarm.otherToneHz = otherHz;
-    }
+  if (previous != nullptr && callMovedOn(alarm, *previous, current, candidateCount)) {
+    current = &alarm.steps[0];
+    previous = nullptr;
   }
 
   bool silent = true;
@@ -333,71 +395,21 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, in
       continue;
     }
     if (strongerForeignTone(previous, *current, candidateCount, magnitude)) continue;
-    if (previous != nullptr && !startedAgain && risesAboveUnclear(alarm, *previous, magnitude)) {
+    if (previous != nullptr && !startedAgain &&
+        notThisCall(alarm, *previous, *current, candidateCount, frequency, magnitude, nowMs)) {
       startAgain();  // from this tone, if it is the first step's
-      if (!matches(*current, frequency)) continue;
-    }
-    // A clear tone shows where the call's frequency error puts its other
-    // tones: a first step that never stood clear and lies off that was noise
-    // before the call.
-    if (previous != nullptr && !startedAgain && !alarm.steps[0].clear &&
-        isClearTone(toneMagnitude(*current, candidateCount, magnitude)) &&
-        liesOffCall(alarm.steps[0], *current, frequency, kOffCallFirstStepTenths)) {
-      startAgain();
-      if (!matches(*current, frequency)) continue;
-    }
-    // The call's tones follow one another: a step whose tone was last heard
-    // long before was not this call's.
-    if (previous != nullptr && !startedAgain && !current->hits[0] && previous->heardMs &&
-        nowMs - *previous->heardMs > kStepGapMs) {
-      startAgain();
       if (!matches(*current, frequency)) continue;
     }
     noteTone(*current, toneMagnitude(*current, candidateCount, magnitude), frequency);
     current->heardMs = nowMs;
-    // A last step that never stood clear of the noise and stays far below
-    // the call's other tones, or lies off where they put it, is noise after
-    // the call: it gathers hits but does not complete.
-    bool mayComplete = true;
-    if (current == last && current != &alarm.steps[0] && !current->clear) {
-      int32_t strongest = 0;
-      for (const ToneStep* step = &alarm.steps[0]; step < current; ++step) {
-        strongest = std::max(strongest, step->level);
-      }
-      mayComplete = int64_t{current->level} * kUnclearLastStepFallFactor >= strongest;
-      for (const ToneStep* step = &alarm.steps[0]; step < current; ++step) {
-        if (step->clear && liesOffCall(*current, *step, step->levelFrequency, kOffCallLastStepTenths)) {
-          mayComplete = false;
-        }
-      }
-    }
-    for (int32_t h = 0; h < hitsNeeded; ++h) {
-      if (!current->hits[static_cast<size_t>(h)]) {
-        if (h + 1 < hitsNeeded || mayComplete) current->hits[static_cast<size_t>(h)] = true;
-        break;
-      }
-    }
+    countHit(*current, hitsNeeded, mayComplete(alarm, *current));
     current->detectedMs = nowMs;
   }
 
   if (!silent) {
     alarm.dropoutHeld = false;
   } else if (hasStarted(alarm)) {
-    // A weak tone can drop out of a frame for a moment; noise or another
-    // tone cannot hold a sequence whose last tone heard was not clear.
-    const bool heardClear = (current != nullptr && current->hits[0] && current->clear) ||
-                            (previous != nullptr && previous->clear);
-    bool otherTone = false;
-    for (int32_t c = 0; c < candidateCount; ++c) {
-      if (int64_t{candidateMagnitude[static_cast<size_t>(c)]} * 10 >= int64_t{noiseFloor_} * kDropoutToneTenths) {
-        otherTone = true;
-      }
-    }
-    if (heardClear && !otherTone && !alarm.dropoutHeld) {
-      alarm.dropoutHeld = true;
-    } else {
-      resetSequence(alarm);
-    }
+    holdThroughDropout(alarm, current, previous, candidateCount);
   }
 }
 

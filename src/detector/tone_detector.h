@@ -214,6 +214,26 @@ class ToneDetector {
   void runTimers(int64_t nowMs);
   void matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, int64_t nowMs,
                   bool& matchPainted);
+  // A clear tone that is neither the previous step's nor the current one's,
+  // held for two frames, is the call moving on to a tone this alarm does not
+  // have: the sequence starts again (true). Otherwise notes this frame's
+  // other tone for the next.
+  bool callMovedOn(AlarmDefinition& alarm, const ToneStep& previous, const ToneStep* current,
+                   int32_t candidateCount);
+  // The current step's tone, heard at frequency and magnitude, shows that the
+  // steps so far were not this call's.
+  bool notThisCall(const AlarmDefinition& alarm, const ToneStep& previous, const ToneStep& current,
+                   int32_t candidateCount, int32_t frequency, int64_t magnitude, int64_t nowMs) const;
+  // False for a last step that never stood clear of the noise and stays far
+  // below the call's other tones, or lies off where they put it: noise after
+  // the call, which gathers hits but does not complete.
+  bool mayComplete(const AlarmDefinition& alarm, const ToneStep& step) const;
+  // Sets the step's next hit flag; its last only when it completes.
+  static void countHit(ToneStep& step, int32_t hitsNeeded, bool completes);
+  // A frame without the sequence's tones: held once while the last tone heard
+  // was clear and nothing else sounds, otherwise the sequence starts again.
+  void holdThroughDropout(AlarmDefinition& alarm, const ToneStep* current, const ToneStep* previous,
+                          int32_t candidateCount);
   bool matches(const ToneStep& step, int32_t frequency) const;
   // How far above a step's level the next tone may rise and still be the
   // same call's.

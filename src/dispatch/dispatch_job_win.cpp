@@ -153,97 +153,123 @@ bool startRunThread(UniqueHandle& thread, const std::shared_ptr<Run>& run, LPTHR
   return false;
 }
 
-}  // namespace
-
-SenderRunResult runSender(const std::string& programPath, const std::string& commandLine,
-                          uint32_t waitLimitMs, const std::function<void()>& startedNow) {
-  SenderRunResult result;
-
-  // Declared so that they close in the order thread, process, read end,
-  // write end. Only the write end is inheritable: the sender has no use for
-  // the read end.
+// The pipe the sender writes its output into. Declared so that the read end
+// closes before the write end.
+struct OutputPipe {
   UniqueHandle writeEnd;
   UniqueHandle readEnd;
+};
+
+// Only the write end is inheritable: the sender has no use for the read end.
+// Both empty when the pipe cannot be made.
+OutputPipe makeOutputPipe() {
+  OutputPipe pipe;
   SECURITY_ATTRIBUTES inheritable{};
   inheritable.nLength = sizeof inheritable;
   inheritable.bInheritHandle = TRUE;
   HANDLE readRaw = nullptr;
   HANDLE writeRaw = nullptr;
   if (::CreatePipe(&readRaw, &writeRaw, &inheritable, 0)) {
-    readEnd = UniqueHandle(readRaw);
-    writeEnd = UniqueHandle(writeRaw);
-    ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    pipe.readEnd = UniqueHandle(readRaw);
+    pipe.writeEnd = UniqueHandle(writeRaw);
+    ::SetHandleInformation(pipe.readEnd.get(), HANDLE_FLAG_INHERIT, 0);
   }
+  return pipe;
+}
 
+// Hidden, standard output and error on the pipe's write end, no standard
+// input. Without a pipe the sender still runs, with a hidden console of its
+// own.
+STARTUPINFOA hiddenStartup(const OutputPipe& pipe) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
-  if (writeEnd) {
+  if (pipe.writeEnd) {
     startup.dwFlags |= STARTF_USESTDHANDLES;
     startup.hStdInput = nullptr;
-    startup.hStdOutput = writeEnd.get();
-    startup.hStdError = writeEnd.get();
+    startup.hStdOutput = pipe.writeEnd.get();
+    startup.hStdError = pipe.writeEnd.get();
   }
-  // Without a pipe the sender still runs, with a hidden console of its own.
+  return startup;
+}
 
-  // The full path first; one too long to start a program by in its short forms.
+// Starts the program by its full path first; one too long to start a
+// program by in its short forms. False when no form starts it.
+bool startProgram(const std::string& programPath, const std::string& commandLine, STARTUPINFOA& startup,
+                  PROCESS_INFORMATION& started) {
   std::vector<std::string> names{programPath};
   if (programPath.size() >= MAX_PATH) {
     for (std::string& form : shortFormsOf(programPath)) names.push_back(std::move(form));
   }
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
-  PROCESS_INFORMATION started{};
-  bool created = false;
   for (const std::string& name : names) {
-    created = ::CreateProcessA(name.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                               &startup, &started) != FALSE;
-    if (created) break;
+    if (::CreateProcessA(name.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                         &started) != FALSE) {
+      return true;
+    }
   }
-  if (!created) return result;
-  const UniqueHandle process(started.hProcess);
-  const UniqueHandle thread(started.hThread);
-  result.started = true;
-  if (startedNow) startedNow();
+  return false;
+}
 
-  // Wait for the sender to end, reading whatever it writes so that it never
-  // blocks on a full pipe.
+// Reads what the pipe holds now into the result's count and tail; the
+// number of bytes read. Nothing without a read end.
+DWORD drainOutput(HANDLE readEnd, std::vector<char>& chunk, SenderRunResult& result) {
+  DWORD available = 0;
+  DWORD got = 0;
+  if (readEnd != nullptr && ::PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) &&
+      available > 0) {
+    if (::ReadFile(readEnd, chunk.data(), std::min(available, kDrainChunkBytes), &got, nullptr)) {
+      result.outputBytes += got;
+      result.outputTail.append(chunk.data(), got);
+      if (result.outputTail.size() > kSenderOutputTailBytes)
+        result.outputTail.erase(0, result.outputTail.size() - kSenderOutputTailBytes);
+    }
+  }
+  return got;
+}
+
+// Waits for the sender to end, at most waitLimitMs, reading whatever it
+// writes so that it never blocks on a full pipe.
+void waitReadingOutput(HANDLE process, HANDLE readEnd, uint32_t waitLimitMs, SenderRunResult& result) {
   const ULONGLONG begin = ::GetTickCount64();
   std::vector<char> chunk(kDrainChunkBytes);
-  // Reads what the pipe holds now; the number of bytes read.
-  const auto drain = [&]() -> DWORD {
-    DWORD available = 0;
-    DWORD got = 0;
-    if (readEnd && ::PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) &&
-        available > 0) {
-      if (::ReadFile(readEnd.get(), chunk.data(), std::min(available, kDrainChunkBytes), &got, nullptr)) {
-        result.outputBytes += got;
-        result.outputTail.append(chunk.data(), got);
-        if (result.outputTail.size() > kSenderOutputTailBytes)
-          result.outputTail.erase(0, result.outputTail.size() - kSenderOutputTailBytes);
-      }
-    }
-    return got;
-  };
   for (;;) {
-    const DWORD read = drain();
+    const DWORD read = drainOutput(readEnd, chunk, result);
     const ULONGLONG elapsed = ::GetTickCount64() - begin;
     if (elapsed >= waitLimitMs) break;
     const DWORD slice =
         read > 0 ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(kDrainPollMs, waitLimitMs - elapsed));
-    const DWORD waited = ::WaitForSingleObject(process.get(), slice);
+    const DWORD waited = ::WaitForSingleObject(process, slice);
     if (waited == WAIT_OBJECT_0) {
       result.ended = true;
       DWORD code = 0;
-      if (::GetExitCodeProcess(process.get(), &code)) result.exitCode = code;
+      if (::GetExitCodeProcess(process, &code)) result.exitCode = code;
       // Its last words (the summary line) may still be in the pipe.
-      while (drain() > 0) {
+      while (drainOutput(readEnd, chunk, result) > 0) {
       }
       break;
     }
     if (waited == WAIT_FAILED) break;
   }
+}
+
+}  // namespace
+
+SenderRunResult runSender(const std::string& programPath, const std::string& commandLine,
+                          uint32_t waitLimitMs, const std::function<void()>& startedNow) {
+  SenderRunResult result;
+  // Closes after the process and thread handles below.
+  const OutputPipe pipe = makeOutputPipe();
+  STARTUPINFOA startup = hiddenStartup(pipe);
+  PROCESS_INFORMATION started{};
+  if (!startProgram(programPath, commandLine, startup, started)) return result;
+  const UniqueHandle process(started.hProcess);
+  const UniqueHandle thread(started.hThread);
+  result.started = true;
+  if (startedNow) startedNow();
+  waitReadingOutput(process.get(), pipe.readEnd.get(), waitLimitMs, result);
   return result;
 }
 

@@ -15,6 +15,7 @@
 #include "ui/gdi_canvas_win.h"
 #include "ui/main_dialog_win.h"
 #include "ui/test_message_win.h"
+#include "ui/window_messages_win.h"
 #include "win32/executable_path_win.h"
 
 namespace kantiq {
@@ -81,7 +82,7 @@ StatusBitmaps& statusBitmaps() {
 // Set while a box for a failed restart is open. The window's thread only.
 bool captureWarningOpen = false;
 
-void addValue(HWND list, ValueTable& values, int32_t value) {
+void addValue(HWND list, ValueList& values, int32_t value) {
   if (!values.add(value)) return;
   char text[16];
   std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
@@ -107,22 +108,6 @@ class DcScaleCanvas final : public ScaleCanvas {
 
 }  // namespace
 
-void TextBox::append(std::string_view line) {
-  text_.append(line);
-  if (pending_.publish(std::string_view(text_.c_str(), text_.size())) &&
-      !::PostMessageA(dialog_, kMsgResultText, 0, 0)) {
-    // A full queue, say: the next line tries again, and the window's timer
-    // finds this text meanwhile.
-    pending_.noticeFailed();
-  }
-}
-
-void TextBox::show() {
-  std::string text;
-  if (!pending_.take(text)) return;
-  ::SendMessageA(control_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-}
-
 void showSwitchedOffState(HWND dialog) {
   ::SetDlgItemTextA(dialog, IDC_TOGGLE, "Kantiq jetzt aktivieren");
   ::SendDlgItemMessageA(dialog, IDC_STATUS, BM_SETIMAGE, IMAGE_BITMAP,
@@ -130,48 +115,67 @@ void showSwitchedOffState(HWND dialog) {
 }
 
 AlarmMonitor::AlarmMonitor(HWND dialog, const EngineFactory& makeEngine) : dialog_(dialog) {
-  // Controls, emptied.
-  speedBox_ = ::GetDlgItem(dialog, IDC_SPEED_BOX);
-  ::SendMessageA(speedBox_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
-  resultBox_.bind(::GetDlgItem(dialog, IDC_RESULT_BOX), dialog);
-  ::SendMessageA(resultBox_.control(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
-  rateList_ = ::GetDlgItem(dialog, IDC_RATE_LIST);
-  ::SendMessageA(rateList_, CB_RESETCONTENT, 0, 0);
-  pointsList_ = ::GetDlgItem(dialog, IDC_POINTS_LIST);
-  ::SendMessageA(pointsList_, CB_RESETCONTENT, 0, 0);
-  radio8_ = ::GetDlgItem(dialog, IDC_BITS8);
-  radio16_ = ::GetDlgItem(dialog, IDC_BITS16);
-  speedScroll_ = ::GetDlgItem(dialog, IDC_SPEED_SCROLL);
-  ::SetScrollRange(speedScroll_, SB_CTL, 0, 0, FALSE);
-  ::SetScrollPos(speedScroll_, SB_CTL, 0, TRUE);
-  scaleControl_ = ::GetDlgItem(dialog, IDC_SCALE);
-  inputLabel_ = ::GetDlgItem(dialog, IDC_INPUT_LABEL);
-  ::SendMessageA(inputLabel_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
-
+  findControls();
   // Waveform view, detector, analysis thread (suspended) and the detector's
   // pointer back to this monitor. The detector may end the process here.
   engine_ = makeEngine(dialog, *this, *this, samplesPerBuffer_, sampleRate_, pointsPerTransform_);
+  showStartNotes();
+  showIcons();
+  // Not listening yet: the posted start command below switches monitoring on.
+  showSwitchedOffState(dialog);
+  statusShown_ = statusBitmaps().off.get();
+  offerFormats();
+
+  drawFrequencyScale();
+  engine_->analysis().resumeThread();
+  ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_TOGGLE, 0), 0);
+  selectRunningFormat();
+  ::SetTimer(dialog, kStatusTimerId, kStatusTimerMs, nullptr);
+}
+
+void AlarmMonitor::findControls() {
+  // Each emptied of what the dialog template put there.
+  speedBox_ = ::GetDlgItem(dialog_, IDC_SPEED_BOX);
+  ::SendMessageA(speedBox_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+  resultBox_.bind(::GetDlgItem(dialog_, IDC_RESULT_BOX), dialog_);
+  ::SendMessageA(resultBox_.control(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+  rateList_ = ::GetDlgItem(dialog_, IDC_RATE_LIST);
+  ::SendMessageA(rateList_, CB_RESETCONTENT, 0, 0);
+  pointsList_ = ::GetDlgItem(dialog_, IDC_POINTS_LIST);
+  ::SendMessageA(pointsList_, CB_RESETCONTENT, 0, 0);
+  radio8_ = ::GetDlgItem(dialog_, IDC_BITS8);
+  radio16_ = ::GetDlgItem(dialog_, IDC_BITS16);
+  speedScroll_ = ::GetDlgItem(dialog_, IDC_SPEED_SCROLL);
+  ::SetScrollRange(speedScroll_, SB_CTL, 0, 0, FALSE);
+  ::SetScrollPos(speedScroll_, SB_CTL, 0, TRUE);
+  scaleControl_ = ::GetDlgItem(dialog_, IDC_SCALE);
+  inputLabel_ = ::GetDlgItem(dialog_, IDC_INPUT_LABEL);
+  ::SendMessageA(inputLabel_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+}
+
+void AlarmMonitor::showStartNotes() {
   // A configuration without alarms starts, but the window must not look as
   // if it were watching for one.
   if (engine_->alarmCount() <= 0) resultBox_.append(kNoAlarmLine);
   for (const std::string& line : engine_->startNotes()) resultBox_.append(line);
+}
 
+void AlarmMonitor::showIcons() {
+  ::SendMessageA(dialog_, WM_SETICON, ICON_SMALL,
+                 reinterpret_cast<LPARAM>(::LoadImageA(resourceInstance(), MAKEINTRESOURCEA(IDI_KANTIQ),
+                                                       IMAGE_ICON, 16, 16, LR_SHARED)));
+  ::SendDlgItemMessageA(dialog_, IDC_ABOUT, BM_SETIMAGE, IMAGE_BITMAP,
+                        reinterpret_cast<LPARAM>(::LoadImageA(resourceInstance(),
+                                                              MAKEINTRESOURCEA(IDB_ABOUT_BUTTON),
+                                                              IMAGE_BITMAP, 0, 0, LR_SHARED)));
+}
+
+void AlarmMonitor::offerFormats() {
   // The program records 8 bits at 44100 Hz whatever these lists say (they
   // are hidden); they offer every format, so that a sound card missing at
   // start, which is waited for, leaves nothing to decide here.
   const uint32_t formats = WAVE_FORMAT_1M08 | WAVE_FORMAT_1M16 | WAVE_FORMAT_2M08 | WAVE_FORMAT_2M16 |
                            WAVE_FORMAT_4M08 | WAVE_FORMAT_4M16;
-
-  ::SendMessageA(dialog, WM_SETICON, ICON_SMALL,
-                 reinterpret_cast<LPARAM>(::LoadImageA(resourceInstance(), MAKEINTRESOURCEA(IDI_KANTIQ),
-                                                       IMAGE_ICON, 16, 16, LR_SHARED)));
-  ::SendDlgItemMessageA(dialog, IDC_ABOUT, BM_SETIMAGE, IMAGE_BITMAP,
-                        reinterpret_cast<LPARAM>(::LoadImageA(resourceInstance(),
-                                                              MAKEINTRESOURCEA(IDB_ABOUT_BUTTON),
-                                                              IMAGE_BITMAP, 0, 0, LR_SHARED)));
-  // Not listening yet: the posted start command below switches monitoring on.
-  showSwitchedOffState(dialog);
-  statusShown_ = statusBitmaps().off.get();
 
   // 8 bits on every device; 16 only offered where the device has it.
   ::SendMessageA(radio8_, BM_SETCHECK, BST_CHECKED, 0);
@@ -188,35 +192,33 @@ AlarmMonitor::AlarmMonitor(HWND dialog, const EngineFactory& makeEngine) : dialo
 
   for (int32_t points : kOfferedPoints) addValue(pointsList_, pointsValues_, points);
   ::SendMessageA(pointsList_, CB_SETCURSEL, 2, 0);
+}
 
-  drawFrequencyScale();
-  engine_->analysis().resumeThread();
-  ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_TOGGLE, 0), 0);
-
+void AlarmMonitor::selectRunningFormat() {
   // The running configuration: 44100 Hz whatever the list holds, 2048
   // points, then nine steps to the right on the speed selector.
   ::SendMessageA(rateList_, CB_SETCURSEL, 2, 0);
   sampleRate_ = kStartRateHz;
   rebuildSpeedSteps();
-  if (!engine_->analysis().reconfigure(samplesPerBuffer_, sampleRate_, pointsPerTransform_,
-                                       bitsPerSample_)) {
-    ::PostQuitMessage(1);
-  }
+  reconfigureAnalysis();
   drawFrequencyScale();
 
   ::SendMessageA(pointsList_, CB_SETCURSEL, 3, 0);
   pointsPerTransform_ = kStartPoints;
   rebuildSpeedSteps();
+  reconfigureAnalysis();
+  drawFrequencyScale();
+
+  for (int32_t i = 0; i < kStartSpeedSteps; ++i) {
+    ::PostMessageA(dialog_, WM_HSCROLL, MAKEWPARAM(SB_LINERIGHT, 0), 0);
+  }
+}
+
+void AlarmMonitor::reconfigureAnalysis() {
   if (!engine_->analysis().reconfigure(samplesPerBuffer_, sampleRate_, pointsPerTransform_,
                                        bitsPerSample_)) {
     ::PostQuitMessage(1);
   }
-  drawFrequencyScale();
-
-  for (int32_t i = 0; i < kStartSpeedSteps; ++i) {
-    ::PostMessageA(dialog, WM_HSCROLL, MAKEWPARAM(SB_LINERIGHT, 0), 0);
-  }
-  ::SetTimer(dialog, kStatusTimerId, kStatusTimerMs, nullptr);
 }
 
 bool AlarmMonitor::shutdown() {
@@ -430,18 +432,12 @@ void AlarmMonitor::onHScroll(HWND /*window*/, int32_t scrollCode, int32_t thumbP
     ::SetScrollPos(speedScroll_, SB_CTL, speedSteps_.position(), TRUE);
   }
   if (speedSteps_.count() > 0) samplesPerBuffer_ = speedSteps_.samples();
-  if (!engine_->analysis().reconfigure(samplesPerBuffer_, sampleRate_, pointsPerTransform_,
-                                       bitsPerSample_)) {
-    ::PostQuitMessage(1);
-  }
+  reconfigureAnalysis();
   setSpeedText();
 }
 
 void AlarmMonitor::applySettings(HWND /*window*/) {
-  if (!engine_->analysis().reconfigure(samplesPerBuffer_, sampleRate_, pointsPerTransform_,
-                                       bitsPerSample_)) {
-    ::PostQuitMessage(1);
-  }
+  reconfigureAnalysis();
   drawFrequencyScale();
 }
 

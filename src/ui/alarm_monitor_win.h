@@ -19,17 +19,12 @@
 #include "ui/fresh_start_win.h"
 #include "detector/detector_ports.h"
 #include "ui/step_scroll_bar.h"
-#include "ui/text_box.h"
+#include "ui/text_box_win.h"
 #include "ui/value_list.h"
 #include "win32/owners_win.h"
 
 namespace kantiq {
 
-// Posted to the main dialog when the result box has a new text to show.
-constexpr UINT kMsgResultText = WM_APP + 1;
-// Posted to the main dialog when the recorder has a box to show for a
-// restart that failed.
-constexpr UINT kMsgCaptureWarning = WM_APP + 3;
 // The main dialog's timer that keeps the status picture true and picks up
 // a result text or a box whose notice was lost.
 constexpr UINT_PTR kStatusTimerId = 1;
@@ -96,31 +91,6 @@ using EngineFactory = std::function<std::unique_ptr<MonitorEngine>(
     HWND dialog, MonitorInterface& monitor, CaptureObserver& observer, int32_t samplesPerBuffer,
     int32_t sampleRate, int32_t points)>;
 
-// The result box: an edit control and the text it shows. The text is built
-// on the thread that raises alarms and handed to the window's thread by a
-// posted notice, so raising never waits for the window.
-class TextBox {
- public:
-  TextBox() = default;
-  void bind(HWND control, HWND dialog) {
-    control_ = control;
-    dialog_ = dialog;
-  }
-  HWND control() const { return control_; }
-  // The thread that raises alarms: builds the new text and tells the
-  // window's thread.
-  void append(std::string_view line);
-  // The window's thread, on kMsgResultText and on its timer: shows the
-  // newest text if there is one it has not shown.
-  void show();
-
- private:
-  HWND control_ = nullptr;
-  HWND dialog_ = nullptr;
-  ResultText text_;
-  PendingText pending_;
-};
-
 class AlarmMonitor final : public MonitorInterface, public CaptureObserver {
  public:
   AlarmMonitor(HWND dialog, const EngineFactory& makeEngine);
@@ -166,6 +136,23 @@ class AlarmMonitor final : public MonitorInterface, public CaptureObserver {
   int32_t samplesPerBuffer() const { return samplesPerBuffer_; }
 
  private:
+  // The constructor's steps, in the order it takes them. The dialog's
+  // controls, found and emptied:
+  void findControls();
+  // The result box's first lines: no alarms configured, the settings
+  // file's problems.
+  void showStartNotes();
+  // The window's small icon and the about button's picture.
+  void showIcons();
+  // Fills the (hidden) format controls: bits, rates, transform sizes.
+  void offerFormats();
+  // Switches to the format the program runs with and posts the speed
+  // selector's steps to its start position.
+  void selectRunningFormat();
+
+  // Hands the present format to the analysis; ends the program when the
+  // analysis cannot take it.
+  void reconfigureAnalysis();
   void setSpeedText();
   void showToggleState(HWND window);
   // The status picture for the present state, set only when it changes.
@@ -187,13 +174,13 @@ class AlarmMonitor final : public MonitorInterface, public CaptureObserver {
   HWND speedBox_ = nullptr;
   TextBox resultBox_;
   HWND rateList_ = nullptr;
-  ValueTable rateValues_;
+  ValueList rateValues_;
   HWND pointsList_ = nullptr;
-  ValueTable pointsValues_;
+  ValueList pointsValues_;
   HWND radio8_ = nullptr;
   HWND radio16_ = nullptr;
   HWND speedScroll_ = nullptr;
-  SpeedSteps speedSteps_;
+  StepScrollBar speedSteps_;
   HWND scaleControl_ = nullptr;
   UniqueEnhMetaFile scalePicture_;
   RECT scaleRect_{};

@@ -10,6 +10,7 @@
 #include "resources/resource_ids.h"
 #include "ui/alarm_monitor_win.h"
 #include "ui/picture_control_win.h"
+#include "ui/window_messages_win.h"
 #include "win32/restart_request_win.h"
 
 namespace kantiq {

@@ -4,7 +4,7 @@
 
 namespace kantiq {
 
-void SpeedSteps::rebuild(int32_t pointsPerTransform) {
+void StepScrollBar::rebuild(int32_t pointsPerTransform) {
   steps_.fill(0);
   count_ = 0;
   position_ = 0;
@@ -14,7 +14,7 @@ void SpeedSteps::rebuild(int32_t pointsPerTransform) {
   pageStep_ = 1;
 }
 
-bool SpeedSteps::scroll(int32_t code, int32_t thumbPosition) {
+bool StepScrollBar::scroll(int32_t code, int32_t thumbPosition) {
   const int32_t last = std::max(count_ - 1, 0);
   int32_t next = position_;
   switch (code) {
@@ -35,7 +35,7 @@ bool SpeedSteps::scroll(int32_t code, int32_t thumbPosition) {
   return true;
 }
 
-int32_t SpeedSteps::samples() const {
+int32_t StepScrollBar::samples() const {
   return count_ > 0 ? steps_[static_cast<std::size_t>(position_)] : 0;
 }
 

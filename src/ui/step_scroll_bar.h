@@ -17,9 +17,9 @@ enum ScrollCode : int32_t {
   kScrollRight = 7,
 };
 
-// The speed selector's steps: the samples per capture buffer selectable by
-// position, from the transform size down in steps of 64.
-class SpeedSteps {
+// The speed selector's scroll bar: the samples per capture buffer
+// selectable by position, from the transform size down in steps of 64.
+class StepScrollBar {
  public:
   static constexpr int32_t kMaxSteps = 32;
   static constexpr int32_t kStepSamples = 64;

@@ -22,6 +22,7 @@
 #include "dispatch/test_message_verdict.h"
 #include "resources/resource_ids.h"
 #include "ui/main_dialog_win.h"
+#include "ui/window_messages_win.h"
 #include "ui/worker_share.h"
 #include "win32/executable_path_win.h"
 #include "win32/owners_win.h"
@@ -29,7 +30,6 @@
 namespace kantiq {
 namespace {
 
-constexpr UINT kMsgSenderEnded = WM_APP + 2;
 // The same limit as an alarm's sender: one still running then is left alone.
 constexpr uint32_t kSenderWaitLimitMs = 18'000'000;
 
@@ -85,7 +85,7 @@ void showSending(HWND dialog) {
 }
 
 void startTest(HWND dialog, TestDialog& state) {
-  state.share = std::make_shared<TestShare>([dialog] { ::PostMessageA(dialog, kMsgSenderEnded, 0, 0); });
+  state.share = std::make_shared<TestShare>([dialog] { ::PostMessageA(dialog, kMsgTestSenderEnded, 0, 0); });
   auto send = std::make_unique<TestSend>();
   const std::string folder = executableFolder();
   send->senderPath = senderPath(folder);
@@ -125,7 +125,7 @@ INT_PTR CALLBACK testMessageDialogProc(HWND dialog, UINT message, WPARAM wParam,
         default:
           return FALSE;
       }
-    case kMsgSenderEnded:
+    case kMsgTestSenderEnded:
       if (state != nullptr && state->worker) {
         ::WaitForSingleObject(state->worker.get(), INFINITE);
         state->worker.reset();

@@ -2,13 +2,13 @@
 
 namespace kantiq {
 
-bool ValueTable::add(int32_t value) {
+bool ValueList::add(int32_t value) {
   if (count_ >= kCapacity) return false;
   values_[static_cast<std::size_t>(count_++)] = value;
   return true;
 }
 
-std::optional<int32_t> ValueTable::valueAt(int32_t index) const {
+std::optional<int32_t> ValueList::valueAt(int32_t index) const {
   if (index < 0 || index >= count_) return std::nullopt;
   return values_[static_cast<std::size_t>(index)];
 }

@@ -7,11 +7,12 @@
 namespace kantiq {
 
 // The values behind a drop-down list's entries, in list order.
-class ValueTable {
+class ValueList {
  public:
   static constexpr int32_t kCapacity = 32;
 
-  // False when the table is full; the entry is then not added to the list.
+  // False when the list holds kCapacity values; the entry is then not added
+  // to the control either.
   bool add(int32_t value);
   void clear() { count_ = 0; }
   // The value of an entry; none for an index the list reports as "no

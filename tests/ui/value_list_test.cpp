@@ -5,17 +5,17 @@
 namespace kantiq {
 namespace {
 
-TEST(ValueTable, SelectionOutsideTheEntriesHasNoValue) {
-  ValueTable t;
+TEST(ValueList, SelectionOutsideTheEntriesHasNoValue) {
+  ValueList t;
   EXPECT_FALSE(t.valueAt(0).has_value());
   t.add(11025);
   t.add(22050);
   EXPECT_EQ(t.valueAt(1), 22050);
   EXPECT_FALSE(t.valueAt(-1).has_value());  // the list's "no selection"
   EXPECT_FALSE(t.valueAt(2).has_value());
-  for (int i = 2; i < ValueTable::kCapacity; ++i) EXPECT_TRUE(t.add(i));
+  for (int i = 2; i < ValueList::kCapacity; ++i) EXPECT_TRUE(t.add(i));
   EXPECT_FALSE(t.add(1));
-  EXPECT_EQ(t.count(), ValueTable::kCapacity);
+  EXPECT_EQ(t.count(), ValueList::kCapacity);
 }
 
 TEST(DeviceFormats, RatesAndWidthsFromFormatBits) {

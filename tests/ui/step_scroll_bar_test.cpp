@@ -5,14 +5,14 @@
 namespace kantiq {
 namespace {
 
-TEST(SpeedSteps, ListRunsDownInStepsOf64) {
+TEST(StepScrollBar, ListRunsDownInStepsOf64) {
   struct Case {
     int32_t points, count, last;
   };
   const Case cases[] = {{256, 4, 64}, {512, 8, 64}, {1024, 16, 64}, {2048, 32, 64}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.points);
-    SpeedSteps s;
+    StepScrollBar s;
     s.rebuild(c.points);
     EXPECT_EQ(s.count(), c.count);
     EXPECT_EQ(s.position(), 0);
@@ -20,14 +20,14 @@ TEST(SpeedSteps, ListRunsDownInStepsOf64) {
     EXPECT_EQ(s.stepAt(0), c.points);
     EXPECT_EQ(s.stepAt(c.count - 1), c.last);
   }
-  SpeedSteps s;
+  StepScrollBar s;
   s.rebuild(256);
   EXPECT_EQ(s.stepAt(1), 192);
   EXPECT_EQ(s.stepAt(2), 128);
 }
 
-TEST(SpeedSteps, ListIsCappedAt32AndStopsAtZero) {
-  SpeedSteps s;
+TEST(StepScrollBar, ListIsCappedAt32AndStopsAtZero) {
+  StepScrollBar s;
   s.rebuild(4096);
   EXPECT_EQ(s.count(), 32);
   EXPECT_EQ(s.stepAt(31), 4096 - 31 * 64);
@@ -39,8 +39,8 @@ TEST(SpeedSteps, ListIsCappedAt32AndStopsAtZero) {
   EXPECT_EQ(s.samples(), 0);
 }
 
-TEST(SpeedSteps, ScrollTable) {
-  SpeedSteps s;
+TEST(StepScrollBar, ScrollTable) {
+  StepScrollBar s;
   s.rebuild(512);  // positions 0..7
   struct Move {
     int32_t code, thumb, expected;
@@ -63,8 +63,8 @@ TEST(SpeedSteps, ScrollTable) {
   }
 }
 
-TEST(SpeedSteps, StartUpSpeedIsPosition9) {
-  SpeedSteps s;
+TEST(StepScrollBar, StartUpSpeedIsPosition9) {
+  StepScrollBar s;
   s.rebuild(2048);
   EXPECT_EQ(transformsPerSecond(44100, s.samples()), 21);
   for (int i = 0; i < 9; ++i) s.scroll(kScrollLineRight, 0);

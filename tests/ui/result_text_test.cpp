@@ -1,4 +1,4 @@
-#include "ui/text_box.h"
+#include "ui/result_text.h"
 
 #include <gtest/gtest.h>
 
