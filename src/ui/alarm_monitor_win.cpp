@@ -14,6 +14,7 @@
 #include "ui/frequency_scale.h"
 #include "ui/gdi_canvas_win.h"
 #include "ui/main_dialog_win.h"
+#include "ui/status_picture.h"
 #include "ui/test_message_win.h"
 #include "ui/window_messages_win.h"
 #include "win32/executable_path_win.h"
@@ -77,6 +78,19 @@ StatusBitmaps& statusBitmaps() {
     bitmaps.smsWaiting.reset(loadBitmap(IDB_STATUS_SMS_WAITING));
   }
   return bitmaps;
+}
+
+HBITMAP statusBitmap(StatusPicture picture) {
+  StatusBitmaps& bitmaps = statusBitmaps();
+  switch (picture) {
+    case StatusPicture::Off: return bitmaps.off.get();
+    case StatusPicture::Fault: return bitmaps.fault.get();
+    case StatusPicture::Silent: return bitmaps.silent.get();
+    case StatusPicture::NoInput: return bitmaps.noInput.get();
+    case StatusPicture::SmsWaiting: return bitmaps.smsWaiting.get();
+    case StatusPicture::On: break;
+  }
+  return bitmaps.on.get();
 }
 
 // Set while a box for a failed restart is open. The window's thread only.
@@ -241,21 +255,14 @@ void AlarmMonitor::showToggleState(HWND window) {
 }
 
 void AlarmMonitor::showStatusPicture() {
-  StatusBitmaps& bitmaps = statusBitmaps();
-  // Green only while a signal really arrives: switched on but deaf is a fault.
   AnalysisControl& analysis = engine_->analysis();
   const AnalysisControl::InputState input = analysis.inputState();
-  HBITMAP picture = nullptr;
-  if (stopped_) {
-    picture = bitmaps.off.get();
-  } else if (!analysis.delivering()) {
-    picture = (input.missing ? bitmaps.noInput : bitmaps.fault).get();
-  } else if (input.silent) {
-    picture = bitmaps.silent.get();
-  } else {
-    // Listening, but an alarm's SMS did not all go out: not all is well.
-    picture = (engine_->messagesWaiting() ? bitmaps.smsWaiting : bitmaps.on).get();
-  }
+  const StatusPicture shown = chooseStatusPicture({.switchedOff = stopped_,
+                                                   .delivering = analysis.delivering(),
+                                                   .inputMissing = input.missing,
+                                                   .inputSilent = input.silent,
+                                                   .messagesWaiting = engine_->messagesWaiting()});
+  HBITMAP picture = statusBitmap(shown);
   showInputLabel(input.label);
   if (picture == statusShown_) return;
   statusShown_ = picture;
