@@ -199,6 +199,7 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
     normaliser = math.sqrt(points)
     bins = min(points // 2, height)
     frequencies = (rate * np.arange(bins)) // points
+    bin_of = {int(f): b for b, f in enumerate(frequencies)}  # a tone's frequency names its top's bin
     for start in range(0, len(samples) - per_buffer + 1, per_buffer):
         window = np.concatenate([window[per_buffer:], samples[start:start + per_buffer].astype(np.float64)])
         spectrum = np.fft.fft(window)[:bins]
@@ -233,6 +234,17 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
             def clear(m):
                 return m * 10 >= floor * CLEAR_TONE_TENTHS
 
+            def stands_clear(step, tone):
+                """Clear of the noise, and one hill (tops at most a bin apart) within the
+                tolerance of each of the step's frequencies: a steady tone shows as one."""
+                if not clear(tone):
+                    return False
+                for g in [step.frequency1, step.frequency2] if step.dual else [step.frequency1]:
+                    tops = [bin_of[f2] for f2, _ in candidates if g - tolerance < f2 < g + tolerance]
+                    if tops and max(tops) - min(tops) > 1:
+                        return False
+                return True
+
             if previous:  # a clear tone the alarm does not have, two frames running
                 other = next((f for f, m in candidates if clear(m) and not previous.matches(f, tolerance)
                               and not (current and current.matches(f, tolerance))), 0)
@@ -250,7 +262,7 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
                     if tone > previous.level:
                         previous.level_frequency = f
                     previous.level = max(previous.level, tone)
-                    if clear(tone):
+                    if stands_clear(previous, tone):
                         previous.clear = True
                         previous.heard = now_ms
                     before = steps[steps.index(previous) - 1] if previous is not steps[0] else None
@@ -275,7 +287,7 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
                     if not current.matches(f, tolerance):
                         continue
                 if previous and not started_again and not steps[0].clear \
-                        and clear(tone_magnitude(current, f, m, candidates, tolerance)) \
+                        and stands_clear(current, tone_magnitude(current, f, m, candidates, tolerance)) \
                         and lies_off_call(steps[0], current, f, OFF_CALL_FIRST_STEP_TENTHS, rate, points):
                     alarm.reset()  # the first step was noise before the call
                     started_again = True
@@ -293,7 +305,7 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
                 if tone > current.level:
                     current.level_frequency = f
                 current.level = max(current.level, tone)
-                if clear(tone):
+                if stands_clear(current, tone):
                     current.clear = True
                 current.heard = now_ms
                 may_complete = True

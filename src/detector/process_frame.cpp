@@ -224,10 +224,30 @@ bool ToneDetector::isClearTone(int64_t magnitude) const {
   return magnitude * 10 >= int64_t{noiseFloor_} * kClearToneTenths;
 }
 
-bool ToneDetector::noteTone(ToneStep& step, int64_t tone, int32_t frequency) const {
+bool ToneDetector::showsOneHill(const ToneStep& step, int32_t candidateCount) const {
+  const auto oneHillAt = [&](int32_t tone) {
+    int32_t lowest = -1;
+    int32_t highest = -1;
+    for (int32_t c = 0; c < candidateCount; ++c) {
+      if (!isNear(candidateFrequency[static_cast<size_t>(c)], tone, frequencyTolerance)) continue;
+      const int32_t bin = candidateBin[static_cast<size_t>(c)];
+      lowest = lowest < 0 ? bin : std::min(lowest, bin);
+      highest = std::max(highest, bin);
+    }
+    // Two tops side by side are one hill whose top is shared by two bins.
+    return highest - lowest <= 1;
+  };
+  return oneHillAt(step.frequency1) && (!step.dualTone || oneHillAt(step.frequency2));
+}
+
+bool ToneDetector::standsClear(const ToneStep& step, int32_t candidateCount, int64_t tone) const {
+  return isClearTone(tone) && showsOneHill(step, candidateCount);
+}
+
+bool ToneDetector::noteTone(ToneStep& step, int32_t candidateCount, int64_t tone, int32_t frequency) const {
   if (tone > step.level) step.levelFrequency = frequency;
   step.level = static_cast<int32_t>(std::max<int64_t>(step.level, tone));
-  const bool clear = isClearTone(tone);
+  const bool clear = standsClear(step, candidateCount, tone);
   if (clear) step.clear = true;
   return clear;
 }
@@ -296,7 +316,7 @@ bool ToneDetector::notThisCall(const AlarmDefinition& alarm, const ToneStep& pre
   // A clear tone shows where the call's frequency error puts its other
   // tones: a first step that never stood clear and lies off that was noise
   // before the call.
-  if (!alarm.steps[0].clear && isClearTone(toneMagnitude(current, candidateCount, magnitude)) &&
+  if (!alarm.steps[0].clear && standsClear(current, candidateCount, toneMagnitude(current, candidateCount, magnitude)) &&
       liesOffCall(alarm.steps[0], current, frequency, kOffCallFirstStepTenths)) {
     return true;
   }
@@ -376,7 +396,7 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, in
     const int64_t magnitude = candidateMagnitude[static_cast<size_t>(c)];
     if (previous != nullptr && matches(*previous, frequency)) {
       silent = false;
-      if (noteTone(*previous, toneMagnitude(*previous, candidateCount, magnitude), frequency)) {
+      if (noteTone(*previous, candidateCount, toneMagnitude(*previous, candidateCount, magnitude), frequency)) {
         previous->heardMs = nowMs;
       }
       // A step can complete on the first weak frames of its tone; the tone
@@ -400,7 +420,7 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, in
       startAgain();  // from this tone, if it is the first step's
       if (!matches(*current, frequency)) continue;
     }
-    noteTone(*current, toneMagnitude(*current, candidateCount, magnitude), frequency);
+    noteTone(*current, candidateCount, toneMagnitude(*current, candidateCount, magnitude), frequency);
     current->heardMs = nowMs;
     countHit(*current, hitsNeeded, mayComplete(alarm, *current));
     current->detectedMs = nowMs;

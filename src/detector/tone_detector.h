@@ -29,7 +29,8 @@ struct ToneStep {
   // A dual-tone step's tone is its two frequencies together.
   int32_t level = 0;
   // The step's tone has stood clear of the noise in some frame: at least
-  // ToneDetector::kClearToneTenths tenths of that frame's noise floor.
+  // ToneDetector::kClearToneTenths tenths of that frame's noise floor, and
+  // one hill within the tolerance of each of its frequencies.
   bool clear = false;
   // The frequency the step's tone showed at its level (single tones only).
   int32_t levelFrequency = 0;
@@ -254,8 +255,17 @@ class ToneDetector {
   int64_t toneMagnitude(const ToneStep& step, int32_t candidateCount, int64_t magnitude) const;
   // A tone that stands clear of this frame's noise floor.
   bool isClearTone(int64_t magnitude) const;
+  // The frame's candidates within the tolerance of each of the step's
+  // frequencies lie on one hill. A steady tone shows as one hill: the side
+  // lobes of the transform's rectangular window stay under
+  // kDominanceTenths of it and are no candidates. Two separate hills in one
+  // tone's window are noise, or the splatter of a tone change beside it.
+  bool showsOneHill(const ToneStep& step, int32_t candidateCount) const;
+  // The step's tone, at magnitude tone, stands clear of this frame's noise
+  // floor and shows as one hill.
+  bool standsClear(const ToneStep& step, int32_t candidateCount, int64_t tone) const;
   // Keeps a step's loudest tone and where it lay; true when this one stood clear.
-  bool noteTone(ToneStep& step, int64_t tone, int32_t frequency) const;
+  bool noteTone(ToneStep& step, int32_t candidateCount, int64_t tone, int32_t frequency) const;
   bool strongerForeignTone(const ToneStep* previous, const ToneStep& current, int32_t candidateCount,
                            int64_t magnitude) const;
 

@@ -221,6 +221,34 @@ TEST(Sequence, AToneThatNeverStoodClearOfTheNoiseIsJudgedByTheCallsOtherTones) {
   }
 }
 
+// A steady tone shows in its frame as one hill; two hills of a tone's
+// window, each as strong as a clear tone, are noise or the splatter of the
+// call's first tone change, and the step they complete never stood clear.
+// The window here spans five bins (1000 Hz +- 250), the floor is 4.
+TEST(Sequence, ATonesWindowHoldingTwoHillsIsNoClearHearingOfIt) {
+  using Frame = std::vector<std::pair<int32_t, int32_t>>;
+  struct Row {
+    const char* story;
+    std::vector<Frame> frames;
+    bool raised;
+  } rows[] = {
+      {"two hills before a second tone more than twice as loud: noise before the call",
+       {{{9, 24}, {11, 24}}, {{15, 50}}, {{20, 50}}}, false},
+      {"one hill whose top two bins share stands clear", {{{10, 24}, {11, 24}}, {{15, 50}}, {{20, 50}}}, true},
+      {"two hills at the call's level are still its first tone", {{{9, 24}, {11, 24}}, {{15, 40}}, {{20, 40}}},
+       true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.story);
+    DetectorRig rig;
+    rig.noise = 4;
+    rig.detector->frequencyTolerance = 250;
+    rig.addAlarm("A", {1000, 1500, 2000});
+    for (const Frame& frame : row.frames) rig.frameOf(frame);
+    EXPECT_EQ(rig.sink.texts.size(), row.raised ? 1u : 0u);
+  }
+}
+
 TEST(Sequence, AStepEqualToThePreviousTakesHitsAtOnce) {
   DetectorRig rig;
   rig.addAlarm("AAB", {1000, 1000, 2000});
