@@ -246,8 +246,11 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
                 return True
 
             if previous:  # a clear tone the alarm does not have, two frames running
-                other = next((f for f, m in candidates if clear(m) and not previous.matches(f, tolerance)
-                              and not (current and current.matches(f, tolerance))), 0)
+                def of_the_steps(f):
+                    return previous.matches(f, tolerance) or (current and current.matches(f, tolerance))
+                # splatter of the change between the steps' tones stays under them
+                step_tone = max((m for f, m in candidates if of_the_steps(f)), default=0)
+                other = next((f for f, m in candidates if clear(m) and m >= step_tone and not of_the_steps(f)), 0)
                 if other and alarm.other_tone and alarm.other_tone - tolerance < other < alarm.other_tone + tolerance:
                     alarm.reset()
                     current, previous = steps[0], None

@@ -293,10 +293,21 @@ int32_t ToneDetector::findCandidates(const SpectrumTransform& transform, int32_t
 
 bool ToneDetector::callMovedOn(AlarmDefinition& alarm, const ToneStep& previous, const ToneStep* current,
                                int32_t candidateCount) {
+  // Such a tone is the one being sent, no weaker than the steps' tones in
+  // its frame: the splatter of the change from the last step's tone to the
+  // next step's stays under one of them.
+  int32_t stepTone = 0;  // the strongest candidate of either step
+  for (int32_t c = 0; c < candidateCount; ++c) {
+    const int32_t frequency = candidateFrequency[static_cast<size_t>(c)];
+    if (matches(previous, frequency) || (current != nullptr && matches(*current, frequency))) {
+      stepTone = std::max(stepTone, candidateMagnitude[static_cast<size_t>(c)]);
+    }
+  }
   int32_t otherHz = 0;
   for (int32_t c = 0; c < candidateCount && otherHz == 0; ++c) {
     const int32_t frequency = candidateFrequency[static_cast<size_t>(c)];
-    if (!isClearTone(candidateMagnitude[static_cast<size_t>(c)]) || matches(previous, frequency)) continue;
+    const int32_t magnitude = candidateMagnitude[static_cast<size_t>(c)];
+    if (!isClearTone(magnitude) || magnitude < stepTone || matches(previous, frequency)) continue;
     if (current != nullptr && matches(*current, frequency)) continue;
     otherHz = frequency;
   }
