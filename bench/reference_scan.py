@@ -27,6 +27,7 @@ DOMINANCE_TENTHS = 3  # a tone under 3/10 of the frame's strongest is not one of
 LEVEL_FALL_TENTHS = 3  # a hit needs 3/10 of the previous step's level
 LEVEL_RISE_FACTOR = 4  # more than 4 times the previous step's level: the call starts here
 FIRST_STEP_RISE_FACTOR = 2  # the same after the first step, which noise stands in for most easily
+CLEAR_FIRST_STEP_RISE_FACTOR = 4  # the same after a clear first step: a call's start splatters clear of quiet noise
 FOREIGN_TONE_TENTHS = 16  # a tone 16/10 of a match that is neither step's vetoes the hit
 CLEAR_TONE_TENTHS = 50  # a tone at 5 times its frame's noise floor stands clear of the noise
 UNCLEAR_LAST_STEP_FALL_FACTOR = 2  # an unclear last step needs half the call's strongest earlier tone
@@ -161,6 +162,14 @@ def rise_limit(step, steps):
     return FIRST_STEP_RISE_FACTOR if step is steps[0] else LEVEL_RISE_FACTOR
 
 
+def rises_above(step, steps, m):
+    """m rises above the step's level by more than its rise limit (an unclear step) or by more
+    than CLEAR_FIRST_STEP_RISE_FACTOR (a clear first step)."""
+    if not step.clear:
+        return m > step.level * rise_limit(step, steps)
+    return step is steps[0] and m > step.level * CLEAR_FIRST_STEP_RISE_FACTOR
+
+
 def tone_magnitude(step, f, m, candidates, tolerance):
     """A dual step's tone is its two frequencies' strongest candidates together."""
     if not step.dual:
@@ -269,8 +278,7 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
                         previous.clear = True
                         previous.heard = now_ms
                     before = steps[steps.index(previous) - 1] if previous is not steps[0] else None
-                    if before and not started_again and not before.clear \
-                            and m > before.level * rise_limit(before, steps):
+                    if before and not started_again and rises_above(before, steps, m):
                         alarm.reset()  # the step before completed on noise: not this call
                         started_again = True
                         current, previous = steps[0], None
@@ -282,8 +290,7 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
                 if any(m2 * 10 > m * FOREIGN_TONE_TENTHS and not current.matches(f2, tolerance)
                        and not (previous and previous.matches(f2, tolerance)) for f2, m2 in candidates):
                     continue  # another tone is the one being sent
-                if previous and not started_again and not previous.clear \
-                        and m > previous.level * rise_limit(previous, steps):
+                if previous and not started_again and rises_above(previous, steps, m):
                     alarm.reset()  # the steps so far were not this call
                     started_again = True
                     current, previous = steps[0], None

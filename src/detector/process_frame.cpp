@@ -191,8 +191,9 @@ int64_t ToneDetector::riseLimit(const AlarmDefinition& alarm, const ToneStep& st
   return &step == &alarm.steps[0] ? kFirstStepRiseFactor : kStepLevelRiseFactor;
 }
 
-bool ToneDetector::risesAboveUnclear(const AlarmDefinition& alarm, const ToneStep& step, int64_t magnitude) {
-  return !step.clear && magnitude > int64_t{step.level} * riseLimit(alarm, step);
+bool ToneDetector::risesAboveStep(const AlarmDefinition& alarm, const ToneStep& step, int64_t magnitude) {
+  if (!step.clear) return magnitude > int64_t{step.level} * riseLimit(alarm, step);
+  return &step == &alarm.steps[0] && magnitude > int64_t{step.level} * kClearFirstStepRiseFactor;
 }
 
 bool ToneDetector::liesOffCall(const ToneStep& step, const ToneStep& clearStep, int32_t clearFrequency,
@@ -322,8 +323,9 @@ bool ToneDetector::callMovedOn(AlarmDefinition& alarm, const ToneStep& previous,
 bool ToneDetector::notThisCall(const AlarmDefinition& alarm, const ToneStep& previous, const ToneStep& current,
                                int32_t candidateCount, int32_t frequency, int64_t magnitude,
                                int64_t nowMs) const {
-  // The previous step never stood clear, and this tone rises far above it.
-  if (risesAboveUnclear(alarm, previous, magnitude)) return true;
+  // The previous step never stood clear, or was a clear first step, and this
+  // tone rises far above it.
+  if (risesAboveStep(alarm, previous, magnitude)) return true;
   // A clear tone shows where the call's frequency error puts its other
   // tones: a first step that never stood clear and lies off that was noise
   // before the call.
@@ -413,7 +415,7 @@ void ToneDetector::matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, in
       // A step can complete on the first weak frames of its tone; the tone
       // at its full level then shows whether the steps before were this call's.
       const ToneStep* before = previous != &alarm.steps[0] ? previous - 1 : nullptr;
-      if (before != nullptr && !startedAgain && risesAboveUnclear(alarm, *before, magnitude)) startAgain();
+      if (before != nullptr && !startedAgain && risesAboveStep(alarm, *before, magnitude)) startAgain();
     }
     if (current == nullptr || !matches(*current, frequency)) continue;
     silent = false;

@@ -85,6 +85,11 @@ class ToneDetector {
   // other: a second tone more than twice the level of a first step that
   // never stood clear of the noise starts the sequence again.
   static constexpr int32_t kFirstStepRiseFactor = 2;
+  // A first step whose tone stood clear of the noise is still not the
+  // call's when the next tone rises above it more than this many times: on a
+  // quiet channel the splatter of a call's abrupt start stands clear of the
+  // noise at a tenth of the call's level, just before the call's first tone.
+  static constexpr int32_t kClearFirstStepRiseFactor = 4;
   // A hit does not count while a tone more than this many tenths of it
   // belongs to neither the current nor the previous step: that tone is the
   // one being sent, and the match beside it is noise.
@@ -239,9 +244,10 @@ class ToneDetector {
   // How far above a step's level the next tone may rise and still be the
   // same call's.
   static int64_t riseLimit(const AlarmDefinition& alarm, const ToneStep& step);
-  // The step's tone never stood clear of the noise, and magnitude rises
-  // above its level by more than the step's rise limit.
-  static bool risesAboveUnclear(const AlarmDefinition& alarm, const ToneStep& step, int64_t magnitude);
+  // Magnitude rises above the step's level by more than the step's rise
+  // limit, when the step's tone never stood clear of the noise, or by more
+  // than kClearFirstStepRiseFactor, when the step is the first and stood clear.
+  static bool risesAboveStep(const AlarmDefinition& alarm, const ToneStep& step, int64_t magnitude);
   // The frequency step's tone showed at its level lies more than
   // tenthsOfABin tenths of a bin from where a clear tone of the call, heard
   // at clearFrequency for clearStep, puts it: one encoder sends every tone of

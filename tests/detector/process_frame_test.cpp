@@ -204,6 +204,8 @@ TEST(Sequence, AToneThatNeverStoodClearOfTheNoiseIsJudgedByTheCallsOtherTones) {
        {{{10, 50}}, {{10, 16}}, {{10, 16}}, {{10, 16}}, {{10, 16}}, {{15, 50}}, {{20, 50}}}, false},
       {"a long clear tone holds its step", {{{10, 50}}, {{10, 50}}, {{10, 50}}, {{10, 50}}, {{10, 50}}, {{15, 50}}, {{20, 50}}}, true},
       {"a first tone that stood clear is kept when the next is louder", {{{10, 24}}, {{15, 50}}, {{20, 50}}}, true},
+      {"but not under a quarter of the next: the splatter of the call's start", {{{10, 24}}, {{15, 100}}, {{20, 100}}},
+       false},
       {"a clear tone outlasts one frame that lost it", {{{10, 50}}, {}, {{15, 50}}, {{20, 50}}}, true},
       {"but not two", {{{10, 50}}, {}, {}, {{15, 50}}, {{20, 50}}}, false},
       {"a weak tone outlasts none", {{{10, 16}}, {}, {{15, 16}}, {{20, 16}}}, false},
