@@ -82,11 +82,18 @@ void ToneDetector::processFrame(const SpectrumTransform& transform) {
     AlarmDefinition& alarm = alarms[static_cast<size_t>(a)];
     if (!isRunnable(alarm)) continue;
     matchAlarm(alarm, candidateCount, nowMs, matchPainted);
-    if (isSequenceComplete(alarm) && !alarm.raised) {
-      resetSequence(alarm);
-      alarm.raised = true;
-      alarm.raisedMs = nowMs;
-      raiseAlarm(alarm.text);  // a copy: the sink keeps its own text
+    settleHeld(alarm, nowMs);
+    if (!isSequenceComplete(alarm)) continue;
+    alarm.completedMs = nowMs;
+    if (alarm.raised) continue;
+    const int32_t longer = longerReading(alarm);
+    resetSequence(alarm);
+    if (alarm.heldFor >= 0) continue;  // an earlier completion is still held
+    if (longer >= 0) {
+      alarm.heldFor = longer;
+      alarm.heldMs = nowMs;
+    } else {
+      raise(alarm, nowMs);
     }
   }
 
@@ -352,6 +359,57 @@ bool ToneDetector::mayComplete(const AlarmDefinition& alarm, const ToneStep& ste
     }
   }
   return true;
+}
+
+int32_t ToneDetector::stepsHeard(const AlarmDefinition& alarm) const {
+  const int32_t k = progress(alarm);
+  return k < alarm.stepCount && alarm.steps[static_cast<size_t>(k)].hits[0] ? k + 1 : k;
+}
+
+int32_t ToneDetector::longerReading(const AlarmDefinition& alarm) const {
+  const int32_t n = alarm.stepCount;
+  if (n < 2 || alarm.steps[0].clear) return -1;
+  const auto sameTone = [](const ToneStep& a, const ToneStep& b) {
+    return a.frequency1 == b.frequency1 && a.dualTone == b.dualTone && (!a.dualTone || a.frequency2 == b.frequency2);
+  };
+  const int32_t count = std::min<int32_t>(alarmCount, kMaxAlarms);
+  for (int32_t b = 0; b < count; ++b) {
+    const AlarmDefinition& other = alarms[static_cast<size_t>(b)];
+    // An alarm later in the table has not yet heard this frame: one step
+    // less will do, and the next frame shows whether it heard the step.
+    const int32_t heard = &other < &alarm ? n - 1 : n - 2;
+    if (&other == &alarm || !isRunnable(other) || other.stepCount < n || stepsHeard(other) < heard) continue;
+    bool shifted = true;
+    for (int32_t s = 1; s < n && shifted; ++s) {
+      shifted = sameTone(alarm.steps[static_cast<size_t>(s)], other.steps[static_cast<size_t>(s - 1)]);
+    }
+    if (shifted) return b;
+  }
+  return -1;
+}
+
+void ToneDetector::settleHeld(AlarmDefinition& alarm, int64_t nowMs) {
+  if (alarm.heldFor < 0) return;
+  const int64_t heldMs = alarm.heldMs.value_or(nowMs);
+  // A table that shrank under the hold leaves nothing to wait for.
+  if (alarm.heldFor < std::min<int32_t>(alarmCount, kMaxAlarms)) {
+    const AlarmDefinition& longer = alarms[static_cast<size_t>(alarm.heldFor)];
+    if (longer.completedMs && *longer.completedMs >= heldMs) {
+      alarm.heldFor = -1;  // the call was the longer alarm's
+      alarm.heldMs.reset();
+      return;
+    }
+    if (stepsHeard(longer) >= alarm.stepCount - 1 && nowMs - heldMs <= kLongestHoldMs) return;
+  }
+  alarm.heldFor = -1;
+  alarm.heldMs.reset();
+  if (!alarm.raised) raise(alarm, nowMs);
+}
+
+void ToneDetector::raise(AlarmDefinition& alarm, int64_t nowMs) {
+  alarm.raised = true;
+  alarm.raisedMs = nowMs;
+  raiseAlarm(alarm.text);  // a copy: the sink keeps its own text
 }
 
 void ToneDetector::countHit(ToneStep& step, int32_t hitsNeeded, bool completes) {

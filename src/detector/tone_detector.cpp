@@ -16,6 +16,9 @@ void AlarmDefinition::makeIdle() {
   }
   dropoutHeld = false;
   otherToneHz = 0;
+  completedMs.reset();
+  heldFor = -1;
+  heldMs.reset();
   raisedMs.reset();
   raised = false;
 }

@@ -54,6 +54,13 @@ struct AlarmDefinition {
   // The frequency of a clear tone the last frame held that is neither the
   // sequence's last step's nor its next step's; 0 when it held none.
   int32_t otherToneHz = 0;
+  // When the sequence was last complete, on the monotonic tick.
+  std::optional<int64_t> completedMs;
+  // A completion not yet raised: its first step never stood clear, and the
+  // alarm at this index had heard all its other tones as its own first ones
+  // (-1: none held). Raised unless that alarm completes on the same call.
+  int32_t heldFor = -1;
+  std::optional<int64_t> heldMs;  // when the completion was held
 
   // Puts the alarm into its loaded state: no hits, no stamps, not raised.
   void makeIdle();
@@ -122,6 +129,14 @@ class ToneDetector {
   // frame that heard the step before (a hit or a clear frame of its tone):
   // an encoder sends a call's tones back to back.
   static constexpr int64_t kStepGapMs = 200;
+  // A call of one code holds the tones of another code shifted by one step
+  // (33333 sent is 3 R 3 R 3; 43333 is 4 3 R 3 R), so noise before it that
+  // stands in for the other code's first tone completes that code one tone
+  // before the call's own. Such a completion, whose first step never stood
+  // clear of the noise, waits while the alarm that had heard the call's
+  // tones from its start goes on, at most this long; when that alarm
+  // completes, the held one is not raised.
+  static constexpr int64_t kLongestHoldMs = 400;
   // Size of the spectrogram assumed when no spectrogram is drawn (offline):
   // the client area of the spectrogram control (174 x 133 dialog units in a
   // dialog set in 8 pt "MS Sans Serif"), as measured under Wine with
@@ -234,6 +249,16 @@ class ToneDetector {
   // below the call's other tones, or lies off where they put it: noise after
   // the call, which gathers hits but does not complete.
   bool mayComplete(const AlarmDefinition& alarm, const ToneStep& step) const;
+  // The index of an alarm that has heard, as its own first steps, every tone
+  // of this just completed alarm but its first, which never stood clear;
+  // -1 when there is none or the first step stood clear.
+  int32_t longerReading(const AlarmDefinition& alarm) const;
+  // Steps complete, plus the step after them when it has a hit.
+  int32_t stepsHeard(const AlarmDefinition& alarm) const;
+  // Decides a held completion: dropped once the longer reading completed,
+  // raised once it stopped short of that or held for kLongestHoldMs.
+  void settleHeld(AlarmDefinition& alarm, int64_t nowMs);
+  void raise(AlarmDefinition& alarm, int64_t nowMs);
   // Sets the step's next hit flag; its last only when it completes.
   static void countHit(ToneStep& step, int32_t hitsNeeded, bool completes);
   // A frame without the sequence's tones: held once while the last tone heard

@@ -253,6 +253,38 @@ TEST(Sequence, ATonesWindowHoldingTwoHillsIsNoClearHearingOfIt) {
   }
 }
 
+// 33333 is sent as 3 R 3 R 3 and 43333 as 4 3 R 3 R: noise just before a
+// call of 33333 that stands in for the 4 completes 43333 one tone before the
+// call completes 33333. Tones at 30 stand clear of the floor of 4, noise at
+// 16 does not; both table orders.
+TEST(Raising, ACodeReadFromTheCallsTonesShiftedByOneWaitsForTheLongerReading) {
+  using Frame = std::vector<std::pair<int32_t, int32_t>>;
+  const Frame four16{{14, 16}}, four30{{14, 30}}, three{{12, 30}}, repeat{{26, 30}}, none{};
+  struct Row {
+    const char* story;
+    std::vector<Frame> frames;
+    std::vector<std::string> raised;
+  } rows[] = {
+      {"noise standing in for the 4 before a call of 33333", {four16, three, repeat, three, repeat, three},
+       {"33333"}},
+      {"a call of 43333 whose 4 never stood clear, once 33333 stops short",
+       {four16, three, repeat, three, repeat, none, none, none}, {"43333"}},
+      {"a call of 43333 whose 4 stood clear, at once", {four30, three, repeat, three, repeat}, {"43333"}},
+  };
+  for (const Row& row : rows) {
+    for (const bool longerFirst : {true, false}) {
+      SCOPED_TRACE(std::string(row.story) + (longerFirst ? ", 33333 first" : ", 43333 first"));
+      DetectorRig rig;
+      rig.noise = 4;
+      if (longerFirst) rig.addAlarm("33333", {1200, 2600, 1200, 2600, 1200});
+      rig.addAlarm("43333", {1400, 1200, 2600, 1200, 2600});
+      if (!longerFirst) rig.addAlarm("33333", {1200, 2600, 1200, 2600, 1200});
+      for (const Frame& frame : row.frames) rig.frameOf(frame);
+      EXPECT_EQ(rig.sink.texts, row.raised);
+    }
+  }
+}
+
 TEST(Sequence, AStepEqualToThePreviousTakesHitsAtOnce) {
   DetectorRig rig;
   rig.addAlarm("AAB", {1000, 1000, 2000});
