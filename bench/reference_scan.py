@@ -35,6 +35,7 @@ DROPOUT_TONE_TENTHS = 40  # a frame without the tones is forgiven once, unless i
 OFF_CALL_FIRST_STEP_TENTHS = 20  # an unclear first step 2 bins off the call's frequency error was noise
 OFF_CALL_LAST_STEP_TENTHS = 15  # an unclear last step completes only within 1.5 bins of it
 STEP_GAP_MS = 200  # a step's first hit within 200 ms of the last hearing of the step before
+LONGEST_HOLD_MS = 400  # a completion read from a call's tones shifted by one waits at most this long
 
 
 def read_number(field):
@@ -75,6 +76,9 @@ class Alarm:
         self.text, self.steps = text, steps
         self.raised = False
         self.raised_time = None
+        self.completed = None  # ms of the last frame that found the sequence complete
+        self.held_for = None  # the alarm whose longer reading holds this one's completion
+        self.held_ms = None
 
     def reset(self):
         for step in self.steps:
@@ -204,6 +208,29 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
     for alarm in alarms:
         alarm.reset()
         alarm.raised, alarm.raised_time = False, None
+        alarm.completed = alarm.held_for = alarm.held_ms = None
+
+    def steps_heard(alarm):
+        k = 0
+        while k < len(alarm.steps) and alarm.steps[k].hits >= required:
+            k += 1
+        return k + 1 if k < len(alarm.steps) and alarm.steps[k].hits else k
+
+    def longer_reading(alarm):
+        """An alarm that heard every tone of this one but its unclear first as its own first tones."""
+        n = len(alarm.steps)
+        if n < 2 or alarm.steps[0].clear:
+            return None
+        index = alarms.index(alarm)
+        for b, other in enumerate(alarms):
+            heard = n - 1 if b < index else n - 2  # a later alarm has not yet heard this frame
+            if other is alarm or len(other.steps) < n or steps_heard(other) < heard:
+                continue
+            if all((s.frequency1, s.dual, s.frequency2 if s.dual else 0) ==
+                   (o.frequency1, o.dual, o.frequency2 if o.dual else 0)
+                   for s, o in zip(alarm.steps[1:], other.steps)):
+                return other
+        return None
     window = np.zeros(points)
     normaliser = math.sqrt(points)
     bins = min(points // 2, height)
@@ -337,10 +364,27 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
                     alarm.dropout_held = True
                 else:
                     alarm.reset()
-            if all(s.hits >= required for s in steps) and not alarm.raised:
-                alarm.reset()
-                alarm.raised, alarm.raised_time = True, now
-                yield position * 1000 // rate, alarm.text
+            if alarm.held_for is not None:
+                longer = alarm.held_for
+                if longer.completed is not None and longer.completed >= alarm.held_ms:
+                    alarm.held_for = alarm.held_ms = None  # the call was the longer alarm's
+                elif steps_heard(longer) < len(steps) - 1 or now_ms - alarm.held_ms > LONGEST_HOLD_MS:
+                    alarm.held_for = alarm.held_ms = None
+                    if not alarm.raised:
+                        alarm.raised, alarm.raised_time = True, now
+                        yield position * 1000 // rate, alarm.text
+            if all(s.hits >= required for s in steps):
+                alarm.completed = now_ms
+                if not alarm.raised:
+                    longer = longer_reading(alarm)
+                    alarm.reset()
+                    if alarm.held_for is not None:
+                        pass  # an earlier completion is still held
+                    elif longer is not None:
+                        alarm.held_for, alarm.held_ms = longer, now_ms
+                    else:
+                        alarm.raised, alarm.raised_time = True, now
+                        yield position * 1000 // rate, alarm.text
 
 
 def main():

@@ -69,8 +69,10 @@ void ToneDetector::processFrame(const SpectrumTransform& transform) {
   // 6. Timers.
   runTimers(nowMs);
 
-  // 7. Matching, completion and raising, alarm by alarm in table order. The
-  // frame's strongest peak is shown once, while the first alarm is looked at.
+  // 7. Matching, completion and raising, alarm by alarm in table order; a
+  // completion held for a longer reading of the call is decided in a later
+  // frame. The frame's strongest peak is shown once, while the first alarm
+  // is looked at.
   const int32_t count = std::min<int32_t>(alarmCount, kMaxAlarms);
   const bool anyExamined = peaksExamined > 0 && peakCount > 0;
   if (count > 0 && anyExamined) {
