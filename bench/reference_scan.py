@@ -324,6 +324,7 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
                     if not current.matches(f, tolerance):
                         continue
                 if previous and not started_again and not steps[0].clear \
+                        and current.detected is not None and current.detected < now \
                         and stands_clear(current, tone_magnitude(current, f, m, candidates, tolerance)) \
                         and lies_off_call(steps[0], current, f, OFF_CALL_FIRST_STEP_TENTHS, rate, points):
                     alarm.reset()  # the first step was noise before the call

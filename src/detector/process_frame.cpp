@@ -337,8 +337,9 @@ bool ToneDetector::notThisCall(const AlarmDefinition& alarm, const ToneStep& pre
   if (risesAboveStep(alarm, previous, magnitude)) return true;
   // A clear tone shows where the call's frequency error puts its other
   // tones: a first step that never stood clear and lies off that was noise
-  // before the call.
-  if (!alarm.steps[0].clear && standsClear(current, candidateCount, toneMagnitude(current, candidateCount, magnitude)) &&
+  // before the call. Not on a tone's first frame, which can span the change
+  // from the tone before and show its top off the tone.
+  if (!alarm.steps[0].clear && current.detectedMs && *current.detectedMs < nowMs && standsClear(current, candidateCount, toneMagnitude(current, candidateCount, magnitude)) &&
       liesOffCall(alarm.steps[0], current, frequency, kOffCallFirstStepTenths)) {
     return true;
   }

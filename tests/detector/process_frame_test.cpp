@@ -253,6 +253,36 @@ TEST(Sequence, ATonesWindowHoldingTwoHillsIsNoClearHearingOfIt) {
   }
 }
 
+// One encoder sends every tone of a call off by the same fraction, so a
+// clear tone shows where the call puts a first step heard only in noise.
+// The first frame of a tone can span the change from the tone before, and
+// its top lies off; the frames after it show the tone's own frequency. The
+// window spans five bins (2000 Hz +- 250), a step needs two hits, the floor
+// is 4: the first tone at 16 never stands clear, the others at 30 do.
+TEST(Sequence, AFirstStepHeardOnlyInNoiseIsCheckedAgainstTheNextTonesSteadyFrames) {
+  using Frame = std::vector<std::pair<int32_t, int32_t>>;
+  struct Row {
+    const char* story;
+    std::vector<Frame> frames;
+    bool raised;
+  } rows[] = {
+      {"the next tone's first frame lies off, its second where the first tone was heard",
+       {{{20, 16}}, {{20, 16}}, {{17, 30}}, {{15, 30}}, {{10, 30}}, {{10, 30}}}, true},
+      {"the next tone stays off: the first tone was noise before the call",
+       {{{20, 16}}, {{20, 16}}, {{17, 30}}, {{17, 30}}, {{10, 30}}, {{10, 30}}}, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.story);
+    DetectorRig rig;
+    rig.noise = 4;
+    rig.detector->frequencyTolerance = 250;
+    rig.detector->requiredHits = 2;
+    rig.addAlarm("A", {2000, 1500, 1000});
+    for (const Frame& frame : row.frames) rig.frameOf(frame);
+    EXPECT_EQ(rig.sink.texts.size(), row.raised ? 1u : 0u);
+  }
+}
+
 // 33333 is sent as 3 R 3 R 3 and 43333 as 4 3 R 3 R: noise just before a
 // call of 33333 that stands in for the 4 completes 43333 one tone before the
 // call completes 33333. Tones at 30 stand clear of the floor of 4, noise at
