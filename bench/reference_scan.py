@@ -287,7 +287,11 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
                 # splatter of the change between the steps' tones stays under them
                 step_tone = max((m for f, m in candidates if of_the_steps(f)), default=0)
                 other = next((f for f, m in candidates if clear(m) and m >= step_tone and not of_the_steps(f)), 0)
-                if other and alarm.other_tone and alarm.other_tone - tolerance < other < alarm.other_tone + tolerance:
+                # in its second frame the tone need only stay above the steps' tones and the dropout level
+                held_on = alarm.other_tone and any(
+                    m >= step_tone and not of_the_steps(f) and alarm.other_tone - tolerance < f < alarm.other_tone + tolerance
+                    and m * 10 >= floor * DROPOUT_TONE_TENTHS for f, m in candidates)
+                if held_on:
                     alarm.reset()
                     current, previous = steps[0], None
                 else:

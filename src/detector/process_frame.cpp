@@ -305,7 +305,8 @@ bool ToneDetector::callMovedOn(AlarmDefinition& alarm, const ToneStep& previous,
                                int32_t candidateCount) {
   // Such a tone is the one being sent, no weaker than the steps' tones in
   // its frame: the splatter of the change from the last step's tone to the
-  // next step's stays under one of them.
+  // next step's stays under one of them. In its second frame it need not
+  // stand clear: a weak call's tone seldom does twice running.
   int32_t stepTone = 0;  // the strongest candidate of either step
   for (int32_t c = 0; c < candidateCount; ++c) {
     const int32_t frequency = candidateFrequency[static_cast<size_t>(c)];
@@ -314,14 +315,19 @@ bool ToneDetector::callMovedOn(AlarmDefinition& alarm, const ToneStep& previous,
     }
   }
   int32_t otherHz = 0;
-  for (int32_t c = 0; c < candidateCount && otherHz == 0; ++c) {
+  bool heldOn = false;
+  for (int32_t c = 0; c < candidateCount; ++c) {
     const int32_t frequency = candidateFrequency[static_cast<size_t>(c)];
     const int32_t magnitude = candidateMagnitude[static_cast<size_t>(c)];
-    if (!isClearTone(magnitude) || magnitude < stepTone || matches(previous, frequency)) continue;
+    if (magnitude < stepTone || matches(previous, frequency)) continue;
     if (current != nullptr && matches(*current, frequency)) continue;
-    otherHz = frequency;
+    if (alarm.otherToneHz != 0 && isNear(frequency, alarm.otherToneHz, frequencyTolerance) &&
+        int64_t{magnitude} * 10 >= int64_t{noiseFloor_} * kDropoutToneTenths) {
+      heldOn = true;
+    }
+    if (otherHz == 0 && isClearTone(magnitude)) otherHz = frequency;
   }
-  if (otherHz != 0 && alarm.otherToneHz != 0 && isNear(otherHz, alarm.otherToneHz, frequencyTolerance)) {
+  if (heldOn) {
     resetSequence(alarm);
     return true;
   }

@@ -236,9 +236,9 @@ class ToneDetector {
   void matchAlarm(AlarmDefinition& alarm, int32_t candidateCount, int64_t nowMs,
                   bool& matchPainted);
   // A clear tone that is neither the previous step's nor the current one's,
-  // held for two frames, is the call moving on to a tone this alarm does not
-  // have: the sequence starts again (true). Otherwise notes this frame's
-  // other tone for the next.
+  // held into the next frame at kDropoutToneTenths of its floor, is the call
+  // moving on to a tone this alarm does not have: the sequence starts again
+  // (true). Otherwise notes this frame's clear other tone for the next.
   bool callMovedOn(AlarmDefinition& alarm, const ToneStep& previous, const ToneStep* current,
                    int32_t candidateCount);
   // The current step's tone, heard at frequency and magnitude, shows that the

@@ -212,6 +212,8 @@ TEST(Sequence, AToneThatNeverStoodClearOfTheNoiseIsJudgedByTheCallsOtherTones) {
       {"nor does a clear one when another clear tone is sent", {{{10, 50}}, {{40, 50}}, {{15, 50}}, {{20, 50}}}, false},
       {"a clear tone the alarm does not have ends the sequence in its second frame, whatever noise holds it",
        {{{10, 50}}, {{15, 50}}, {{40, 50}, {15, 16}}, {{40, 50}, {15, 16}}, {{20, 50}}}, false},
+      {"in its second frame it need only stay the strongest, at 4 times the floor, whatever weak match holds it",
+       {{{10, 50}}, {{15, 50}}, {{40, 50}, {20, 16}}, {{40, 18}, {20, 16}}, {{20, 50}}}, false},
       {"splatter between two steps' tones, under them for two frames, ends nothing",
        {{{10, 50}}, {{15, 50}}, {{15, 50}, {17, 25}}, {{20, 50}, {17, 25}}}, true},
   };
