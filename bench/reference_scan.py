@@ -208,13 +208,33 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
     for alarm in alarms:
         alarm.reset()
         alarm.raised, alarm.raised_time = False, None
-        alarm.completed = alarm.held_for = alarm.held_ms = None
+        alarm.completed = alarm.held_for = alarm.held_ms = alarm.raised_ms = None
 
     def steps_heard(alarm):
         k = 0
         while k < len(alarm.steps) and alarm.steps[k].hits >= required:
             k += 1
         return k + 1 if k < len(alarm.steps) and alarm.steps[k].hits else k
+
+    def same_tone(s, o):
+        return (s.frequency1, s.dual, s.frequency2 if s.dual else 0) == (o.frequency1, o.dual, o.frequency2 if o.dual else 0)
+
+    def read_from_earlier_call(alarm, now_ms):
+        """The last step never stood clear, and the other steps are the last steps of an alarm
+        raised since this one's first step was heard."""
+        n = len(alarm.steps)
+        first = alarm.steps[0].detected
+        if n < 2 or alarm.steps[-1].clear or first is None:
+            return False
+        first_ms = first // 10000
+        for other in alarms:
+            if other is alarm or len(other.steps) < n - 1 or other.raised_ms is None:
+                continue
+            if not first_ms <= other.raised_ms < now_ms:
+                continue
+            if all(same_tone(s, o) for s, o in zip(alarm.steps[:n - 1], other.steps[len(other.steps) - (n - 1):])):
+                return True
+        return False
 
     def longer_reading(alarm):
         """An alarm that heard every tone of this one but its unclear first as its own first tones."""
@@ -226,9 +246,7 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
             heard = n - 1 if b < index else n - 2  # a later alarm has not yet heard this frame
             if other is alarm or len(other.steps) < n or steps_heard(other) < heard:
                 continue
-            if all((s.frequency1, s.dual, s.frequency2 if s.dual else 0) ==
-                   (o.frequency1, o.dual, o.frequency2 if o.dual else 0)
-                   for s, o in zip(alarm.steps[1:], other.steps)):
+            if all(same_tone(s, o) for s, o in zip(alarm.steps[1:], other.steps)):
                 return other
         return None
     window = np.zeros(points)
@@ -256,7 +274,7 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
                 alarm.reset()
             if alarm.raised and alarm.raised_time is not None \
                     and milliseconds(now, alarm.raised_time) > retrigger:
-                alarm.raised, alarm.raised_time = False, None
+                alarm.raised, alarm.raised_time, alarm.raised_ms = False, None, None
         for alarm in alarms:
             steps = alarm.steps
             if not steps:  # an alarm without tones is never raised
@@ -352,7 +370,8 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
                 current.heard = now_ms
                 may_complete = True
                 if current is steps[-1] and current is not steps[0] and not current.clear:
-                    strongest = max(s.level for s in steps[:steps.index(current)])
+                    levels = sorted((s.level for s in steps[:steps.index(current)]), reverse=True)
+                    strongest = levels[1] if len(levels) >= 2 else levels[0]  # the second strongest of two or more
                     may_complete = current.level * UNCLEAR_LAST_STEP_FALL_FACTOR >= strongest and not any(
                         s.clear and lies_off_call(current, s, s.level_frequency, OFF_CALL_LAST_STEP_TENTHS, rate, points)
                         for s in steps[:steps.index(current)])
@@ -376,19 +395,22 @@ def scan(samples, rate, points, per_buffer, height, parameters, alarms):
                 elif steps_heard(longer) < len(steps) - 1 or now_ms - alarm.held_ms > LONGEST_HOLD_MS:
                     alarm.held_for = alarm.held_ms = None
                     if not alarm.raised:
-                        alarm.raised, alarm.raised_time = True, now
+                        alarm.raised, alarm.raised_time, alarm.raised_ms = True, now, now_ms
                         yield position * 1000 // rate, alarm.text
             if all(s.hits >= required for s in steps):
                 alarm.completed = now_ms
                 if not alarm.raised:
                     longer = longer_reading(alarm)
+                    read_earlier = read_from_earlier_call(alarm, now_ms)
                     alarm.reset()
-                    if alarm.held_for is not None:
+                    if read_earlier:
+                        pass  # noise after another alarm's call gave its last tone
+                    elif alarm.held_for is not None:
                         pass  # an earlier completion is still held
                     elif longer is not None:
                         alarm.held_for, alarm.held_ms = longer, now_ms
                     else:
-                        alarm.raised, alarm.raised_time = True, now
+                        alarm.raised, alarm.raised_time, alarm.raised_ms = True, now, now_ms
                         yield position * 1000 // rate, alarm.text
 
 

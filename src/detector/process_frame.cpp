@@ -36,6 +36,11 @@ int32_t binFrequency(const SpectrumTransform& transform, int32_t bin) {
   return static_cast<int32_t>(int64_t{transform.sampleRate()} * bin / transform.points());
 }
 
+// The two steps are the same tone (or the same pair of tones).
+bool sameTone(const ToneStep& a, const ToneStep& b) {
+  return a.frequency1 == b.frequency1 && a.dualTone == b.dualTone && (!a.dualTone || a.frequency2 == b.frequency2);
+}
+
 bool isNear(int32_t frequency, int32_t tone, int32_t tolerance) {
   const int64_t f = frequency;
   return int64_t{tone} - tolerance < f && f < int64_t{tone} + tolerance;
@@ -89,7 +94,9 @@ void ToneDetector::processFrame(const SpectrumTransform& transform) {
     alarm.completedMs = nowMs;
     if (alarm.raised) continue;
     const int32_t longer = longerReading(alarm);
+    const bool readEarlier = readFromEarlierCall(alarm, nowMs);
     resetSequence(alarm);
+    if (readEarlier) continue;  // noise after another alarm's call gave its last tone
     if (alarm.heldFor >= 0) continue;  // an earlier completion is still held
     if (longer >= 0) {
       alarm.heldFor = longer;
@@ -358,9 +365,18 @@ bool ToneDetector::mayComplete(const AlarmDefinition& alarm, const ToneStep& ste
   const ToneStep* const last = &alarm.steps[static_cast<size_t>(alarm.stepCount - 1)];
   if (&step != last || &step == &alarm.steps[0] || step.clear) return true;
   int32_t strongest = 0;
+  int32_t second = 0;
   for (const ToneStep* before = &alarm.steps[0]; before < &step; ++before) {
-    strongest = std::max(strongest, before->level);
+    if (before->level > strongest) {
+      second = strongest;
+      strongest = before->level;
+    } else {
+      second = std::max(second, before->level);
+    }
   }
+  // With two or more steps before it, the second strongest: one frame of
+  // noise on top of a weak call's tone sets no bar for its last tone.
+  if (&step - &alarm.steps[0] >= 2) strongest = second;
   if (int64_t{step.level} * kUnclearLastStepFallFactor < strongest) return false;
   for (const ToneStep* before = &alarm.steps[0]; before < &step; ++before) {
     if (before->clear && liesOffCall(step, *before, before->levelFrequency, kOffCallLastStepTenths)) {
@@ -378,9 +394,6 @@ int32_t ToneDetector::stepsHeard(const AlarmDefinition& alarm) const {
 int32_t ToneDetector::longerReading(const AlarmDefinition& alarm) const {
   const int32_t n = alarm.stepCount;
   if (n < 2 || alarm.steps[0].clear) return -1;
-  const auto sameTone = [](const ToneStep& a, const ToneStep& b) {
-    return a.frequency1 == b.frequency1 && a.dualTone == b.dualTone && (!a.dualTone || a.frequency2 == b.frequency2);
-  };
   const int32_t count = std::min<int32_t>(alarmCount, kMaxAlarms);
   for (int32_t b = 0; b < count; ++b) {
     const AlarmDefinition& other = alarms[static_cast<size_t>(b)];
@@ -395,6 +408,26 @@ int32_t ToneDetector::longerReading(const AlarmDefinition& alarm) const {
     if (shifted) return b;
   }
   return -1;
+}
+
+bool ToneDetector::readFromEarlierCall(const AlarmDefinition& alarm, int64_t nowMs) const {
+  const int32_t n = alarm.stepCount;
+  if (n < 2 || alarm.steps[static_cast<size_t>(n - 1)].clear || !alarm.steps[0].detectedMs) return false;
+  const int64_t firstStepMs = *alarm.steps[0].detectedMs;
+  const int32_t count = std::min<int32_t>(alarmCount, kMaxAlarms);
+  for (int32_t b = 0; b < count; ++b) {
+    const AlarmDefinition& other = alarms[static_cast<size_t>(b)];
+    if (&other == &alarm || !isRunnable(other) || other.stepCount < n - 1 || !other.raisedMs) continue;
+    if (*other.raisedMs < firstStepMs || *other.raisedMs >= nowMs) continue;
+    // This alarm's steps but the last are the other's last steps.
+    const int32_t offset = other.stepCount - (n - 1);
+    bool shifted = true;
+    for (int32_t s = 0; s < n - 1 && shifted; ++s) {
+      shifted = sameTone(alarm.steps[static_cast<size_t>(s)], other.steps[static_cast<size_t>(offset + s)]);
+    }
+    if (shifted) return true;
+  }
+  return false;
 }
 
 void ToneDetector::settleHeld(AlarmDefinition& alarm, int64_t nowMs) {

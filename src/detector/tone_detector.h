@@ -109,8 +109,8 @@ class ToneDetector {
   // A step whose tone never stood clear of the noise may have been noise:
   // the sequence starts again when the next tone rises above it (by
   // kFirstStepRiseFactor for the first step, kStepLevelRiseFactor for
-  // others), and the last step completes only at no less than the strongest
-  // earlier step's level divided by this.
+  // others), and the last step completes only at no less than the earlier
+  // steps' level divided by this (the second strongest of two or more).
   static constexpr int32_t kUnclearLastStepFallFactor = 2;
   // A sequence whose last tone heard stood clear of the noise outlasts one
   // frame without its tones, unless that frame holds a tone of at least this
@@ -258,6 +258,12 @@ class ToneDetector {
   // Decides a held completion: dropped once the longer reading completed,
   // raised once it stopped short of that or held for kLongestHoldMs.
   void settleHeld(AlarmDefinition& alarm, int64_t nowMs);
+  // A just completed alarm whose last step never stood clear, and whose
+  // other steps are the last steps of an alarm raised since its first step
+  // was heard: that call was the other alarm's (43333 sent as 4 3 R 3 R,
+  // read as 33333's 3 R 3 R), and noise after it stood in for this one's
+  // last tone.
+  bool readFromEarlierCall(const AlarmDefinition& alarm, int64_t nowMs) const;
   void raise(AlarmDefinition& alarm, int64_t nowMs);
   // Sets the step's next hit flag; its last only when it completes.
   static void countHit(ToneStep& step, int32_t hitsNeeded, bool completes);

@@ -200,6 +200,8 @@ TEST(Sequence, AToneThatNeverStoodClearOfTheNoiseIsJudgedByTheCallsOtherTones) {
   } rows[] = {
       {"a weak last tone after a clear call is noise after the call", {{{10, 50}}, {{15, 50}}, {{20, 16}}}, false},
       {"a weak last tone at the level of a weak call completes it", {{{10, 16}}, {{15, 16}}, {{20, 16}}}, true},
+      {"even after one louder frame of the call: the bar is the second strongest earlier tone",
+       {{{10, 40}}, {{15, 16}}, {{20, 16}}}, true},
       {"a next tone long after the step before was last heard clear is not this call's",
        {{{10, 50}}, {{10, 16}}, {{10, 16}}, {{10, 16}}, {{10, 16}}, {{15, 50}}, {{20, 50}}}, false},
       {"a long clear tone holds its step", {{{10, 50}}, {{10, 50}}, {{10, 50}}, {{10, 50}}, {{10, 50}}, {{15, 50}}, {{20, 50}}}, true},
@@ -287,9 +289,10 @@ TEST(Sequence, AFirstStepHeardOnlyInNoiseIsCheckedAgainstTheNextTonesSteadyFrame
 
 // 33333 is sent as 3 R 3 R 3 and 43333 as 4 3 R 3 R: noise just before a
 // call of 33333 that stands in for the 4 completes 43333 one tone before the
-// call completes 33333. Tones at 30 stand clear of the floor of 4, noise at
-// 16 does not; both table orders.
-TEST(Raising, ACodeReadFromTheCallsTonesShiftedByOneWaitsForTheLongerReading) {
+// call completes 33333, and noise just after a call of 43333 that stands in
+// for a last 3 completes 33333. Tones at 30 stand clear of the floor of 4,
+// noise at 16 does not; both table orders.
+TEST(Raising, ACodeReadFromACallShiftedByOneToneGivesWayToTheCodeSent) {
   using Frame = std::vector<std::pair<int32_t, int32_t>>;
   const Frame four16{{14, 16}}, four30{{14, 30}}, three{{12, 30}}, repeat{{26, 30}}, none{};
   struct Row {
@@ -302,6 +305,8 @@ TEST(Raising, ACodeReadFromTheCallsTonesShiftedByOneWaitsForTheLongerReading) {
       {"a call of 43333 whose 4 never stood clear, once 33333 stops short",
        {four16, three, repeat, three, repeat, none, none, none}, {"43333"}},
       {"a call of 43333 whose 4 stood clear, at once", {four30, three, repeat, three, repeat}, {"43333"}},
+      {"a call of 43333 and noise after it standing in for 33333's last 3",
+       {four30, three, repeat, three, repeat, {{12, 16}}}, {"43333"}},
   };
   for (const Row& row : rows) {
     for (const bool longerFirst : {true, false}) {
