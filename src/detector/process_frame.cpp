@@ -352,7 +352,9 @@ bool ToneDetector::notThisCall(const AlarmDefinition& alarm, const ToneStep& pre
   // tones: a first step that never stood clear and lies off that was noise
   // before the call. Not on a tone's first frame, which can span the change
   // from the tone before and show its top off the tone.
-  if (!alarm.steps[0].clear && current.detectedMs && *current.detectedMs < nowMs && standsClear(current, candidateCount, toneMagnitude(current, candidateCount, magnitude)) &&
+  const bool heardBefore = current.detectedMs && *current.detectedMs < nowMs;
+  if (!alarm.steps[0].clear && heardBefore &&
+      standsClear(current, candidateCount, toneMagnitude(current, candidateCount, magnitude)) &&
       liesOffCall(alarm.steps[0], current, frequency, kOffCallFirstStepTenths)) {
     return true;
   }
