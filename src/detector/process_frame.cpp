@@ -36,9 +36,17 @@ int32_t binFrequency(const SpectrumTransform& transform, int32_t bin) {
   return static_cast<int32_t>(int64_t{transform.sampleRate()} * bin / transform.points());
 }
 
-// The two steps are the same tone (or the same pair of tones).
-bool sameTone(const ToneStep& a, const ToneStep& b) {
-  return a.frequency1 == b.frequency1 && a.dualTone == b.dualTone && (!a.dualTone || a.frequency2 == b.frequency2);
+// The count steps of a from aFrom are the same tones (or pairs of tones) as
+// those of b from bFrom.
+bool sameTones(const AlarmDefinition& a, int32_t aFrom, const AlarmDefinition& b, int32_t bFrom, int32_t count) {
+  for (int32_t s = 0; s < count; ++s) {
+    const ToneStep& x = a.steps[static_cast<size_t>(aFrom + s)];
+    const ToneStep& y = b.steps[static_cast<size_t>(bFrom + s)];
+    if (x.frequency1 != y.frequency1 || x.dualTone != y.dualTone || (x.dualTone && x.frequency2 != y.frequency2)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool isNear(int32_t frequency, int32_t tone, int32_t tolerance) {
@@ -93,11 +101,11 @@ void ToneDetector::processFrame(const SpectrumTransform& transform) {
     if (!isSequenceComplete(alarm)) continue;
     alarm.completedMs = nowMs;
     if (alarm.raised) continue;
-    const int32_t longer = longerReading(alarm);
+    // Noise after another alarm's call gave this one its last tone.
     const bool readEarlier = readFromEarlierCall(alarm, nowMs);
+    const int32_t longer = readEarlier ? -1 : longerReading(alarm);
     resetSequence(alarm);
-    if (readEarlier) continue;  // noise after another alarm's call gave its last tone
-    if (alarm.heldFor >= 0) continue;  // an earlier completion is still held
+    if (readEarlier || alarm.heldFor >= 0) continue;  // or an earlier completion is still held
     if (longer >= 0) {
       alarm.heldFor = longer;
       alarm.heldMs = nowMs;
@@ -403,11 +411,7 @@ int32_t ToneDetector::longerReading(const AlarmDefinition& alarm) const {
     // less will do, and the next frame shows whether it heard the step.
     const int32_t heard = &other < &alarm ? n - 1 : n - 2;
     if (&other == &alarm || !isRunnable(other) || other.stepCount < n || stepsHeard(other) < heard) continue;
-    bool shifted = true;
-    for (int32_t s = 1; s < n && shifted; ++s) {
-      shifted = sameTone(alarm.steps[static_cast<size_t>(s)], other.steps[static_cast<size_t>(s - 1)]);
-    }
-    if (shifted) return b;
+    if (sameTones(alarm, 1, other, 0, n - 1)) return b;
   }
   return -1;
 }
@@ -422,12 +426,7 @@ bool ToneDetector::readFromEarlierCall(const AlarmDefinition& alarm, int64_t now
     if (&other == &alarm || !isRunnable(other) || other.stepCount < n - 1 || !other.raisedMs) continue;
     if (*other.raisedMs < firstStepMs || *other.raisedMs >= nowMs) continue;
     // This alarm's steps but the last are the other's last steps.
-    const int32_t offset = other.stepCount - (n - 1);
-    bool shifted = true;
-    for (int32_t s = 0; s < n - 1 && shifted; ++s) {
-      shifted = sameTone(alarm.steps[static_cast<size_t>(s)], other.steps[static_cast<size_t>(offset + s)]);
-    }
-    if (shifted) return true;
+    if (sameTones(alarm, 0, other, other.stepCount - (n - 1), n - 1)) return true;
   }
   return false;
 }

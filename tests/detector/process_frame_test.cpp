@@ -8,6 +8,31 @@ namespace {
 
 using testing::DetectorRig;
 
+using Frame = std::vector<std::pair<int32_t, int32_t>>;
+
+// What was played to alarm "A" over a noise floor of 4, frame by frame, and
+// whether A is raised.
+struct CallStory {
+  const char* story;
+  std::vector<Frame> frames;
+  bool raised;
+};
+
+// Plays each story to a fresh rig holding one alarm "A" of the given tones;
+// setUp changes the rig's parameters first.
+template <typename SetUp>
+void expectStories(const std::vector<CallStory>& stories, const std::vector<int32_t>& tones, SetUp setUp) {
+  for (const CallStory& story : stories) {
+    SCOPED_TRACE(story.story);
+    DetectorRig rig;
+    rig.noise = 4;
+    setUp(rig);
+    rig.addAlarm("A", tones);
+    for (const Frame& frame : story.frames) rig.frameOf(frame);
+    EXPECT_EQ(rig.sink.texts.size(), story.raised ? 1u : 0u);
+  }
+}
+
 TEST(PeakExtraction, ThresholdsAreStrict) {
   struct Case {
     int32_t magnitude;
@@ -192,12 +217,8 @@ TEST(Sequence, AFrameWithoutTheTonesReturnsToIdle) {
 // tones. Frames hold noise at 4 (the floor); a tone at 50 stands clear of it,
 // a tone at 16 does not (under 5 times the floor) and is as likely noise.
 TEST(Sequence, AToneThatNeverStoodClearOfTheNoiseIsJudgedByTheCallsOtherTones) {
-  using Frame = std::vector<std::pair<int32_t, int32_t>>;
-  struct Row {
-    const char* story;
-    std::vector<Frame> frames;
-    bool raised;
-  } rows[] = {
+  expectStories(
+      {
       {"a weak last tone after a clear call is noise after the call", {{{10, 50}}, {{15, 50}}, {{20, 16}}}, false},
       {"a weak last tone at the level of a weak call completes it", {{{10, 16}}, {{15, 16}}, {{20, 16}}}, true},
       {"even after one louder frame of the call: the bar is the second strongest earlier tone",
@@ -218,15 +239,8 @@ TEST(Sequence, AToneThatNeverStoodClearOfTheNoiseIsJudgedByTheCallsOtherTones) {
        {{{10, 50}}, {{15, 50}}, {{40, 50}, {20, 16}}, {{40, 18}, {20, 16}}, {{20, 50}}}, false},
       {"splatter between two steps' tones, under them for two frames, ends nothing",
        {{{10, 50}}, {{15, 50}}, {{15, 50}, {17, 25}}, {{20, 50}, {17, 25}}}, true},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.story);
-    DetectorRig rig;
-    rig.noise = 4;
-    rig.addAlarm("A", {1000, 1500, 2000});
-    for (const Frame& frame : row.frames) rig.frameOf(frame);
-    EXPECT_EQ(rig.sink.texts.size(), row.raised ? 1u : 0u);
-  }
+      },
+      {1000, 1500, 2000}, [](DetectorRig&) {});
 }
 
 // A steady tone shows in its frame as one hill; two hills of a tone's
@@ -234,27 +248,15 @@ TEST(Sequence, AToneThatNeverStoodClearOfTheNoiseIsJudgedByTheCallsOtherTones) {
 // call's first tone change, and the step they complete never stood clear.
 // The window here spans five bins (1000 Hz +- 250), the floor is 4.
 TEST(Sequence, ATonesWindowHoldingTwoHillsIsNoClearHearingOfIt) {
-  using Frame = std::vector<std::pair<int32_t, int32_t>>;
-  struct Row {
-    const char* story;
-    std::vector<Frame> frames;
-    bool raised;
-  } rows[] = {
+  expectStories(
+      {
       {"two hills before a second tone more than twice as loud: noise before the call",
        {{{9, 24}, {11, 24}}, {{15, 50}}, {{20, 50}}}, false},
       {"one hill whose top two bins share stands clear", {{{10, 24}, {11, 24}}, {{15, 50}}, {{20, 50}}}, true},
       {"two hills at the call's level are still its first tone", {{{9, 24}, {11, 24}}, {{15, 40}}, {{20, 40}}},
        true},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.story);
-    DetectorRig rig;
-    rig.noise = 4;
-    rig.detector->frequencyTolerance = 250;
-    rig.addAlarm("A", {1000, 1500, 2000});
-    for (const Frame& frame : row.frames) rig.frameOf(frame);
-    EXPECT_EQ(rig.sink.texts.size(), row.raised ? 1u : 0u);
-  }
+      },
+      {1000, 1500, 2000}, [](DetectorRig& rig) { rig.detector->frequencyTolerance = 250; });
 }
 
 // One encoder sends every tone of a call off by the same fraction, so a
@@ -264,27 +266,17 @@ TEST(Sequence, ATonesWindowHoldingTwoHillsIsNoClearHearingOfIt) {
 // window spans five bins (2000 Hz +- 250), a step needs two hits, the floor
 // is 4: the first tone at 16 never stands clear, the others at 30 do.
 TEST(Sequence, AFirstStepHeardOnlyInNoiseIsCheckedAgainstTheNextTonesSteadyFrames) {
-  using Frame = std::vector<std::pair<int32_t, int32_t>>;
-  struct Row {
-    const char* story;
-    std::vector<Frame> frames;
-    bool raised;
-  } rows[] = {
+  expectStories(
+      {
       {"the next tone's first frame lies off, its second where the first tone was heard",
        {{{20, 16}}, {{20, 16}}, {{17, 30}}, {{15, 30}}, {{10, 30}}, {{10, 30}}}, true},
       {"the next tone stays off: the first tone was noise before the call",
        {{{20, 16}}, {{20, 16}}, {{17, 30}}, {{17, 30}}, {{10, 30}}, {{10, 30}}}, false},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.story);
-    DetectorRig rig;
-    rig.noise = 4;
-    rig.detector->frequencyTolerance = 250;
-    rig.detector->requiredHits = 2;
-    rig.addAlarm("A", {2000, 1500, 1000});
-    for (const Frame& frame : row.frames) rig.frameOf(frame);
-    EXPECT_EQ(rig.sink.texts.size(), row.raised ? 1u : 0u);
-  }
+      },
+      {2000, 1500, 1000}, [](DetectorRig& rig) {
+        rig.detector->frequencyTolerance = 250;
+        rig.detector->requiredHits = 2;
+      });
 }
 
 // 33333 is sent as 3 R 3 R 3 and 43333 as 4 3 R 3 R: noise just before a
@@ -293,7 +285,6 @@ TEST(Sequence, AFirstStepHeardOnlyInNoiseIsCheckedAgainstTheNextTonesSteadyFrame
 // for a last 3 completes 33333. Tones at 30 stand clear of the floor of 4,
 // noise at 16 does not; both table orders.
 TEST(Raising, ACodeReadFromACallShiftedByOneToneGivesWayToTheCodeSent) {
-  using Frame = std::vector<std::pair<int32_t, int32_t>>;
   const Frame four16{{14, 16}}, four30{{14, 30}}, three{{12, 30}}, repeat{{26, 30}}, none{};
   struct Row {
     const char* story;
